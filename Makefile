@@ -1,0 +1,36 @@
+# Everyday entry points. Each installs what is missing, then builds.
+BUILD      ?= build
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc)
+FUZZ_SECONDS ?= 5
+export TQ_BUILD_DIR := $(abspath $(BUILD))
+
+.PHONY: all deps configure build test unit fuzz run bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTQ_WERROR=ON >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+unit: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+
+test: unit fuzz
+
+fuzz: deps
+	@scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+run: build
+	@scripts/run-server.sh $(BUILD)
+
+bench: build
+	@scripts/run-bench.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,68 @@
+# Build helpers shared by every folder.
+#
+# Each source folder is one static library of its *.cpp files, and each test
+# folder one GoogleTest program, so adding a file never means editing a list.
+
+set(TQ_WARNINGS -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+if(TQ_WERROR)
+  list(APPEND TQ_WARNINGS -Werror)
+endif()
+
+if(TQ_FUZZ)
+  set(TQ_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+  add_compile_options(${TQ_SANITIZE} -fsanitize=fuzzer-no-link -g -O1)
+  add_link_options(${TQ_SANITIZE})
+endif()
+
+# Adds every direct subfolder of <dir> that holds a CMakeLists.txt, and <dir>
+# itself when it has one.
+function(tq_add_subdirectories dir)
+  set(base ${CMAKE_CURRENT_SOURCE_DIR}/${dir})
+  if(EXISTS ${base}/CMakeLists.txt)
+    add_subdirectory(${dir})
+    return()
+  endif()
+  file(GLOB children LIST_DIRECTORIES true ${base}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child})
+      file(RELATIVE_PATH rel ${CMAKE_CURRENT_SOURCE_DIR} ${child})
+      tq_add_subdirectories(${rel})
+    endif()
+  endforeach()
+endfunction()
+
+# tq_library(<name> [DEPS libs...] [SOURCES extra...])
+# A static library of the *.cpp and *.c files of the current folder.
+function(tq_library name)
+  cmake_parse_arguments(A "" "" "DEPS;SOURCES" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  add_library(${name} STATIC ${srcs} ${A_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${TQ_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
+endfunction()
+
+# tq_test(<name> [DEPS libs...])
+# A GoogleTest program of the *.cpp files of the current folder; every test
+# case becomes its own ctest entry, so cases run in parallel processes.
+function(tq_test name)
+  if(TQ_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${srcs})
+  target_compile_options(${name} PRIVATE ${TQ_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} tq_test_support GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()
+
+# tq_fuzzer(<name> <source> [DEPS libs...])
+function(tq_fuzzer name source)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  add_executable(${name} ${source})
+  target_link_libraries(${name} PRIVATE ${A_DEPS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_property(GLOBAL APPEND PROPERTY TQ_FUZZERS ${name})
+endfunction()

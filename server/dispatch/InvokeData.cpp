@@ -1,0 +1,389 @@
+#include "server/dispatch/InvokeData.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kItemHead = 8;
+constexpr DWORD kMaxItemLength = 0x80000000u;
+
+DWORD ReadDword(const BYTE* p)
+{
+    return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16) | (DWORD(p[3]) << 24);
+}
+
+// Reads within [pos, end); false when the read would run past the end.
+class BoundedReader {
+public:
+    BoundedReader(const BYTE* data, size_t length) : data_(data), length_(length) {}
+    bool Dword(DWORD* value)
+    {
+        if (length_ - pos_ < 4)
+            return false;
+        *value = ReadDword(data_ + pos_);
+        pos_ += 4;
+        return true;
+    }
+    bool Bytes(const BYTE** out, size_t size)
+    {
+        if (length_ - pos_ < size)
+            return false;
+        *out = data_ + pos_;
+        pos_ += size;
+        return true;
+    }
+
+private:
+    const BYTE* data_;
+    size_t length_;
+    size_t pos_ = 0;
+};
+
+void WriteItem(BoundedWriter& w, const InvokeItem& item)
+{
+    w.WriteDword(item.length);
+    w.WriteDword(item.type);
+    if (item.length > 0)
+        w.Write(item.data, item.length);
+}
+
+ULONGLONG QueueSize(const std::deque<InvokeItem>& queue)
+{
+    ULONGLONG size = 0;
+    for (const auto& item : queue)
+        size += kItemHead + item.length;
+    return size;
+}
+
+// Reads count items into queue; false when the blob ends early or a length is absurd.
+bool ReadItems(BoundedReader& r, DWORD count, std::deque<InvokeItem>& queue)
+{
+    if (static_cast<LONG>(count) <= 0)
+        return true;
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD length = 0, type = 0;
+        if (!r.Dword(&length) || !r.Dword(&type) || length >= kMaxItemLength)
+            return false;
+        const BYTE* bytes = nullptr;
+        // Checked before allocating, so a hostile length never costs memory.
+        if (!r.Bytes(&bytes, length))
+            return false;
+        InvokeItem item;
+        item.type = type;
+        item.length = length;
+        item.data = new BYTE[length == 0 ? 1 : length];
+        if (length > 0)
+            std::memcpy(item.data, bytes, length);
+        queue.push_back(item);
+    }
+    return true;
+}
+
+} // namespace
+
+bool BoundedWriter::Write(const void* data, size_t size)
+{
+    if (size > left_)
+        return false;
+    if (size > 0)
+        std::memcpy(cursor_, data, size);
+    cursor_ += size;
+    left_ -= size;
+    return true;
+}
+
+bool BoundedWriter::WriteDword(DWORD value)
+{
+    BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+                 static_cast<BYTE>(value >> 24)};
+    return Write(b, 4);
+}
+
+CInvokeData::CInvokeData() = default;
+
+CInvokeData::CInvokeData(DWORD code) : functionCode(code) {}
+
+CInvokeData::~CInvokeData()
+{
+    Clear(in_);
+    Clear(out_);
+}
+
+void CInvokeData::Clear(std::deque<InvokeItem>& queue)
+{
+    for (auto& item : queue)
+        delete[] item.data;
+    queue.clear();
+}
+
+DWORD CInvokeData::GetEncodedSize(DWORD mode) const
+{
+    ULONGLONG size = InvokeHeader::kSize;
+    if (mode == InvokeModeRequest || mode == InvokeModeBoth)
+        size += QueueSize(in_);
+    if (mode == InvokeModeReply || mode == InvokeModeBoth)
+        size += 4 + QueueSize(out_);
+    if (mode > InvokeModeBoth)
+        size = InvokeHeader::kSize;
+    return static_cast<DWORD>(size);
+}
+
+LONG CInvokeData::Encode(BYTE* buffer, LONG capacity, DWORD mode) const
+{
+    DWORD size = GetEncodedSize(mode);
+    if (buffer == nullptr || capacity < 0 || static_cast<DWORD>(capacity) < size)
+        return E_OUTOFMEMORY;
+    const bool withIn = mode == InvokeModeRequest || mode == InvokeModeBoth;
+    const bool withOut = mode == InvokeModeReply || mode == InvokeModeBoth;
+
+    BoundedWriter w(buffer, static_cast<size_t>(capacity));
+    BYTE guid[16];
+    GuidToBytes(callerGuid, guid);
+    w.WriteDword(functionCode);
+    w.WriteDword(mode);
+    w.WriteDword(reserved);
+    w.Write(guid, sizeof guid);
+    w.WriteDword(withIn ? static_cast<DWORD>(in_.size()) : 0);
+    w.WriteDword(withOut ? static_cast<DWORD>(out_.size()) : 0);
+    if (withIn)
+        for (const auto& item : in_)
+            WriteItem(w, item);
+    if (withOut) {
+        w.WriteDword(static_cast<DWORD>(result));
+        for (const auto& item : out_)
+            WriteItem(w, item);
+    }
+    return static_cast<LONG>(size);
+}
+
+bool CInvokeData::Decode(const BYTE* bytes, size_t length)
+{
+    // Everything is read into locals first: a blob that fails leaves the
+    // record's fields as they were, with empty queues.
+    std::deque<InvokeItem> in, out;
+    DWORD code = 0, mode = 0, res = 0, inCount = 0, outCount = 0, hr = 0;
+    const BYTE* guid = nullptr;
+    bool ok = bytes != nullptr && length >= InvokeHeader::kSize;
+    if (ok) {
+        BoundedReader r(bytes, length);
+        r.Dword(&code);
+        r.Dword(&mode);
+        r.Dword(&res);
+        r.Bytes(&guid, 16);
+        r.Dword(&inCount);
+        r.Dword(&outCount);
+        if (mode == InvokeModeRequest || mode == InvokeModeBoth)
+            ok = ReadItems(r, inCount, in);
+        if (ok && (mode == InvokeModeReply || mode == InvokeModeBoth))
+            ok = r.Dword(&hr) && ReadItems(r, outCount, out);
+    }
+    Clear(in_);
+    Clear(out_);
+    if (!ok) {
+        Clear(in);
+        Clear(out);
+        return false;
+    }
+    functionCode = code;
+    reserved = res;
+    callerGuid = GuidFromBytes(guid);
+    if (mode == InvokeModeReply || mode == InvokeModeBoth)
+        result = static_cast<HRESULT>(hr);
+    in_.swap(in);
+    out_.swap(out);
+    return true;
+}
+
+LONG CInvokeData::PopFront(std::deque<InvokeItem>& queue)
+{
+    delete[] queue.front().data;
+    queue.pop_front();
+    return static_cast<LONG>(queue.size());
+}
+
+LONG CInvokeData::PopStringFrom(std::deque<InvokeItem>& queue, char* buffer, DWORD size)
+{
+    if (queue.empty()) {
+        if (buffer != nullptr && size > 0)
+            std::memset(buffer, 0, size);
+        return -1;
+    }
+    if (buffer != nullptr && size > 0) {
+        const InvokeItem& item = queue.front();
+        DWORD n = std::min(item.length, size - 1);
+        if (n > 0)
+            std::memcpy(buffer, item.data, n);
+        buffer[n] = '\0';
+    }
+    return PopFront(queue);
+}
+
+LONG CInvokeData::PopString(char* buffer, DWORD size)
+{
+    return PopStringFrom(in_, buffer, size);
+}
+
+LONG CInvokeData::PopOutString(char* buffer, DWORD size)
+{
+    return PopStringFrom(out_, buffer, size);
+}
+
+LONG CInvokeData::PopBuffer(BYTE* buffer, DWORD size)
+{
+    if (in_.empty()) {
+        if (buffer != nullptr && size > 0)
+            std::memset(buffer, 0, size);
+        return -1;
+    }
+    const InvokeItem& item = in_.front();
+    DWORD n = std::min(item.length, size);
+    if (buffer != nullptr && n > 0)
+        std::memcpy(buffer, item.data, n);
+    return PopFront(in_);
+}
+
+LONG CInvokeData::PopDwordFrom(std::deque<InvokeItem>& queue, DWORD* value)
+{
+    if (queue.empty()) {
+        if (value != nullptr)
+            *value = 0;
+        return -1;
+    }
+    const InvokeItem& item = queue.front();
+    BYTE b[4] = {0, 0, 0, 0};
+    std::memcpy(b, item.data, std::min<DWORD>(item.length, 4));
+    if (value != nullptr)
+        *value = ReadDword(b);
+    return PopFront(queue);
+}
+
+LONG CInvokeData::PopDword(DWORD* value)
+{
+    return PopDwordFrom(in_, value);
+}
+
+LONG CInvokeData::PopInt(LONG* value)
+{
+    DWORD v = 0;
+    LONG left = PopDwordFrom(in_, &v);
+    if (value != nullptr)
+        *value = static_cast<LONG>(v);
+    return left;
+}
+
+LONG CInvokeData::PopOutDword(DWORD* value)
+{
+    return PopDwordFrom(out_, value);
+}
+
+LONG CInvokeData::PopOutInt(LONG* value)
+{
+    DWORD v = 0;
+    LONG left = PopDwordFrom(out_, &v);
+    if (value != nullptr)
+        *value = static_cast<LONG>(v);
+    return left;
+}
+
+LONG CInvokeData::PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD* length)
+{
+    if (queue.empty()) {
+        if (data != nullptr)
+            *data = nullptr;
+        if (length != nullptr)
+            *length = 0;
+        return -1;
+    }
+    const InvokeItem& item = queue.front();
+    BYTE* copy = nullptr;
+    if (item.length > 0) {
+        copy = new BYTE[item.length];
+        std::memcpy(copy, item.data, item.length);
+    }
+    if (data != nullptr)
+        *data = copy;
+    else
+        delete[] copy;
+    if (length != nullptr)
+        *length = item.length;
+    return PopFront(queue);
+}
+
+LONG CInvokeData::PopBytes(BYTE** data, DWORD* length)
+{
+    return PopBytesFrom(in_, data, length);
+}
+
+LONG CInvokeData::PopOutBytes(BYTE** data, DWORD* length)
+{
+    return PopBytesFrom(out_, data, length);
+}
+
+DWORD CInvokeData::Push(std::deque<InvokeItem>& queue, DWORD type, const void* data, DWORD length)
+{
+    InvokeItem item;
+    item.type = type;
+    item.length = data == nullptr ? 0 : length;
+    item.data = new BYTE[item.length == 0 ? 1 : item.length];
+    if (item.length > 0)
+        std::memcpy(item.data, data, item.length);
+    queue.push_back(item);
+    return static_cast<DWORD>(queue.size());
+}
+
+static DWORD TextLength(const char* text)
+{
+    return text == nullptr ? 0 : static_cast<DWORD>(std::strlen(text) + 1);
+}
+
+DWORD CInvokeData::PushInString(const char* text)
+{
+    return Push(in_, InvokeItemString, text, TextLength(text));
+}
+
+DWORD CInvokeData::PushInDword(DWORD value)
+{
+    BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+                 static_cast<BYTE>(value >> 24)};
+    return Push(in_, InvokeItemDword, b, 4);
+}
+
+DWORD CInvokeData::PushInBytes(const void* data, DWORD length)
+{
+    return Push(in_, InvokeItemBytes, data, length);
+}
+
+DWORD CInvokeData::PushOutDword(DWORD value)
+{
+    BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+                 static_cast<BYTE>(value >> 24)};
+    return Push(out_, InvokeItemDword, b, 4);
+}
+
+DWORD CInvokeData::PushOutLong(LONG value)
+{
+    DWORD v = static_cast<DWORD>(value);
+    BYTE b[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
+                 static_cast<BYTE>(v >> 24)};
+    return Push(out_, InvokeItemLong, b, 4);
+}
+
+DWORD CInvokeData::PushOutString(const char* text)
+{
+    return Push(out_, InvokeItemString, text, TextLength(text));
+}
+
+DWORD CInvokeData::PushOutBytes(const void* data, DWORD length)
+{
+    return Push(out_, InvokeItemBytes, data, length);
+}
+
+std::string GetCallerGuidText(const CInvokeData& record)
+{
+    try {
+        return UuidToString(record.callerGuid);
+    } catch (...) {
+        return "Unknown";
+    }
+}

@@ -1,0 +1,305 @@
+#include "server/dispatch/InvokeData.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+std::vector<BYTE> Encode(const CInvokeData& r, DWORD mode)
+{
+    std::vector<BYTE> buf(r.GetEncodedSize(mode));
+    LONG n = r.Encode(buf.data(), static_cast<LONG>(buf.size()), mode);
+    EXPECT_EQ(n, static_cast<LONG>(buf.size()));
+    return buf;
+}
+
+DWORD DwordAt(const std::vector<BYTE>& b, size_t at)
+{
+    return DWORD(b[at]) | (DWORD(b[at + 1]) << 8) | (DWORD(b[at + 2]) << 16) | (DWORD(b[at + 3]) << 24);
+}
+
+GUID SampleGuid()
+{
+    GUID g{};
+    UuidFromString("0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0", &g);
+    return g;
+}
+
+} // namespace
+
+TEST(InvokeDataSize, EmptyRecordSizesPerMode)
+{
+    CInvokeData r(42);
+    EXPECT_EQ(r.result, E_FAIL);
+    EXPECT_EQ(r.callerGuid, GUID_NULL);
+    EXPECT_EQ(r.GetEncodedSize(InvokeModeRequest), 36u);
+    EXPECT_EQ(r.GetEncodedSize(InvokeModeReply), 40u);
+    EXPECT_EQ(r.GetEncodedSize(InvokeModeBoth), 40u);
+    EXPECT_EQ(r.GetEncodedSize(7), 36u);
+}
+
+TEST(InvokeDataSize, StringItemCountsItsNul)
+{
+    CInvokeData r(1);
+    r.PushInString("abc");
+    ASSERT_EQ(r.InItems().size(), 1u);
+    EXPECT_EQ(r.InItems().front().length, 4u);
+    EXPECT_EQ(r.InItems().front().data[3], 0);
+    EXPECT_EQ(r.GetEncodedSize(InvokeModeRequest), 36u + 12u);
+    // A null text is a 0-length item.
+    r.PushInString(nullptr);
+    EXPECT_EQ(r.InItems().back().length, 0u);
+    EXPECT_EQ(r.GetEncodedSize(InvokeModeRequest), 36u + 12u + 8u);
+}
+
+TEST(InvokeDataEncode, LayoutIsLittleEndianWithLengthBeforeType)
+{
+    CInvokeData r(0x01020304);
+    r.reserved = 0xAABBCCDD;
+    r.callerGuid = SampleGuid();
+    r.PushInDword(0x11223344);
+    r.result = static_cast<HRESULT>(0x80070002u);
+    r.PushOutString("hi");
+    auto b = Encode(r, InvokeModeBoth);
+    EXPECT_EQ(DwordAt(b, 0), 0x01020304u);
+    EXPECT_EQ(DwordAt(b, 4), 2u);
+    EXPECT_EQ(DwordAt(b, 8), 0xAABBCCDDu);
+    EXPECT_EQ(b[12], 0x3c); // GUID Data1 low byte first
+    EXPECT_EQ(b[15], 0x0f);
+    EXPECT_EQ(b[20], 0x87); // Data4 in order
+    EXPECT_EQ(DwordAt(b, 28), 1u);
+    EXPECT_EQ(DwordAt(b, 32), 1u);
+    EXPECT_EQ(DwordAt(b, 36), 4u); // length
+    EXPECT_EQ(DwordAt(b, 40), 0u); // type DWORD
+    EXPECT_EQ(DwordAt(b, 44), 0x11223344u);
+    EXPECT_EQ(DwordAt(b, 48), 0x80070002u); // result after the in-items
+    EXPECT_EQ(DwordAt(b, 52), 3u);
+    EXPECT_EQ(DwordAt(b, 56), 2u);
+    EXPECT_EQ(std::memcmp(&b[60], "hi", 3), 0);
+    EXPECT_EQ(b.size(), 63u);
+}
+
+TEST(InvokeDataEncode, ModesLeaveTheOtherQueueOut)
+{
+    CInvokeData r(5);
+    r.PushInDword(1);
+    r.PushOutDword(2);
+    r.PushOutDword(3);
+    auto reply = Encode(r, InvokeModeReply);
+    EXPECT_EQ(DwordAt(reply, 28), 0u);
+    EXPECT_EQ(DwordAt(reply, 32), 2u);
+    EXPECT_EQ(reply.size(), 40u + 24u);
+    auto request = Encode(r, InvokeModeRequest);
+    EXPECT_EQ(DwordAt(request, 28), 1u);
+    EXPECT_EQ(DwordAt(request, 32), 0u);
+    EXPECT_EQ(request.size(), 36u + 12u);
+    // An unknown mode writes the header alone with both counts 0.
+    std::vector<BYTE> other(36, 0xEE);
+    EXPECT_EQ(r.Encode(other.data(), 36, 9), 36);
+    EXPECT_EQ(DwordAt(other, 4), 9u);
+    EXPECT_EQ(DwordAt(other, 28), 0u);
+    EXPECT_EQ(DwordAt(other, 32), 0u);
+}
+
+TEST(InvokeDataEncode, ShortBufferIsRefusedUntouched)
+{
+    CInvokeData r(5);
+    r.PushInString("abc");
+    std::vector<BYTE> buf(r.GetEncodedSize(InvokeModeRequest) - 1, 0x5A);
+    EXPECT_EQ(r.Encode(buf.data(), static_cast<LONG>(buf.size()), InvokeModeRequest), E_OUTOFMEMORY);
+    for (BYTE b : buf)
+        ASSERT_EQ(b, 0x5A);
+    EXPECT_EQ(r.Encode(buf.data(), -1, InvokeModeRequest), E_OUTOFMEMORY);
+}
+
+TEST(InvokeDataRoundTrip, EveryModeGivesBackWhatItCarries)
+{
+    CInvokeData r(2017);
+    r.callerGuid = SampleGuid();
+    r.reserved = 77;
+    r.result = static_cast<HRESULT>(0x80004004u);
+    r.PushInString("user");
+    r.PushInDword(9);
+    r.PushInBytes("\x00\x01\x02", 3);
+    r.PushOutLong(-5);
+    r.PushOutBytes(nullptr, 10);
+    r.PushOutString("done");
+
+    for (DWORD mode : {InvokeModeRequest, InvokeModeReply, InvokeModeBoth}) {
+        auto blob = Encode(r, mode);
+        CInvokeData d;
+        ASSERT_TRUE(d.Decode(blob.data(), blob.size())) << mode;
+        EXPECT_EQ(d.functionCode, 2017u);
+        EXPECT_EQ(d.reserved, 77u);
+        EXPECT_EQ(d.callerGuid, r.callerGuid);
+        const bool in = mode != InvokeModeReply, out = mode != InvokeModeRequest;
+        EXPECT_EQ(d.result, out ? r.result : E_FAIL);
+        ASSERT_EQ(d.InCount(), in ? 3u : 0u);
+        ASSERT_EQ(d.OutCount(), out ? 3u : 0u);
+        if (in) {
+            char text[260];
+            DWORD v = 0;
+            BYTE* bytes = nullptr;
+            DWORD len = 0;
+            EXPECT_EQ(d.PopString(text, sizeof text), 2);
+            EXPECT_STREQ(text, "user");
+            EXPECT_EQ(d.PopDword(&v), 1);
+            EXPECT_EQ(v, 9u);
+            EXPECT_EQ(d.PopBytes(&bytes, &len), 0);
+            ASSERT_EQ(len, 3u);
+            EXPECT_EQ(bytes[2], 2);
+            delete[] bytes;
+        }
+        if (out) {
+            LONG v = 0;
+            EXPECT_EQ(d.PopOutInt(&v), 2);
+            EXPECT_EQ(v, -5);
+            EXPECT_EQ(d.OutItems().front().length, 0u);
+            EXPECT_EQ(d.OutItems().front().type, static_cast<DWORD>(InvokeItemBytes));
+        }
+        // Re-encoding the decoded record reproduces the blob.
+        CInvokeData again;
+        ASSERT_TRUE(again.Decode(blob.data(), blob.size()));
+        EXPECT_EQ(Encode(again, mode), blob);
+    }
+}
+
+TEST(InvokeDataPop, EmptyQueueClearsTargets)
+{
+    CInvokeData r;
+    char text[8];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(r.PopString(text, sizeof text), -1);
+    for (char c : text)
+        EXPECT_EQ(c, 0);
+    BYTE buf[4] = {1, 2, 3, 4};
+    EXPECT_EQ(r.PopBuffer(buf, sizeof buf), -1);
+    EXPECT_EQ(buf[0] | buf[1] | buf[2] | buf[3], 0);
+    DWORD d = 5;
+    EXPECT_EQ(r.PopDword(&d), -1);
+    EXPECT_EQ(d, 0u);
+    LONG i = 5;
+    EXPECT_EQ(r.PopInt(&i), -1);
+    EXPECT_EQ(i, 0);
+    BYTE* p = reinterpret_cast<BYTE*>(&d);
+    DWORD len = 9;
+    EXPECT_EQ(r.PopBytes(&p, &len), -1);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(len, 0u);
+}
+
+TEST(InvokeDataPop, CopyRulesCutAndPad)
+{
+    CInvokeData r;
+    std::string longText(299, 'a');
+    r.PushInString(longText.c_str()); // 300 bytes with the NUL
+    char name[260];
+    r.PopString(name, sizeof name);
+    EXPECT_EQ(std::strlen(name), 259u);
+
+    // An item shorter than 4 bytes reads with zero high bytes; any type will do.
+    r.PushInBytes("\x34\x12", 2);
+    LONG v = -1;
+    r.PopInt(&v);
+    EXPECT_EQ(v, 0x1234);
+
+    // PopBuffer copies min(length, size) and leaves the rest; 0-length leaves all.
+    r.PushInBytes("ABCDEF", 6);
+    BYTE small[4] = {};
+    r.PopBuffer(small, sizeof small);
+    EXPECT_EQ(std::memcmp(small, "ABCD", 4), 0);
+    r.PushInBytes(nullptr, 0);
+    r.PopBuffer(small, sizeof small);
+    EXPECT_EQ(std::memcmp(small, "ABCD", 4), 0);
+
+    // A 0-length item pops as an empty text and as a null pointer.
+    r.PushInString(nullptr);
+    r.PopString(name, sizeof name);
+    EXPECT_STREQ(name, "");
+    r.PushInBytes(nullptr, 0);
+    BYTE* p = reinterpret_cast<BYTE*>(1);
+    DWORD len = 1;
+    r.PopBytes(&p, &len);
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(len, 0u);
+
+    // A text item without a NUL still ends NUL-terminated.
+    r.PushInBytes("xyz", 3);
+    r.PopString(name, sizeof name);
+    EXPECT_STREQ(name, "xyz");
+}
+
+TEST(InvokeDataDecode, MalformedBlobsFailAndLeaveNoItems)
+{
+    CInvokeData good(7);
+    good.PushInString("abc");
+    good.PushInDword(1);
+    auto blob = Encode(good, InvokeModeRequest);
+
+    CInvokeData r(99);
+    r.PushInDword(1);
+    r.PushOutDword(2);
+    r.result = S_FALSE;
+    // Shorter than the header, and each cut inside the items.
+    for (size_t cut = 0; cut < blob.size(); ++cut) {
+        r.PushInDword(1);
+        EXPECT_FALSE(r.Decode(blob.data(), cut)) << cut;
+        EXPECT_EQ(r.InCount(), 0u);
+        EXPECT_EQ(r.OutCount(), 0u);
+        EXPECT_EQ(r.functionCode, 99u);
+        EXPECT_EQ(r.result, S_FALSE);
+    }
+    EXPECT_FALSE(r.Decode(nullptr, 100));
+
+    // A count that promises more items than the blob holds.
+    auto more = blob;
+    more[28] = 3;
+    EXPECT_FALSE(r.Decode(more.data(), more.size()));
+    EXPECT_EQ(r.InCount(), 0u);
+
+    // A huge item length fails without allocating it.
+    auto huge = blob;
+    huge[36] = 0xFF;
+    huge[37] = 0xFF;
+    huge[38] = 0xFF;
+    huge[39] = 0x7F;
+    EXPECT_FALSE(r.Decode(huge.data(), huge.size()));
+    huge[39] = 0x80;
+    EXPECT_FALSE(r.Decode(huge.data(), huge.size()));
+
+    // A reply without room for its result.
+    std::vector<BYTE> replyHead(36, 0);
+    replyHead[4] = 1;
+    EXPECT_FALSE(r.Decode(replyHead.data(), replyHead.size()));
+
+    // A negative count means no items; an unknown mode keeps only the header.
+    auto negative = blob;
+    negative[31] = 0x80;
+    ASSERT_TRUE(r.Decode(negative.data(), negative.size()));
+    EXPECT_EQ(r.InCount(), 0u);
+    EXPECT_EQ(r.functionCode, 7u);
+    auto unknown = blob;
+    unknown[4] = 5;
+    ASSERT_TRUE(r.Decode(unknown.data(), unknown.size()));
+    EXPECT_EQ(r.InCount(), 0u);
+}
+
+TEST(InvokeDataDecode, RequestLeavesResultAsItWas)
+{
+    CInvokeData req(3);
+    req.result = S_OK;
+    auto blob = Encode(req, InvokeModeRequest);
+    CInvokeData r;
+    ASSERT_TRUE(r.Decode(blob.data(), blob.size()));
+    EXPECT_EQ(r.result, E_FAIL);
+}
+
+TEST(InvokeDataGuid, TextFormOfCaller)
+{
+    CInvokeData r;
+    EXPECT_EQ(GetCallerGuidText(r), "00000000-0000-0000-0000-000000000000");
+    r.callerGuid = SampleGuid();
+    EXPECT_EQ(GetCallerGuidText(r), "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0");
+}

@@ -1,0 +1,113 @@
+#include "tests/support/TestSupport.h"
+
+#include "platform/win/Process.h"
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tqtest {
+
+TempFolder::TempFolder()
+{
+    std::string templ = (std::filesystem::temp_directory_path() / "tqtest-XXXXXX").string();
+    char* made = ::mkdtemp(templ.data());
+    if (made == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = made;
+}
+
+TempFolder::~TempFolder()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+static void SaveEnv(const char* name, std::string& old, bool& had)
+{
+    const char* v = std::getenv(name);
+    had = v != nullptr;
+    if (had)
+        old = v;
+}
+
+static void RestoreEnv(const char* name, const std::string& old, bool had)
+{
+    if (had)
+        ::setenv(name, old.c_str(), 1);
+    else
+        ::unsetenv(name);
+}
+
+void StateRootTest::SetUp()
+{
+    SaveEnv("TQ_STATE_ROOT", oldRoot_, hadRoot_);
+    SaveEnv("TQ_EVENTLOG_FILE", oldEventLog_, hadEventLog_);
+    ::setenv("TQ_STATE_ROOT", root_.Path().c_str(), 1);
+    ::setenv("TQ_EVENTLOG_FILE", EventLogPath().c_str(), 1);
+}
+
+void StateRootTest::TearDown()
+{
+    RestoreEnv("TQ_STATE_ROOT", oldRoot_, hadRoot_);
+    RestoreEnv("TQ_EVENTLOG_FILE", oldEventLog_, hadEventLog_);
+}
+
+std::string StateRootTest::EventLogText() const
+{
+    return ReadFileText(EventLogPath());
+}
+
+int FreeTcpPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        socklen_t len = sizeof addr;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+        port = ntohs(addr.sin_port);
+    }
+    ::close(fd);
+    return port;
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool WriteFileText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out);
+}
+
+std::string BuildFolder()
+{
+    const char* v = std::getenv("TQ_BUILD_DIR");
+    if (v != nullptr && *v != '\0')
+        return v;
+    // Test programs live in <build>/tests/<folder...>; walk up to the folder holding CMakeCache.txt.
+    std::filesystem::path p = GetModuleFolder();
+    while (!p.empty() && p != p.root_path()) {
+        if (std::filesystem::exists(p / "CMakeCache.txt"))
+            return p.string();
+        p = p.parent_path();
+    }
+    return GetModuleFolder();
+}
+
+} // namespace tqtest

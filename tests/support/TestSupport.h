@@ -1,0 +1,57 @@
+#pragma once
+// Shared helpers for the test programs.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tqtest {
+
+// A fresh temporary folder, removed with everything in it at destruction.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Points TQ_STATE_ROOT at a fresh folder for the life of the fixture, so a
+// test has its own registry, pipes and event-log file; the event log is
+// written to <root>/eventlog.txt.
+class StateRootTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string Root() const { return root_.Path(); }
+    std::string EventLogPath() const { return root_ / "eventlog.txt"; }
+    // Whole text of the event-log file ("" when nothing was logged).
+    std::string EventLogText() const;
+
+private:
+    TempFolder root_;
+    std::string oldRoot_;
+    std::string oldEventLog_;
+    bool hadRoot_ = false;
+    bool hadEventLog_ = false;
+};
+
+// A TCP port on loopback that was free a moment ago.
+int FreeTcpPort();
+
+// Whole content of a file ("" when it cannot be read).
+std::string ReadFileText(const std::string& path);
+bool WriteFileText(const std::string& path, const std::string& text);
+
+// Folder of the build's programs (TQWL and friends), from TQ_BUILD_DIR or the
+// test program's own folder.
+std::string BuildFolder();
+
+} // namespace tqtest
