@@ -66,3 +66,19 @@ function(tq_fuzzer name source)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY TQ_FUZZERS ${name})
 endfunction()
+
+# tq_server_sources([DEPS libs...] [EXCLUDE names...])
+# Adds the *.cpp files of the current folder to the one server library,
+# tq_server, which every server folder feeds: the folders call one another
+# both ways, which separate static libraries could not express.
+function(tq_server_sources)
+  cmake_parse_arguments(A "" "" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(x ${A_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
+  target_sources(tq_server PRIVATE ${srcs})
+  if(A_DEPS)
+    target_link_libraries(tq_server PUBLIC ${A_DEPS})
+  endif()
+endfunction()
