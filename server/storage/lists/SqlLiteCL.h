@@ -1,0 +1,100 @@
+#pragma once
+// The computer list of one virtual server in an SQLite database in its
+// storage folder ("complist.fdb"), with the delivery of urgent pending
+// operations.
+//
+// Every operation takes the store's own lock, so the request handlers and the
+// delivery work items can share the one connection.
+
+#include "server/dispatch/FileIO.h"
+#include "server/storage/lists/ComputerList.h"
+#include "server/storage/lists/PendingOpDelivery.h"
+
+#include <mutex>
+#include <sqlite3.h>
+#include <string>
+
+class CSqliteStatement;
+
+class CSqlLiteCL : public IComputerList2 {
+public:
+    explicit CSqlLiteCL(IFileIO2* files);
+    // Ends the delivery first (waiting for its work items), then closes.
+    ~CSqlLiteCL() override;
+    CSqlLiteCL(const CSqlLiteCL&) = delete;
+    CSqlLiteCL& operator=(const CSqlLiteCL&) = delete;
+
+    HRESULT LoadComputerList(const char* fileName) override;
+    HRESULT SaveComputerList(const char* fileName) override;
+    HRESULT AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId) override;
+    HRESULT GetSchemaNode(DWORD schemaId, SchemaNodeRecord* node) override;
+    HRESULT DeleteSchemaNode(DWORD schemaId) override;
+    HRESULT Reserved6() override { return E_NOTIMPL; }
+    HRESULT Reserved7() override { return E_NOTIMPL; }
+    HRESULT Reserved8() override { return E_NOTIMPL; }
+    HRESULT Reserved9() override { return E_NOTIMPL; }
+    HRESULT GetCompleteSchemaNodeList(BYTE** buffer, int* length) override;
+    HRESULT FreeSchemaNodeList(BYTE* buffer) override;
+    HRESULT AddComputer(const char* computer) override;
+    HRESULT DeleteComputer(const char* computer) override;
+    // The enumeration belongs to other computer-list objects, not to this store.
+    HRESULT OpenComputerEnum(DWORD*) override { return E_NOTIMPL; }
+    HRESULT GetFirstComputer(DWORD, char*, int) override { return E_NOTIMPL; }
+    HRESULT GetNextComputer(DWORD, char*, int) override { return E_NOTIMPL; }
+    HRESULT CloseComputerEnum(DWORD) override { return E_NOTIMPL; }
+    HRESULT GetCompleteComputerList(char** buffer, int* length) override;
+    HRESULT FreeComputerList(char* buffer) override;
+    HRESULT SetComputerInformation(const char* computer, DWORD appId, DWORD id, const BYTE* data,
+                                   int size) override;
+    HRESULT GetComputerInformation(const char* computer, DWORD appId, DWORD id, BYTE** data, int* size) override;
+    HRESULT FreeComputerInformation(BYTE* data) override;
+    HRESULT AddPendingOp(const char* computer, PendingOpRecord* op, int priority, LONG* opId) override;
+    HRESULT DeletePendingOp(const char* computer, DWORD opId) override;
+    HRESULT UpdatePendingOp(const char* computer, DWORD opId, DWORD status, DWORD result,
+                            const char* remarks) override;
+    HRESULT ClearAllPendingOps(const char* computer, DWORD statusMask) override;
+    HRESULT GetPendingOp(const char* computer, DWORD opId, PendingOpRecord** op) override;
+    HRESULT FreePendingOp(PendingOpRecord* op) override;
+    HRESULT Reserved29() override { return E_NOTIMPL; }
+    HRESULT Reserved30() override { return E_NOTIMPL; }
+    HRESULT Reserved31() override { return E_NOTIMPL; }
+    HRESULT Reserved32() override { return E_NOTIMPL; }
+    HRESULT GetCompletePendingOpsList(const char* computer, DWORD unused, BYTE** buffer, int* length) override;
+    HRESULT FreePendingOpsList(BYTE* buffer) override;
+    HRESULT AddDowntimeSchedule(const char* computer, DowntimeRecord* schedule, LONG* downId) override;
+    HRESULT DeleteDowntimeSchedule(const char* computer, DWORD downId) override;
+    HRESULT ClearAllDowntimeSchedules(const char* computer) override;
+    HRESULT GetDowntimeSchedule(const char* computer, DWORD downId, DowntimeRecord** schedule) override;
+    HRESULT FreeDowntimeSchedule(DowntimeRecord* schedule) override;
+    HRESULT Reserved40() override { return E_NOTIMPL; }
+    HRESULT Reserved41() override { return E_NOTIMPL; }
+    HRESULT Reserved42() override { return E_NOTIMPL; }
+    HRESULT Reserved43() override { return E_NOTIMPL; }
+    HRESULT GetCompleteDowntimeList(const char* computer, BYTE** buffer, int* length) override;
+    HRESULT FreeDowntimeList(BYTE* buffer) override;
+    HRESULT GetAllComputerInformation(const char* computer, BYTE** buffer, int* length) override;
+    HRESULT Reserved47() override { return E_NOTIMPL; }
+    HRESULT Reserved48() override { return E_NOTIMPL; }
+    HRESULT Reserved49() override { return E_NOTIMPL; }
+
+    // The database file's full path ("" until a load succeeded).
+    std::string DatabasePath();
+    CPendingOpDelivery& Delivery() { return delivery_; }
+
+private:
+    // SQLITE_OK, with *found telling whether the computer is listed.
+    int LookUpComputer(const char* computer, int* cpuId, bool* found);
+    // The computer's id, adding the computer when it is not listed.
+    HRESULT EnsureComputer(const char* computer, int* cpuId);
+    // false when the file is no database.
+    bool CreateTables();
+    static void ReadPendingOp(const CSqliteStatement& row, PendingOpRecord* op);
+    static void ReadDowntime(const CSqliteStatement& row, DowntimeRecord* schedule);
+    static void FreePendingOpFields(PendingOpRecord* op);
+
+    IFileIO2* files_;
+    sqlite3* db_ = nullptr;
+    std::string path_;
+    std::recursive_mutex mutex_;
+    CPendingOpDelivery delivery_;
+};

@@ -1,0 +1,83 @@
+#include "server/storage/lists/SqliteStatement.h"
+
+CSqliteStatement::CSqliteStatement(sqlite3* db, const char* sql)
+    : prepareResult_(db == nullptr ? SQLITE_MISUSE : sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr))
+{
+    if (prepareResult_ == SQLITE_OK && stmt_ == nullptr)
+        prepareResult_ = SQLITE_MISUSE; // empty SQL
+}
+
+CSqliteStatement::~CSqliteStatement()
+{
+    sqlite3_finalize(stmt_);
+}
+
+CSqliteStatement& CSqliteStatement::BindInt(int index, int value)
+{
+    if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
+        bindResult_ = sqlite3_bind_int(stmt_, index, value);
+    return *this;
+}
+
+CSqliteStatement& CSqliteStatement::BindText(int index, const char* text)
+{
+    if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
+        bindResult_ = text == nullptr ? sqlite3_bind_null(stmt_, index)
+                                      : sqlite3_bind_text(stmt_, index, text, -1, SQLITE_TRANSIENT);
+    return *this;
+}
+
+CSqliteStatement& CSqliteStatement::BindText(int index, const std::string& text)
+{
+    if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
+        bindResult_ = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    return *this;
+}
+
+CSqliteStatement& CSqliteStatement::BindBlob(int index, const void* data, int size)
+{
+    if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
+        bindResult_ = data == nullptr || size < 0 ? sqlite3_bind_null(stmt_, index)
+                                                  : sqlite3_bind_blob(stmt_, index, data, size, SQLITE_TRANSIENT);
+    return *this;
+}
+
+int CSqliteStatement::Step()
+{
+    if (prepareResult_ != SQLITE_OK)
+        return prepareResult_;
+    if (bindResult_ != SQLITE_OK)
+        return bindResult_;
+    return sqlite3_step(stmt_);
+}
+
+int CSqliteStatement::Run()
+{
+    int rc;
+    while ((rc = Step()) == SQLITE_ROW) {
+    }
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+int CSqliteStatement::ColumnInt(int column) const
+{
+    return sqlite3_column_int(stmt_, column);
+}
+
+std::string CSqliteStatement::ColumnText(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    if (text == nullptr)
+        return {};
+    return std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
+}
+
+const void* CSqliteStatement::ColumnBlob(int column) const
+{
+    return sqlite3_column_blob(stmt_, column);
+}
+
+int CSqliteStatement::ColumnBytes(int column) const
+{
+    return sqlite3_column_bytes(stmt_, column);
+}

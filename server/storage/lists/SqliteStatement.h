@@ -1,0 +1,43 @@
+#pragma once
+// One prepared SQLite statement with bound parameters, finalized when it goes
+// out of scope. Values never become part of the SQL text, so texts with
+// quotes or of any length are stored as they are.
+
+#include <sqlite3.h>
+
+#include <string>
+
+class CSqliteStatement {
+public:
+    CSqliteStatement(sqlite3* db, const char* sql);
+    ~CSqliteStatement();
+    CSqliteStatement(const CSqliteStatement&) = delete;
+    CSqliteStatement& operator=(const CSqliteStatement&) = delete;
+
+    // SQLITE_OK when the statement was prepared.
+    int PrepareResult() const { return prepareResult_; }
+
+    // Parameters count from 1. A null text or blob binds NULL.
+    CSqliteStatement& BindInt(int index, int value);
+    CSqliteStatement& BindText(int index, const char* text);
+    CSqliteStatement& BindText(int index, const std::string& text);
+    CSqliteStatement& BindBlob(int index, const void* data, int size);
+
+    // SQLITE_ROW, SQLITE_DONE or an error; a statement that failed to prepare
+    // answers its prepare result.
+    int Step();
+
+    // Runs to the end: SQLITE_OK when it finished, else the error.
+    int Run();
+
+    int ColumnInt(int column) const;
+    // "" for NULL.
+    std::string ColumnText(int column) const;
+    const void* ColumnBlob(int column) const;
+    int ColumnBytes(int column) const;
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+    int prepareResult_;
+    int bindResult_ = SQLITE_OK;
+};
