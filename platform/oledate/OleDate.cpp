@@ -8,39 +8,7 @@ namespace {
 
 constexpr LONGLONG kSecondsPerDay = 86400;
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-LONGLONG DaysFromCivil(LONGLONG y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const LONGLONG era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<LONGLONG>(doe) - 719468;
-}
-
-void CivilFromDays(LONGLONG z, LONGLONG& y, unsigned& m, unsigned& d)
-{
-    z += 719468;
-    const LONGLONG era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<LONGLONG>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
-}
-
 const LONGLONG kZeroDay = DaysFromCivil(1899, 12, 30);
-
-unsigned DaysInMonth(unsigned y, unsigned m)
-{
-    static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : days[m - 1];
-}
 
 bool ValidDate(unsigned y, unsigned m, unsigned d)
 {

@@ -10,7 +10,31 @@ constexpr ULONGLONG kTicksPerSecond = 10'000'000ULL;
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr LONGLONG kEpochDeltaSeconds = 11'644'473'600LL;
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+SYSTEMTIME FromSecondsAndMillis(LONGLONG secs, unsigned millis)
+{
+    LONGLONG days = secs / 86400;
+    LONGLONG rem = secs % 86400;
+    if (rem < 0) {
+        rem += 86400;
+        --days;
+    }
+    LONGLONG y;
+    unsigned m, d;
+    CivilFromDays(days, y, m, d);
+    SYSTEMTIME st{};
+    st.wYear = static_cast<WORD>(y);
+    st.wMonth = static_cast<WORD>(m);
+    st.wDay = static_cast<WORD>(d);
+    st.wDayOfWeek = static_cast<WORD>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
+    st.wHour = static_cast<WORD>(rem / 3600);
+    st.wMinute = static_cast<WORD>(rem % 3600 / 60);
+    st.wSecond = static_cast<WORD>(rem % 60);
+    st.wMilliseconds = static_cast<WORD>(millis);
+    return st;
+}
+
+} // namespace
+
 LONGLONG DaysFromCivil(LONGLONG y, unsigned m, unsigned d)
 {
     y -= m <= 2;
@@ -41,31 +65,6 @@ unsigned DaysInMonth(unsigned y, unsigned m)
     bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
     return m == 2 && leap ? 29 : days[m - 1];
 }
-
-SYSTEMTIME FromSecondsAndMillis(LONGLONG secs, unsigned millis)
-{
-    LONGLONG days = secs / 86400;
-    LONGLONG rem = secs % 86400;
-    if (rem < 0) {
-        rem += 86400;
-        --days;
-    }
-    LONGLONG y;
-    unsigned m, d;
-    CivilFromDays(days, y, m, d);
-    SYSTEMTIME st{};
-    st.wYear = static_cast<WORD>(y);
-    st.wMonth = static_cast<WORD>(m);
-    st.wDay = static_cast<WORD>(d);
-    st.wDayOfWeek = static_cast<WORD>(((days % 7) + 11) % 7); // 1970-01-01 was a Thursday
-    st.wHour = static_cast<WORD>(rem / 3600);
-    st.wMinute = static_cast<WORD>(rem % 3600 / 60);
-    st.wSecond = static_cast<WORD>(rem % 60);
-    st.wMilliseconds = static_cast<WORD>(millis);
-    return st;
-}
-
-} // namespace
 
 ULONGLONG FileTimeToUInt64(const FILETIME& ft)
 {

@@ -31,6 +31,11 @@ void GetLocalTime(SYSTEMTIME* out);  // the process's local time zone
 BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out);
 BOOL FileTimeToSystemTime(const FILETIME* in, SYSTEMTIME* out);
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
+LONGLONG DaysFromCivil(LONGLONG year, unsigned month, unsigned day);
+void CivilFromDays(LONGLONG days, LONGLONG& year, unsigned& month, unsigned& day);
+unsigned DaysInMonth(unsigned year, unsigned month);
+
 ULONGLONG FileTimeToUInt64(const FILETIME& ft);
 FILETIME FileTimeFromUInt64(ULONGLONG value);
 
