@@ -25,9 +25,6 @@ using LPTHREAD_START_ROUTINE = DWORD (*)(void* context);
 constexpr ULONG WT_EXECUTEDEFAULT = 0x00;
 constexpr ULONG WT_EXECUTELONGFUNCTION = 0x10;
 
-// Last error of a refused item: the pool is ending.
-constexpr DWORD ERROR_SHUTDOWN_IN_PROGRESS = 1115;
-
 class CThreadPool {
 public:
     // 0 threads for ordinary items means one per processor, at least two.

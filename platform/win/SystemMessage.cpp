@@ -90,6 +90,7 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {ERROR_SERVICE_NEVER_STARTED, "No attempts to start the service have been made since the last boot."},
         {ERROR_NOT_FOUND, "Element not found."},
         {ERROR_INVALID_SERVICE_NAME, "The format of the specified service name is invalid."},
+        {ERROR_SHUTDOWN_IN_PROGRESS, "A system shutdown is in progress."},
         {ERROR_CONNECTION_REFUSED, "The remote computer refused the network connection."},
         {ERROR_LOGON_FAILURE, "The user name or password is incorrect."},
         {ERROR_TIMEOUT, "This operation returned because the timeout period expired."},
