@@ -630,11 +630,10 @@ HRESULT CSqlLiteCL::GetPendingOp(const char*, DWORD opId, PendingOpRecord** op)
     Lock lock(mutex_);
     if (db_ == nullptr)
         return E_INVALIDARG;
-    const char* sql =
-        "SELECT app_id,id,status,result,description,data,last_update,remarks FROM cl_pendingops WHERE op_id=?";
-    CSqliteStatement s(db_, sql);
+    CSqliteStatement s(
+        db_, "SELECT app_id,id,status,result,description,data,last_update,remarks FROM cl_pendingops WHERE op_id=?");
     s.BindInt(1, static_cast<int>(opId));
-    OutputDebugStringA(sql);
+    OutputDebugStringA(s.ExpandedSql().c_str());
     const int rc = s.Step();
     if (rc != SQLITE_ROW) {
         char text[128];

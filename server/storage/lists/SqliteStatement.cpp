@@ -59,6 +59,14 @@ int CSqliteStatement::Run()
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+std::string CSqliteStatement::ExpandedSql() const
+{
+    char* text = stmt_ == nullptr ? nullptr : sqlite3_expanded_sql(stmt_);
+    std::string out = text == nullptr ? std::string() : std::string(text);
+    sqlite3_free(text);
+    return out;
+}
+
 int CSqliteStatement::ColumnInt(int column) const
 {
     return sqlite3_column_int(stmt_, column);

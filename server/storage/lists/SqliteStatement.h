@@ -30,6 +30,9 @@ public:
     // Runs to the end: SQLITE_OK when it finished, else the error.
     int Run();
 
+    // The statement's text with the bound values in place, for diagnostics.
+    std::string ExpandedSql() const;
+
     int ColumnInt(int column) const;
     // "" for NULL.
     std::string ColumnText(int column) const;
