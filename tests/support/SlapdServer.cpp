@@ -128,6 +128,12 @@ dn: cn=North/South,ou=East,ou=Sales,dc=example,dc=test
 objectClass: container
 cn: North/South
 
+dn:: Y249SsO8cmdlbiBNw7xsbGVyLG91PUVhc3Qsb3U9U2FsZXMsZGM9ZXhhbXBsZSxkYz10ZXN0
+objectClass: user
+cn:: SsO8cmdlbiBNw7xsbGVy
+sn: Mueller
+sAMAccountName:: asO8cmdlbg==
+
 dn: cn=Bob Jones,ou=Sales,dc=example,dc=test
 objectClass: inetOrgPerson
 cn: Bob Jones

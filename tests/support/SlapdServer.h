@@ -42,7 +42,9 @@ public:
     // (a kind of user), group and container, and the sAMAccountName attribute.
     static std::string TestSchema();
     // ou=Sales with a sub-unit, a container, users of several kinds, a
-    // computer, groups of every kind, a device; and an empty ou=Empty.
+    // computer, groups of every kind, a device; under its ou=East a container
+    // with "/" in its name and a user with a non-ASCII name; and an empty
+    // ou=Empty.
     static std::string SampleLdif();
 
 private:

@@ -1,6 +1,7 @@
 #include "server/storage/lists/ADsBrowser.h"
 
 #include "platform/directory/ComputerName.h"
+#include "platform/directory/DirectoryErrors.h"
 
 #include <memory>
 
@@ -20,6 +21,11 @@ bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
             return false;
     }
     return true;
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix)
+{
+    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool AllEmpty(const std::vector<DirectoryEntry>& a, const std::vector<DirectoryEntry>& b,
@@ -92,6 +98,19 @@ std::u16string CADsBrowser::DefaultLdapPath() const
     return path;
 }
 
+HRESULT CADsBrowser::LdapPathFor(const char* path, std::u16string& where) const
+{
+    where = WidenText(path != nullptr ? path : "");
+    if (where.empty()) {
+        where = DefaultLdapPath();
+        return S_OK;
+    }
+    std::u16string server = u"LDAP://" + server_;
+    if (!StartsWithNoCase(where, server) || (where.size() > server.size() && where[server.size()] != u'/'))
+        return E_ACCESSDENIED;
+    return S_OK;
+}
+
 HRESULT CADsBrowser::MissingEntry() const
 {
     return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
@@ -140,11 +159,11 @@ HRESULT CADsBrowser::ReadObjectAttributes(const char* path, std::vector<Director
         if (FAILED(hr))
             return hr;
     }
-    std::u16string where = WidenText(path != nullptr ? path : "");
-    if (where.empty())
-        where = DefaultLdapPath();
+    std::u16string where;
+    HRESULT hr = LdapPathFor(path, where);
     std::unique_ptr<DirectoryObject> object;
-    HRESULT hr = entries_.openObject(where, account_, password_, DirectoryFacet::Any, object);
+    if (SUCCEEDED(hr))
+        hr = entries_.openObject(where, account_, password_, DirectoryFacet::Any, object);
     if (SUCCEEDED(hr))
         AppendAttributes(*object, values, hr);
     object.reset();
@@ -164,11 +183,12 @@ HRESULT CADsBrowser::EnumerateLdapContainer(const char* path, std::vector<Direct
         if (FAILED(hr))
             return hr;
     }
-    std::u16string where = WidenText(path != nullptr ? path : "");
-    if (where.empty())
-        where = DefaultLdapPath();
+    std::u16string where;
+    HRESULT hr = LdapPathFor(path, where);
+    if (FAILED(hr))
+        return hr;
     std::unique_ptr<DirectoryObject> object;
-    HRESULT hr = entries_.openObject(where, account_, password_, DirectoryFacet::Container, object);
+    hr = entries_.openObject(where, account_, password_, DirectoryFacet::Container, object);
     if (FAILED(hr))
         return hr;
     std::unique_ptr<DirectoryEnumerator> items;
@@ -195,6 +215,9 @@ HRESULT CADsBrowser::EnumerateWinNTContainer(const char* path, std::vector<Direc
         if (!GetComputerNameA(name, &size))
             name[0] = '\0';
         where = u"WinNT://" + WidenText(name);
+    } else if (!StartsWithNoCase(where, u"WinNT://")) {
+        // Another provider would be reached with the service's own identity.
+        return E_ADS_BAD_PATHNAME;
     }
     std::unique_ptr<DirectoryObject> object;
     HRESULT hr = entries_.getObject(where, DirectoryFacet::Any, object);

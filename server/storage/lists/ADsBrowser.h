@@ -29,6 +29,9 @@ public:
 
     // Binds to the configured server's default path.
     HRESULT Connect();
+    // A path given to the two LDAP operations must be on the configured
+    // server ("LDAP://" + server, then "/" or nothing), so the account and
+    // password never go to a host a caller names: E_ACCESSDENIED otherwise.
     HRESULT ReadObjectAttributes(const char* path, std::vector<DirectoryAttributeValue>& values);
     // Lists an LDAP container (or a group's members); with no server
     // configured, EnumerateWinNTContainer. An empty path is the configured
@@ -36,7 +39,8 @@ public:
     HRESULT EnumerateLdapContainer(const char* path, std::vector<DirectoryEntry>& containers,
                                    std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                                    std::vector<DirectoryEntry>& computers);
-    // Lists the local computer (empty path) or one of its groups.
+    // Lists the local computer (empty path) or one of its groups; only
+    // "WinNT://" paths (E_ADS_BAD_PATHNAME for others).
     HRESULT EnumerateWinNTContainer(const char* path, std::vector<DirectoryEntry>& containers,
                                     std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                                     std::vector<DirectoryEntry>& computers);
@@ -51,6 +55,9 @@ public:
 
 private:
     std::u16string DefaultLdapPath() const;
+    // The widened path, the default one when empty; E_ACCESSDENIED when it
+    // is not on the configured server.
+    HRESULT LdapPathFor(const char* path, std::u16string& where) const;
     HRESULT MissingEntry() const;
     static void AppendAttributes(const DirectoryObject& object, std::vector<DirectoryAttributeValue>& values,
                                  HRESULT& hr);
