@@ -20,5 +20,3 @@ struct LdapEntry {
     // Whether the attribute holds value (ASCII case ignored in both).
     bool HasValue(std::string_view name, std::string_view value) const;
 };
-
-bool EqualsNoCase(std::string_view a, std::string_view b);

@@ -8,20 +8,6 @@ namespace {
 constexpr std::u16string_view kPrefix = u"LDAP://";
 constexpr size_t kMaxHost = 253;
 
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char16_t a = text[i], b = prefix[i];
-        if (a >= u'a' && a <= u'z')
-            a = static_cast<char16_t>(a - u'a' + u'A');
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
 bool IsHostChar(char16_t c)
 {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'.' ||

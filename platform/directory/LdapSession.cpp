@@ -70,12 +70,9 @@ int LdapSession::Bind(const std::string& user, const std::string& password)
     SigpipeBlock block;
     berval credentials{static_cast<ber_len_t>(password.size()), const_cast<char*>(password.data())};
     int id = 0;
-    int rc = ldap_sasl_bind(ld_, user.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, &id);
-    if (rc != LDAP_SUCCESS) {
-        if (rc < 0)
-            broken_ = rc;
+    int rc = Sent(ldap_sasl_bind(ld_, user.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, &id));
+    if (rc != LDAP_SUCCESS)
         return rc;
-    }
     LDAPMessage* result = nullptr;
     rc = Wait(id, LDAP_MSG_ALL, result);
     if (rc != LDAP_SUCCESS)
@@ -83,6 +80,13 @@ int LdapSession::Bind(const std::string& user, const std::string& password)
     int outcome = LDAP_OTHER;
     rc = ldap_parse_result(ld_, result, &outcome, nullptr, nullptr, nullptr, nullptr, 1);
     return rc != LDAP_SUCCESS ? rc : outcome;
+}
+
+int LdapSession::Sent(int rc)
+{
+    if (rc < 0)
+        broken_ = rc;
+    return rc;
 }
 
 int LdapSession::Wait(int messageId, int all, LDAPMessage*& result)
@@ -127,11 +131,8 @@ int LdapSession::Search(const std::string& base, int scope, const std::string& f
         ldap_control_free(page);
     if (cookie != nullptr)
         cookie->clear();
-    if (rc != LDAP_SUCCESS) {
-        if (rc < 0)
-            broken_ = rc;
+    if (Sent(rc) != LDAP_SUCCESS)
         return rc;
-    }
     LDAPMessage* result = nullptr;
     rc = Wait(id, LDAP_MSG_ALL, result);
     if (rc != LDAP_SUCCESS)

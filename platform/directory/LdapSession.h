@@ -50,6 +50,8 @@ private:
                int sizeLimit, std::string* cookie, std::vector<LdapEntry>& entries);
     int Wait(int messageId, int all, ldapmsg*& result);
     int Bind(const std::string& user, const std::string& password);
+    // The result of sending a request; a client-side failure ends the connection.
+    int Sent(int rc);
 
     ldap* ld_;
     std::string server_;

@@ -112,6 +112,42 @@ bool IsValidUtf8(std::string_view text)
     return true;
 }
 
+namespace {
+
+template <class Char>
+bool SameNoCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        Char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = static_cast<Char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = static_cast<Char>(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return SameNoCase(a, b);
+}
+
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
+{
+    return SameNoCase(a, b);
+}
+
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix)
+{
+    return text.size() >= prefix.size() && SameNoCase(text.substr(0, prefix.size()), prefix);
+}
+
 bool IsValidUtf16(std::u16string_view text)
 {
     for (size_t i = 0; i < text.size(); ++i) {

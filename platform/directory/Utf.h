@@ -12,3 +12,9 @@ std::string Utf16ToUtf8(std::u16string_view text);
 bool IsValidUtf8(std::string_view text);
 // Whether every surrogate is paired.
 bool IsValidUtf16(std::u16string_view text);
+
+// Comparisons that ignore the case of ASCII letters only, as directory
+// prefixes, class names and attribute names are compared.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix);

@@ -5,23 +5,6 @@
 #include "platform/directory/WinNTObject.h"
 #include "platform/directory/WinNTPath.h"
 
-#include <algorithm>
-
-namespace {
-
-char16_t Lower(char16_t c)
-{
-    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
-}
-
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
-{
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) { return Lower(x) == Lower(y); });
-}
-
-} // namespace
-
 WinNTDirectory::WinNTDirectory(LocalAccountDatabase accounts, std::string computer)
     : accounts_(std::make_shared<const LocalAccountDatabase>(std::move(accounts))), computer_(Utf8ToUtf16(computer))
 {

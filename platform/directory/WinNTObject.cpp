@@ -58,15 +58,20 @@ HRESULT WinNTObject::ReadAttributes(std::vector<DirectoryAttribute>&) const
     return E_NOINTERFACE;
 }
 
+HRESULT WinNTObject::ReadAccounts(std::vector<LocalAccountDatabase::User>& users,
+                                  std::vector<LocalAccountDatabase::Group>& groups) const
+{
+    HRESULT hr = accounts_->ReadUsers(users);
+    return FAILED(hr) ? hr : accounts_->ReadGroups(groups);
+}
+
 HRESULT WinNTObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const
 {
     if (kind_ != Kind::Computer)
         return E_NOINTERFACE;
     std::vector<LocalAccountDatabase::User> users;
     std::vector<LocalAccountDatabase::Group> groups;
-    HRESULT hr = accounts_->ReadUsers(users);
-    if (SUCCEEDED(hr))
-        hr = accounts_->ReadGroups(groups);
+    HRESULT hr = ReadAccounts(users, groups);
     if (FAILED(hr))
         return hr;
     std::vector<std::unique_ptr<DirectoryObject>> objects;
@@ -84,9 +89,7 @@ HRESULT WinNTObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& memb
         return E_NOINTERFACE;
     std::vector<LocalAccountDatabase::User> users;
     std::vector<LocalAccountDatabase::Group> groups;
-    HRESULT hr = accounts_->ReadUsers(users);
-    if (SUCCEEDED(hr))
-        hr = accounts_->ReadGroups(groups);
+    HRESULT hr = ReadAccounts(users, groups);
     if (FAILED(hr))
         return hr;
     std::vector<std::unique_ptr<DirectoryObject>> objects;

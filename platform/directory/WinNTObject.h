@@ -27,6 +27,9 @@ public:
     HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const override;
 
 private:
+    HRESULT ReadAccounts(std::vector<LocalAccountDatabase::User>& users,
+                         std::vector<LocalAccountDatabase::Group>& groups) const;
+
     std::shared_ptr<const LocalAccountDatabase> accounts_;
     std::u16string computer_;
     Kind kind_;

@@ -7,22 +7,6 @@ namespace {
 
 constexpr std::u16string_view kPrefix = u"WinNT://";
 
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z')
-            x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // Splits "text,word" when word is one of the class words; kind stays Any
 // when there is no such suffix.
 std::u16string_view SplitClass(std::u16string_view text, WinNTPath::Kind& kind)
@@ -47,8 +31,7 @@ std::u16string_view SplitClass(std::u16string_view text, WinNTPath::Kind& kind)
 
 HRESULT WinNTPath::Parse(std::u16string_view path, WinNTPath& out)
 {
-    if (path.size() < kPrefix.size() || !EqualsNoCase(path.substr(0, kPrefix.size()), kPrefix) ||
-        !IsValidUtf16(path) || path.find(u'\0') != std::u16string_view::npos)
+    if (!StartsWithNoCase(path, kPrefix) || !IsValidUtf16(path) || path.find(u'\0') != std::u16string_view::npos)
         return E_ADS_BAD_PATHNAME;
     std::u16string_view rest = path.substr(kPrefix.size());
     size_t slash = rest.find(u'/');

@@ -2,37 +2,11 @@
 
 #include "platform/directory/ComputerName.h"
 #include "platform/directory/DirectoryErrors.h"
+#include "platform/directory/Utf.h"
 
 #include <memory>
 
 namespace {
-
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z')
-            x = static_cast<char16_t>(x - u'A' + u'a');
-        if (y >= u'A' && y <= u'Z')
-            y = static_cast<char16_t>(y - u'A' + u'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
-bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix)
-{
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-bool AllEmpty(const std::vector<DirectoryEntry>& a, const std::vector<DirectoryEntry>& b,
-              const std::vector<DirectoryEntry>& c, const std::vector<DirectoryEntry>& d)
-{
-    return a.empty() && b.empty() && c.empty() && d.empty();
-}
 
 // Provider bytes read as UTF-16LE text up to a NUL unit or their end.
 std::u16string ProviderText(const std::vector<BYTE>& bytes)
@@ -111,6 +85,14 @@ HRESULT CADsBrowser::LdapPathFor(const char* path, std::u16string& where) const
     return S_OK;
 }
 
+HRESULT CADsBrowser::Prepare(const char* path, std::u16string& where)
+{
+    HRESULT hr = LdapPathFor(path, where);
+    if (SUCCEEDED(hr) && !connected_)
+        hr = Connect();
+    return hr;
+}
+
 HRESULT CADsBrowser::MissingEntry() const
 {
     return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
@@ -154,16 +136,12 @@ HRESULT CADsBrowser::Connect()
 
 HRESULT CADsBrowser::ReadObjectAttributes(const char* path, std::vector<DirectoryAttributeValue>& values)
 {
-    if (!connected_) {
-        HRESULT hr = Connect();
-        if (FAILED(hr))
-            return hr;
-    }
     std::u16string where;
-    HRESULT hr = LdapPathFor(path, where);
+    HRESULT hr = Prepare(path, where);
+    if (FAILED(hr))
+        return hr;
     std::unique_ptr<DirectoryObject> object;
-    if (SUCCEEDED(hr))
-        hr = entries_.openObject(where, account_, password_, DirectoryFacet::Any, object);
+    hr = entries_.openObject(where, account_, password_, DirectoryFacet::Any, object);
     if (SUCCEEDED(hr))
         AppendAttributes(*object, values, hr);
     object.reset();
@@ -178,13 +156,8 @@ HRESULT CADsBrowser::EnumerateLdapContainer(const char* path, std::vector<Direct
 {
     if (server_.empty())
         return EnumerateWinNTContainer(path, containers, groups, users, computers);
-    if (!connected_) {
-        HRESULT hr = Connect();
-        if (FAILED(hr))
-            return hr;
-    }
     std::u16string where;
-    HRESULT hr = LdapPathFor(path, where);
+    HRESULT hr = Prepare(path, where);
     if (FAILED(hr))
         return hr;
     std::unique_ptr<DirectoryObject> object;
@@ -196,10 +169,7 @@ HRESULT CADsBrowser::EnumerateLdapContainer(const char* path, std::vector<Direct
     object.reset();
     if (FAILED(hr))
         return hr;
-    hr = Walk(*items, true, containers, groups, users, computers);
-    if (FAILED(hr))
-        return hr;
-    return AllEmpty(containers, groups, users, computers) ? E_OUTOFMEMORY : S_OK;
+    return Walk(*items, true, containers, groups, users, computers);
 }
 
 HRESULT CADsBrowser::EnumerateWinNTContainer(const char* path, std::vector<DirectoryEntry>& containers,
@@ -233,10 +203,7 @@ HRESULT CADsBrowser::EnumerateWinNTContainer(const char* path, std::vector<Direc
     object.reset();
     if (FAILED(hr))
         return hr;
-    hr = Walk(*items, false, containers, groups, users, computers);
-    if (FAILED(hr))
-        return hr;
-    return AllEmpty(containers, groups, users, computers) ? E_OUTOFMEMORY : S_OK;
+    return Walk(*items, false, containers, groups, users, computers);
 }
 
 HRESULT CADsBrowser::Walk(DirectoryEnumerator& items, bool ldap, std::vector<DirectoryEntry>& containers,
@@ -246,12 +213,15 @@ HRESULT CADsBrowser::Walk(DirectoryEnumerator& items, bool ldap, std::vector<Dir
     for (bool first = true;; first = false) {
         std::unique_ptr<DirectoryObject> item;
         HRESULT hr = items.Next(item);
-        if (FAILED(hr))
-            return first ? hr : S_OK;
+        // A failure of the first step is the walk's; a later one ends it.
+        if (FAILED(hr) && first)
+            return hr;
         if (hr != S_OK || item == nullptr)
-            return S_OK;
+            break;
         Classify(*item, ldap, containers, groups, users, computers);
     }
+    bool none = containers.empty() && groups.empty() && users.empty() && computers.empty();
+    return none ? E_OUTOFMEMORY : S_OK;
 }
 
 void CADsBrowser::Classify(const DirectoryObject& item, bool ldap, std::vector<DirectoryEntry>& containers,

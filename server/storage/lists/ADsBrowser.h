@@ -58,9 +58,13 @@ private:
     // The widened path, the default one when empty; E_ACCESSDENIED when it
     // is not on the configured server.
     HRESULT LdapPathFor(const char* path, std::u16string& where) const;
+    // LdapPathFor, then a bind when there is none yet.
+    HRESULT Prepare(const char* path, std::u16string& where);
     HRESULT MissingEntry() const;
     static void AppendAttributes(const DirectoryObject& object, std::vector<DirectoryAttributeValue>& values,
                                  HRESULT& hr);
+    // S_OK, E_OUTOFMEMORY when all four lists are empty after it, or the
+    // failure of its first step.
     static HRESULT Walk(DirectoryEnumerator& items, bool ldap, std::vector<DirectoryEntry>& containers,
                         std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                         std::vector<DirectoryEntry>& computers);
