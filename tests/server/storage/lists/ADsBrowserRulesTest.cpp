@@ -12,7 +12,7 @@
 
 namespace {
 
-struct Spec {
+struct Scripted {
     std::u16string name;
     std::u16string className;
     std::u16string path;
@@ -23,8 +23,8 @@ struct Spec {
     std::map<std::u16string, std::u16string> properties;
     std::vector<DirectoryAttribute> attributes;
     HRESULT readAttributes = S_OK;
-    std::vector<Spec> children;
-    std::vector<Spec> members;
+    std::vector<Scripted> children;
+    std::vector<Scripted> members;
     int failAt = -1; // Next fails at this item
     HRESULT failure = E_FAIL;
 };
@@ -33,27 +33,27 @@ class FakeEnumerator;
 
 class FakeObject : public DirectoryObject {
 public:
-    explicit FakeObject(Spec spec) : spec_(std::move(spec)) {}
+    explicit FakeObject(Scripted script) : script_(std::move(script)) {}
     bool Answers(DirectoryFacet f) const override
     {
-        return f == DirectoryFacet::Any || (f == DirectoryFacet::Container && spec_.container) ||
-               (f == DirectoryFacet::Group && spec_.group) || (f == DirectoryFacet::User && spec_.user);
+        return f == DirectoryFacet::Any || (f == DirectoryFacet::Container && script_.container) ||
+               (f == DirectoryFacet::Group && script_.group) || (f == DirectoryFacet::User && script_.user);
     }
-    HRESULT GetName(std::u16string& v) const override { return Read(spec_.name, v); }
-    HRESULT GetClass(std::u16string& v) const override { return Read(spec_.className, v); }
-    HRESULT GetPath(std::u16string& v) const override { return Read(spec_.path, v); }
+    HRESULT GetName(std::u16string& v) const override { return Read(script_.name, v); }
+    HRESULT GetClass(std::u16string& v) const override { return Read(script_.className, v); }
+    HRESULT GetPath(std::u16string& v) const override { return Read(script_.path, v); }
     HRESULT Get(std::u16string_view p, std::u16string& v) const override
     {
-        auto it = spec_.properties.find(std::u16string(p));
-        if (it == spec_.properties.end())
+        auto it = script_.properties.find(std::u16string(p));
+        if (it == script_.properties.end())
             return E_ADS_PROPERTY_NOT_FOUND;
         v = it->second;
         return S_OK;
     }
     HRESULT ReadAttributes(std::vector<DirectoryAttribute>& a) const override
     {
-        a.insert(a.end(), spec_.attributes.begin(), spec_.attributes.end());
-        return spec_.readAttributes;
+        a.insert(a.end(), script_.attributes.begin(), script_.attributes.end());
+        return script_.readAttributes;
     }
     HRESULT EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& e) const override;
     HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& e) const override;
@@ -61,17 +61,17 @@ public:
 private:
     HRESULT Read(const std::u16string& from, std::u16string& to) const
     {
-        if (spec_.unreadable)
+        if (script_.unreadable)
             return E_FAIL;
         to = from;
         return S_OK;
     }
-    Spec spec_;
+    Scripted script_;
 };
 
 class FakeEnumerator : public DirectoryEnumerator {
 public:
-    FakeEnumerator(std::vector<Spec> items, int failAt, HRESULT failure)
+    FakeEnumerator(std::vector<Scripted> items, int failAt, HRESULT failure)
         : items_(std::move(items)), failAt_(failAt), failure_(failure)
     {
     }
@@ -87,7 +87,7 @@ public:
     }
 
 private:
-    std::vector<Spec> items_;
+    std::vector<Scripted> items_;
     size_t next_ = 0;
     int failAt_;
     HRESULT failure_;
@@ -95,17 +95,17 @@ private:
 
 HRESULT FakeObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& e) const
 {
-    if (!spec_.container)
+    if (!script_.container)
         return E_NOINTERFACE;
-    e = std::make_unique<FakeEnumerator>(spec_.children, spec_.failAt, spec_.failure);
+    e = std::make_unique<FakeEnumerator>(script_.children, script_.failAt, script_.failure);
     return S_OK;
 }
 
 HRESULT FakeObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& e) const
 {
-    if (!spec_.group)
+    if (!script_.group)
         return E_NOINTERFACE;
-    e = std::make_unique<FakeEnumerator>(spec_.members, spec_.failAt, spec_.failure);
+    e = std::make_unique<FakeEnumerator>(script_.members, script_.failAt, script_.failure);
     return S_OK;
 }
 
@@ -119,7 +119,7 @@ struct Call {
 
 // The scripted directory: objects by path, and a password every open checks.
 struct FakeDirectory {
-    std::map<std::u16string, Spec> objects;
+    std::map<std::u16string, Scripted> objects;
     std::u16string password = u"pw";
     std::vector<Call> calls;
 
@@ -152,9 +152,9 @@ HRESULT FakeGet(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<
     return directory->Find({std::u16string(path), {}, {}, facet, false}, o);
 }
 
-Spec Container(std::u16string name, std::u16string cls = u"organizationalUnit")
+Scripted Container(std::u16string name, std::u16string cls = u"organizationalUnit")
 {
-    Spec s;
+    Scripted s;
     s.name = u"OU=" + name;
     s.className = std::move(cls);
     s.path = u"LDAP://dc/OU=" + name;
@@ -162,9 +162,9 @@ Spec Container(std::u16string name, std::u16string cls = u"organizationalUnit")
     return s;
 }
 
-Spec Item(std::u16string rdn, std::u16string cls, bool user, bool group, bool container)
+Scripted Item(std::u16string rdn, std::u16string cls, bool user, bool group, bool container)
 {
-    Spec s;
+    Scripted s;
     s.name = rdn;
     s.className = std::move(cls);
     s.path = u"LDAP://dc/" + rdn;
@@ -187,7 +187,7 @@ protected:
     void SetUp() override
     {
         directory = &fake_;
-        Spec root = Container(u"Sales");
+        Scripted root = Container(u"Sales");
         root.children = {
             Item(u"CN=alice", u"user", true, false, true),        // user: its account name
             Item(u"CN=WS01", u"Computer", true, false, true),     // computer: its relative name
@@ -202,7 +202,7 @@ protected:
         root.children[3].properties[u"SAMAccountName"] = u"bjones";
         fake_.objects[u"LDAP://dc/OU=Sales"] = root;
 
-        Spec staff = Item(u"CN=Staff", u"group", false, true, true);
+        Scripted staff = Item(u"CN=Staff", u"group", false, true, true);
         staff.children = {Item(u"CN=NotAMember", u"user", true, false, false)};
         staff.members = {Item(u"CN=alice", u"user", true, false, false), Item(u"CN=Ops", u"group", false, true, true)};
         fake_.objects[u"LDAP://dc/CN=Staff"] = staff;
@@ -357,10 +357,10 @@ TEST_F(BrowserRules, FirstStepFailureFailsTheWalkALaterOneEndsIt)
 
 TEST_F(BrowserRules, UnreadableItemsAreStillListedWithEmptyTexts)
 {
-    Spec& sales = fake_.objects[u"LDAP://dc/OU=Sales"];
+    Scripted& sales = fake_.objects[u"LDAP://dc/OU=Sales"];
     sales.children = {Item(u"CN=x", u"computer", true, false, false), Item(u"CN=y", u"inetOrgPerson", false, false, false),
                       Item(u"CN=z", u"", false, true, false)};
-    for (Spec& s : sales.children)
+    for (Scripted& s : sales.children)
         s.unreadable = true;
     ASSERT_EQ(Enumerate(""), S_OK);
     // Without a readable class the computer reads as a user; without a class
@@ -375,7 +375,7 @@ TEST_F(BrowserRules, UnreadableItemsAreStillListedWithEmptyTexts)
 TEST_F(BrowserRules, NoServerGoesToTheLocalComputer)
 {
     browser_.SetConfig("", "admin", "pw", "OU=Sales");
-    Spec computer = Container(u"x", u"Computer");
+    Scripted computer = Container(u"x", u"Computer");
     computer.children = {Item(u"root", u"User", true, false, false), Item(u"wheel", u"Group", false, true, false)};
     computer.children[0].properties[u"SAMAccountName"] = u"never-used";
     char host[260];
@@ -425,7 +425,7 @@ TEST_F(BrowserRules, AttributeValuesByType)
     };
     std::vector<BYTE> provider = {'h', 0, 'i', 0, 0, 0, 'x', 0};
     std::vector<BYTE> unterminated = {'o', 0, 'k', 0, '!'};
-    Spec& sales = fake_.objects[u"LDAP://dc/OU=Sales"];
+    Scripted& sales = fake_.objects[u"LDAP://dc/OU=Sales"];
     sales.attributes = {
         attribute(u"member", DirectoryValueDnString, {{u"CN=a", {}}, {u"CN=b", {}}}),
         attribute(u"ou", DirectoryValueCaseIgnoreString, {{u"Sales", {}}}),
