@@ -1,0 +1,105 @@
+#include "platform/directory/WinNTObject.h"
+
+#include "platform/directory/DirectoryErrors.h"
+#include "platform/directory/Utf.h"
+#include "platform/directory/WinNTEnumerator.h"
+#include "platform/directory/WinNTPath.h"
+
+WinNTObject::WinNTObject(std::shared_ptr<const LocalAccountDatabase> accounts, std::u16string computer, Kind kind,
+                         std::string name)
+    : accounts_(std::move(accounts)), computer_(std::move(computer)), kind_(kind), name_(std::move(name))
+{
+}
+
+bool WinNTObject::Answers(DirectoryFacet facet) const
+{
+    switch (facet) {
+    case DirectoryFacet::Any:
+        return true;
+    case DirectoryFacet::Container:
+        return kind_ == Kind::Computer;
+    case DirectoryFacet::Group:
+        return kind_ == Kind::Group;
+    case DirectoryFacet::User:
+        return kind_ == Kind::User;
+    }
+    return false;
+}
+
+HRESULT WinNTObject::GetName(std::u16string& name) const
+{
+    name = kind_ == Kind::Computer ? computer_ : Utf8ToUtf16(name_);
+    return S_OK;
+}
+
+HRESULT WinNTObject::GetClass(std::u16string& className) const
+{
+    className = kind_ == Kind::Computer ? u"Computer" : kind_ == Kind::User ? u"User" : u"Group";
+    return S_OK;
+}
+
+HRESULT WinNTObject::GetPath(std::u16string& path) const
+{
+    if (kind_ == Kind::Computer)
+        path = WinNTPath::Format(computer_);
+    else
+        path = WinNTPath::Format(computer_, Utf8ToUtf16(name_),
+                                 kind_ == Kind::User ? WinNTPath::Kind::User : WinNTPath::Kind::Group);
+    return S_OK;
+}
+
+HRESULT WinNTObject::Get(std::u16string_view, std::u16string&) const
+{
+    return E_ADS_PROPERTY_NOT_FOUND;
+}
+
+HRESULT WinNTObject::ReadAttributes(std::vector<DirectoryAttribute>&) const
+{
+    return E_NOINTERFACE;
+}
+
+HRESULT WinNTObject::ReadAccounts(std::vector<LocalAccountDatabase::User>& users,
+                                  std::vector<LocalAccountDatabase::Group>& groups) const
+{
+    HRESULT hr = accounts_->ReadUsers(users);
+    return FAILED(hr) ? hr : accounts_->ReadGroups(groups);
+}
+
+HRESULT WinNTObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const
+{
+    if (kind_ != Kind::Computer)
+        return E_NOINTERFACE;
+    std::vector<LocalAccountDatabase::User> users;
+    std::vector<LocalAccountDatabase::Group> groups;
+    HRESULT hr = ReadAccounts(users, groups);
+    if (FAILED(hr))
+        return hr;
+    std::vector<std::unique_ptr<DirectoryObject>> objects;
+    for (const auto& u : users)
+        objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, Kind::User, u.name));
+    for (const auto& g : groups)
+        objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, Kind::Group, g.name));
+    children = std::make_unique<WinNTEnumerator>(std::move(objects));
+    return S_OK;
+}
+
+HRESULT WinNTObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const
+{
+    if (kind_ != Kind::Group)
+        return E_NOINTERFACE;
+    std::vector<LocalAccountDatabase::User> users;
+    std::vector<LocalAccountDatabase::Group> groups;
+    HRESULT hr = ReadAccounts(users, groups);
+    if (FAILED(hr))
+        return hr;
+    std::vector<std::unique_ptr<DirectoryObject>> objects;
+    for (const auto& g : groups) {
+        if (g.name != name_)
+            continue;
+        for (const std::string& m : LocalAccountDatabase::MembersOf(g, users))
+            objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, Kind::User, m));
+        break;
+    }
+    members = std::make_unique<WinNTEnumerator>(std::move(objects));
+    return S_OK;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The local computer, one of its users or one of its groups, as a directory
+// object. The computer is a container of its users and groups; a group's
+// members are users. There are no properties to read.
+
+#include "platform/directory/DirectoryObject.h"
+#include "platform/directory/LocalAccountDatabase.h"
+
+#include <memory>
+#include <string>
+
+class WinNTObject : public DirectoryObject {
+public:
+    enum class Kind { Computer, User, Group };
+
+    // name: the account's name in the files (UTF-8); ignored for the computer.
+    WinNTObject(std::shared_ptr<const LocalAccountDatabase> accounts, std::u16string computer, Kind kind,
+                std::string name = {});
+
+    bool Answers(DirectoryFacet facet) const override;
+    HRESULT GetName(std::u16string& name) const override;
+    HRESULT GetClass(std::u16string& className) const override;
+    HRESULT GetPath(std::u16string& path) const override;
+    HRESULT Get(std::u16string_view property, std::u16string& value) const override;
+    HRESULT ReadAttributes(std::vector<DirectoryAttribute>& attributes) const override;
+    HRESULT EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const override;
+    HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const override;
+
+private:
+    HRESULT ReadAccounts(std::vector<LocalAccountDatabase::User>& users,
+                         std::vector<LocalAccountDatabase::Group>& groups) const;
+
+    std::shared_ptr<const LocalAccountDatabase> accounts_;
+    std::u16string computer_;
+    Kind kind_;
+    std::string name_;
+};

@@ -1,0 +1,19 @@
+#pragma once
+// The process heap: one heap for the whole process, over the C allocator, so
+// a block taken by one module can be released by another.
+
+#include "platform/win/WinTypes.h"
+
+#include <cstddef>
+
+using HANDLE = void*;
+
+constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+
+HANDLE GetProcessHeap();
+
+// Null when the heap is not the process heap or the memory is not there.
+void* HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+
+// TRUE also for a null block; FALSE for a heap that is not the process heap.
+BOOL HeapFree(HANDLE heap, DWORD flags, void* block);

@@ -1,0 +1,65 @@
+#include "server/dispatch/FlatNameList.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+BYTE* PutDword(BYTE* at, DWORD value)
+{
+    at[0] = static_cast<BYTE>(value);
+    at[1] = static_cast<BYTE>(value >> 8);
+    at[2] = static_cast<BYTE>(value >> 16);
+    at[3] = static_cast<BYTE>(value >> 24);
+    return at + 4;
+}
+
+BYTE* PutText(BYTE* at, const HeapString& text)
+{
+    at = PutDword(at, static_cast<DWORD>(text.size() + 1));
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = 0;
+    return at + text.size() + 1;
+}
+
+} // namespace
+
+size_t FlatNameList::SizeOf(const HeapNameList& list)
+{
+    size_t size = kCountSize;
+    for (const HeapNameEntry& e : list)
+        size += e.name.size() + e.second.size() + kEntryOverhead;
+    return size;
+}
+
+HRESULT FlattenNameList(const HeapNameList& list, BYTE** buffer, DWORD* length)
+{
+    if (buffer == nullptr || length == nullptr)
+        return E_INVALIDARG;
+    try {
+        size_t size = FlatNameList::SizeOf(list);
+        if (size > std::numeric_limits<DWORD>::max())
+            return E_OUTOFMEMORY;
+        BYTE* flat = new BYTE[size];
+        BYTE* at = PutDword(flat, list.Count());
+        for (const HeapNameEntry& e : list) {
+            at = PutDword(at, e.tag);
+            at = PutText(at, e.name);
+            at = PutText(at, e.second);
+        }
+        *buffer = flat;
+        *length = static_cast<DWORD>(size);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT FreeFlatBuffer(BYTE* buffer)
+{
+    delete[] buffer;
+    return S_OK;
+}

@@ -1,0 +1,13 @@
+#include "server/dispatch/SecurityEquivKind.h"
+
+const char* SecurityEquivKindText(DWORD kind)
+{
+    switch (kind) {
+    case SecurityEquivComputer:
+        return "Computer";
+    case SecurityEquivUser:
+        return "User";
+    default:
+        return "Default";
+    }
+}

@@ -1,0 +1,1 @@
+tq_fuzzer(fuzz_directory_path ${CMAKE_CURRENT_SOURCE_DIR}/DirectoryPathFuzz.cpp DEPS platform_directory)
