@@ -412,13 +412,7 @@ HRESULT CAttribute::Serialize(BYTE* buffer, LONG* size)
         *size = needed;
         return E_OUTOFMEMORY;
     }
-    AttributeRecordHeader::FromRecord(*record_).Write(buffer);
-    BYTE* p = buffer + AttributeRecordHeader::kSize;
-    if (record_->nameSize != 0)
-        std::memcpy(p, record_->name, record_->nameSize);
-    p += record_->nameSize;
-    if (record_->valueSize != 0)
-        std::memcpy(p, record_->value, record_->valueSize);
+    AttributeRecordHeader::WriteRecord(*record_, buffer);
     return S_OK;
 }
 
@@ -429,7 +423,7 @@ HRESULT CAttribute::Load(const BYTE* buffer, LONG size)
     const AttributeRecordHeader h = AttributeRecordHeader::Read(buffer);
     if (h.RecordBytes() > static_cast<unsigned long long>(size))
         return E_INVALIDARG;
-    if ((h.nameSize != 0 && h.nameSize < h.nameLength + 2ULL) || h.valueLength > h.valueSize)
+    if (!h.IsConsistent())
         return E_INVALIDARG;
     if (record_ == nullptr)
         return E_UNEXPECTED;

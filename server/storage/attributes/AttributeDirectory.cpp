@@ -29,13 +29,6 @@ struct NamedRecord {
     }
 };
 
-void WriteBytes(BYTE* out, std::size_t& pos, const void* bytes, std::size_t n)
-{
-    if (n != 0)
-        std::memcpy(out + pos, bytes, n);
-    pos += n;
-}
-
 } // namespace
 
 CAttributeDirectory::CAttributeDirectory() : cursor_(records_.end()) {}
@@ -113,8 +106,7 @@ HRESULT CAttributeDirectory::QueryAttributes(CAttributeQuery* query, CAttributeL
     if (first != nullptr)
         *first = nullptr;
     return attrib::Guarded([&]() -> HRESULT {
-        const auto& criteria = query->Criteria();
-        const DWORD strategy = criteria.empty() ? 0 : criteria.front().selector;
+        const DWORD strategy = attrib::QueryStrategy(*query);
         if (strategy == QUERY_INDEXED)
             return IndexedQuery(query, list, first);
         if (strategy == QUERY_MATCHER)
@@ -129,13 +121,7 @@ HRESULT CAttributeDirectory::IndexedQuery(CAttributeQuery* query, CAttributeList
         indexes_.Rebuild(records_);
         indexesStale_ = 0;
     }
-    const auto selected = indexes_.Select(*query);
-    AttributeRecordSequence candidates;
-    for (AttributeRecord* r : records_) {
-        if (selected.count(r) != 0)
-            candidates.push_back(r);
-    }
-    return CAttributeList::CreateResult(candidates, this, list, first);
+    return CAttributeList::CreateResult(indexes_.Select(*query, records_), this, list, first);
 }
 
 HRESULT CAttributeDirectory::CreateAttribute(const char* name, LONG appId, LONG id, CAttribute** attribute,
@@ -233,13 +219,7 @@ HRESULT CAttributeDirectory::AddAttributeCopy(CAttribute* source, CAttribute** a
         std::vector<BYTE> bytes(static_cast<std::size_t>(size));
         if (FAILED(source->Serialize(bytes.data(), &size)))
             return E_FAIL;
-        const AttributeRecordHeader h = AttributeRecordHeader::Read(bytes.data());
-        AttributeRecord r = h.ToRecord();
-        BYTE* name = bytes.data() + AttributeRecordHeader::kSize;
-        if (h.nameSize != 0)
-            r.name = reinterpret_cast<char16_t*>(name);
-        if (h.valueSize != 0)
-            r.value = name + h.nameSize;
+        const AttributeRecord r = AttributeRecordHeader::RecordAt(bytes.data());
         return InsertAndHand(r, attribute, unique);
     });
 }
@@ -279,28 +259,12 @@ HRESULT CAttributeDirectory::CopyDirectory(const char* name, CAttributeDirectory
 
 HRESULT CAttributeDirectory::AddFromDirectory(CAttributeDirectory* source, BYTE unique)
 {
-    if (source == nullptr)
-        return E_INVALIDARG;
-    return attrib::Guarded([&]() -> HRESULT {
-        const attrib::HandleSnapshot snapshot([&](CAttribute** a) { return source->GetFirstAttribute(a); },
-                                              [&](CAttribute** a) { return source->GetNextAttribute(a); });
-        for (CAttribute* a : snapshot.Handles())
-            AddAttributeCopy(a, nullptr, unique);
-        return S_OK;
-    });
+    return attrib::CopyAttributes(*this, source, unique);
 }
 
 HRESULT CAttributeDirectory::AddFromList(CAttributeList* source, BYTE unique)
 {
-    if (source == nullptr)
-        return E_INVALIDARG;
-    return attrib::Guarded([&]() -> HRESULT {
-        const attrib::HandleSnapshot snapshot([&](CAttribute** a) { return source->GetFirst(a); },
-                                              [&](CAttribute** a) { return source->GetNext(a); });
-        for (CAttribute* a : snapshot.Handles())
-            AddAttributeCopy(a, nullptr, unique);
-        return S_OK;
-    });
+    return attrib::CopyAttributes(*this, source, unique);
 }
 
 HRESULT CAttributeDirectory::RemoveRecord(const AttributeRecord* record)
@@ -571,13 +535,9 @@ HRESULT CAttributeDirectory::WriteStream(BYTE* out, std::size_t capacity, std::s
                 attrib::AssignValue(*r, stream.data(), static_cast<DWORD>(n), static_cast<DWORD>(n));
             }
         }
-        const AttributeRecordHeader h = AttributeRecordHeader::FromRecord(*r);
-        if (h.RecordBytes() > capacity - pos)
+        if (AttributeRecordHeader::FromRecord(*r).RecordBytes() > capacity - pos)
             return E_FAIL;
-        h.Write(out + pos);
-        pos += AttributeRecordHeader::kSize;
-        WriteBytes(out, pos, r->name, r->nameSize);
-        WriteBytes(out, pos, r->value, r->valueSize);
+        pos += AttributeRecordHeader::WriteRecord(*r, out + pos);
     }
     written = pos;
     return S_OK;
@@ -633,20 +593,13 @@ HRESULT CAttributeDirectory::LoadStream(const BYTE* buffer, std::size_t length)
         if (left < AttributeRecordHeader::kSize)
             return STG_E_PROPSETMISMATCHED;
         const AttributeRecordHeader h = AttributeRecordHeader::Read(buffer + pos);
-        if (h.RecordBytes() > left)
-            return STG_E_PROPSETMISMATCHED;
-        if ((h.nameSize != 0 && h.nameSize < h.nameLength + 2ULL) || h.valueLength > h.valueSize)
+        if (h.RecordBytes() > left || !h.IsConsistent())
             return STG_E_PROPSETMISMATCHED;
         const bool directory = (h.flags & (RECORD_DIRECTORY | RECORD_REMOVED)) == RECORD_DIRECTORY;
         if (directory && depth_ + 1 > kMaxDepth)
             return STG_E_PROPSETMISMATCHED;
 
-        AttributeRecord r = h.ToRecord();
-        const BYTE* name = buffer + pos + AttributeRecordHeader::kSize;
-        if (h.nameSize != 0)
-            r.name = reinterpret_cast<char16_t*>(const_cast<BYTE*>(name));
-        if (h.valueSize != 0)
-            r.value = const_cast<BYTE*>(name + h.nameSize);
+        const AttributeRecord r = AttributeRecordHeader::RecordAt(buffer + pos);
         AttributeRecord* inserted = nullptr;
         if (FAILED(InsertRecord(r, 0, true, &inserted)))
             return E_FAIL;

@@ -91,7 +91,8 @@ std::unordered_set<AttributeRecord*> CAttributeIndexes::SelectOne(const Attribut
     return out;
 }
 
-std::unordered_set<AttributeRecord*> CAttributeIndexes::Select(const CAttributeQuery& query) const
+AttributeRecordSequence CAttributeIndexes::Select(const CAttributeQuery& query,
+                                                  const AttributeRecordSequence& order) const
 {
     std::unordered_set<AttributeRecord*> candidates;
     bool first = true;
@@ -108,5 +109,10 @@ std::unordered_set<AttributeRecord*> CAttributeIndexes::Select(const CAttributeQ
         if (candidates.empty())
             break;
     }
-    return candidates;
+    AttributeRecordSequence selected;
+    for (AttributeRecord* r : order) {
+        if (candidates.count(r) != 0)
+            selected.push_back(r);
+    }
+    return selected;
 }

@@ -17,9 +17,10 @@ public:
     void Rebuild(const AttributeRecordSequence& records);
     void Clear();
 
-    // The records meeting every criterion; criteria with selector 100 are
-    // skipped, and a query with no other criterion selects nothing.
-    std::unordered_set<AttributeRecord*> Select(const CAttributeQuery& query) const;
+    // The records meeting every criterion, in the order of `order`; criteria
+    // with selector 100 are skipped, and a query with no other criterion
+    // selects nothing.
+    AttributeRecordSequence Select(const CAttributeQuery& query, const AttributeRecordSequence& order) const;
 
 private:
     using NumberIndex = std::multimap<LONG, AttributeRecord*>;

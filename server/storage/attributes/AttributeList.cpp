@@ -201,28 +201,12 @@ HRESULT CAttributeList::RemoveAll()
 
 HRESULT CAttributeList::AddFromDirectory(CAttributeDirectory* source, BYTE unique)
 {
-    if (source == nullptr)
-        return E_INVALIDARG;
-    return attrib::Guarded([&]() -> HRESULT {
-        const attrib::HandleSnapshot snapshot([&](CAttribute** a) { return source->GetFirstAttribute(a); },
-                                              [&](CAttribute** a) { return source->GetNextAttribute(a); });
-        for (CAttribute* a : snapshot.Handles())
-            AddAttributeCopy(a, nullptr, unique);
-        return S_OK;
-    });
+    return attrib::CopyAttributes(*this, source, unique);
 }
 
 HRESULT CAttributeList::AddFromList(CAttributeList* source, BYTE unique)
 {
-    if (source == nullptr)
-        return E_INVALIDARG;
-    return attrib::Guarded([&]() -> HRESULT {
-        const attrib::HandleSnapshot snapshot([&](CAttribute** a) { return source->GetFirst(a); },
-                                              [&](CAttribute** a) { return source->GetNext(a); });
-        for (CAttribute* a : snapshot.Handles())
-            AddAttributeCopy(a, nullptr, unique);
-        return S_OK;
-    });
+    return attrib::CopyAttributes(*this, source, unique);
 }
 
 template <typename F>
@@ -303,8 +287,7 @@ HRESULT CAttributeList::QueryAttributes(CAttributeQuery* query, CAttributeList**
     if (first != nullptr)
         *first = nullptr;
     return attrib::Guarded([&]() -> HRESULT {
-        const auto& criteria = query->Criteria();
-        const DWORD strategy = criteria.empty() ? 0 : criteria.front().selector;
+        const DWORD strategy = attrib::QueryStrategy(*query);
         if (strategy == QUERY_INDEXED)
             return IndexedQuery(query, list, first);
         if (strategy == QUERY_MATCHER)
@@ -325,13 +308,7 @@ HRESULT CAttributeList::IndexedQuery(CAttributeQuery* query, CAttributeList** li
         indexesStale_ = 0;
         indexedChangeCount_ = changes;
     }
-    const auto selected = indexes_.Select(*query);
-    AttributeRecordSequence candidates;
-    for (AttributeRecord* r : records_) {
-        if (selected.count(r) != 0)
-            candidates.push_back(r);
-    }
-    return CreateResult(candidates, directory_, list, first);
+    return CreateResult(indexes_.Select(*query, records_), directory_, list, first);
 }
 
 HRESULT CAttributeList::GetSerializedSize(LONG* size)
@@ -366,16 +343,8 @@ HRESULT CAttributeList::Serialize(BYTE* buffer, LONG* size)
     }
     std::size_t pos = 0;
     for (const AttributeRecord* r : records_) {
-        if (!IsLive(r))
-            continue;
-        AttributeRecordHeader::FromRecord(*r).Write(buffer + pos);
-        pos += AttributeRecordHeader::kSize;
-        if (r->nameSize != 0)
-            std::memcpy(buffer + pos, r->name, r->nameSize);
-        pos += r->nameSize;
-        if (r->valueSize != 0)
-            std::memcpy(buffer + pos, r->value, r->valueSize);
-        pos += r->valueSize;
+        if (IsLive(r))
+            pos += AttributeRecordHeader::WriteRecord(*r, buffer + pos);
     }
     *size = needed;
     return S_OK;
@@ -392,15 +361,9 @@ HRESULT CAttributeList::LoadFromBuffer(const BYTE* buffer, LONG length)
         if (left < AttributeRecordHeader::kSize)
             return E_FAIL;
         const AttributeRecordHeader h = AttributeRecordHeader::Read(buffer + pos);
-        if (h.RecordBytes() > left || (h.nameSize != 0 && h.nameSize < h.nameLength + 2ULL) ||
-            h.valueLength > h.valueSize)
+        if (h.RecordBytes() > left || !h.IsConsistent())
             return E_FAIL;
-        AttributeRecord r = h.ToRecord();
-        const BYTE* name = buffer + pos + AttributeRecordHeader::kSize;
-        if (h.nameSize != 0)
-            r.name = reinterpret_cast<char16_t*>(const_cast<BYTE*>(name));
-        if (h.valueSize != 0)
-            r.value = const_cast<BYTE*>(name + h.nameSize);
+        const AttributeRecord r = AttributeRecordHeader::RecordAt(buffer + pos);
         if (FAILED(AddRecord(&r, nullptr, 1)))
             return E_FAIL;
         pos += static_cast<std::size_t>(h.RecordBytes());

@@ -209,6 +209,13 @@ BOOL Matches(CAttribute* attribute, std::uintptr_t query)
 
 namespace attrib {
 
+DWORD QueryStrategy(const CAttributeQuery& query)
+{
+    const auto& criteria = query.Criteria();
+    const DWORD first = criteria.empty() ? 0 : criteria.front().selector;
+    return first == QUERY_INDEXED || first == QUERY_MATCHER ? first : 0;
+}
+
 TextKey NameKey(const AttributeRecord& r)
 {
     return TextKey{r.name != nullptr, NameText(r)};

@@ -38,6 +38,10 @@ BOOL Matches(CAttribute* attribute, std::uintptr_t query);
 
 namespace attrib {
 
+// The strategy a query asks for by its first criterion: QUERY_INDEXED,
+// QUERY_MATCHER, or 0 for the linear scan.
+DWORD QueryStrategy(const CAttributeQuery& query);
+
 TextKey NameKey(const AttributeRecord& r);
 TextKey ValueKey(const AttributeRecord& r);
 // A selector 1 or 7 criterion's text as UTF-16, up to its first zero byte.

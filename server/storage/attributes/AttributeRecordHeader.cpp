@@ -1,5 +1,7 @@
 #include "server/storage/attributes/AttributeRecordHeader.h"
 
+#include <cstring>
+
 namespace {
 
 DWORD ReadWord(const BYTE* p)
@@ -88,4 +90,29 @@ AttributeRecord AttributeRecordHeader::ToRecord() const
     r.userWord = userWord;
     r.time = time;
     return r;
+}
+
+AttributeRecord AttributeRecordHeader::RecordAt(const BYTE* bytes)
+{
+    const AttributeRecordHeader h = Read(bytes);
+    AttributeRecord r = h.ToRecord();
+    // The record only borrows the bytes: they are copied when it is inserted.
+    BYTE* name = const_cast<BYTE*>(bytes) + kSize;
+    if (h.nameSize != 0)
+        r.name = reinterpret_cast<char16_t*>(name);
+    if (h.valueSize != 0)
+        r.value = name + h.nameSize;
+    return r;
+}
+
+std::size_t AttributeRecordHeader::WriteRecord(const AttributeRecord& r, BYTE* out)
+{
+    FromRecord(r).Write(out);
+    std::size_t pos = kSize;
+    if (r.nameSize != 0)
+        std::memcpy(out + pos, r.name, r.nameSize);
+    pos += r.nameSize;
+    if (r.valueSize != 0)
+        std::memcpy(out + pos, r.value, r.valueSize);
+    return pos + r.valueSize;
 }

@@ -38,4 +38,15 @@ struct AttributeRecordHeader {
 
     // 56 + nameSize + valueSize, without overflow.
     unsigned long long RecordBytes() const { return kSize + static_cast<unsigned long long>(nameSize) + valueSize; }
+    // The name has room for its terminator and the value length stays within the value.
+    bool IsConsistent() const
+    {
+        return (nameSize == 0 || nameSize >= nameLength + 2ULL) && valueLength <= valueSize;
+    }
+
+    // The record whose header starts at bytes, its name and value pointing
+    // into the bytes that follow (the caller has checked that they are there).
+    static AttributeRecord RecordAt(const BYTE* bytes);
+    // Writes the record in stream form; returns the bytes written.
+    static std::size_t WriteRecord(const AttributeRecord& r, BYTE* out);
 };
