@@ -36,6 +36,7 @@ constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
 constexpr HRESULT E_HANDLE = static_cast<HRESULT>(0x80070006u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT STG_E_PROPSETMISMATCHED = static_cast<HRESULT>(0x800300F0u);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
