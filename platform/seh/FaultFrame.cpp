@@ -29,6 +29,22 @@ bool HasUnwindData(uintptr_t pc)
     return _Unwind_Find_FDE(reinterpret_cast<void*>(pc), &bases) != nullptr;
 }
 
+uint64_t ReadLeb128(const unsigned char*& p, bool isSigned)
+{
+    uint64_t v = 0;
+    int shift = 0;
+    unsigned char byte;
+    do {
+        byte = *p++;
+        if (shift < 64)
+            v |= uint64_t{byte & 0x7fu} << shift;
+        shift += 7;
+    } while ((byte & 0x80) != 0);
+    if (isSigned && shift < 64 && (byte & 0x40) != 0)
+        v |= ~uint64_t{0} << shift;
+    return v;
+}
+
 // Reads one value of the LSDA's encodings; false for one it does not know.
 bool ReadEncoded(const unsigned char*& p, unsigned char encoding, uint64_t& value)
 {
@@ -44,37 +60,11 @@ bool ReadEncoded(const unsigned char*& p, unsigned char encoding, uint64_t& valu
     };
     switch (encoding & 0x0f) {
     case 0x00: return fixed(8, false); // absptr
-    case 0x01: {                      // uleb128
-        uint64_t v = 0;
-        int shift = 0;
-        unsigned char byte;
-        do {
-            byte = *p++;
-            if (shift < 64)
-                v |= uint64_t{byte & 0x7fu} << shift;
-            shift += 7;
-        } while ((byte & 0x80) != 0);
-        value = v;
-        return true;
-    }
+    case 0x01: value = ReadLeb128(p, false); return true;
     case 0x02: return fixed(2, false);
     case 0x03: return fixed(4, false);
     case 0x04: return fixed(8, false);
-    case 0x09: { // sleb128
-        uint64_t v = 0;
-        int shift = 0;
-        unsigned char byte;
-        do {
-            byte = *p++;
-            if (shift < 64)
-                v |= uint64_t{byte & 0x7fu} << shift;
-            shift += 7;
-        } while ((byte & 0x80) != 0);
-        if (shift < 64 && (byte & 0x40) != 0)
-            v |= ~uint64_t{0} << shift;
-        value = v;
-        return true;
-    }
+    case 0x09: value = ReadLeb128(p, true); return true;
     case 0x0a: return fixed(2, true);
     case 0x0b: return fixed(4, true);
     case 0x0c: return fixed(8, true);

@@ -49,40 +49,37 @@ LONG CFileHandleTable::AddSearch(std::shared_ptr<Search> search)
     return Add(Slot{nullptr, std::move(search)});
 }
 
-std::shared_ptr<CFileHandleTable::File> CFileHandleTable::GetFile(LONG handle) const
+template <class T>
+std::shared_ptr<T> CFileHandleTable::Find(LONG handle, std::shared_ptr<T> Slot::*kind, bool take)
 {
     std::lock_guard<std::mutex> guard(lock_);
     auto it = slots_.find(static_cast<DWORD>(handle));
-    return it == slots_.end() ? nullptr : it->second.file;
+    if (it == slots_.end() || it->second.*kind == nullptr)
+        return nullptr;
+    std::shared_ptr<T> found = it->second.*kind;
+    if (take)
+        slots_.erase(it);
+    return found;
 }
 
-std::shared_ptr<CFileHandleTable::Search> CFileHandleTable::GetSearch(LONG handle) const
+std::shared_ptr<CFileHandleTable::File> CFileHandleTable::GetFile(LONG handle)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = slots_.find(static_cast<DWORD>(handle));
-    return it == slots_.end() ? nullptr : it->second.search;
+    return Find(handle, &Slot::file, false);
+}
+
+std::shared_ptr<CFileHandleTable::Search> CFileHandleTable::GetSearch(LONG handle)
+{
+    return Find(handle, &Slot::search, false);
 }
 
 std::shared_ptr<CFileHandleTable::File> CFileHandleTable::TakeFile(LONG handle)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = slots_.find(static_cast<DWORD>(handle));
-    if (it == slots_.end() || it->second.file == nullptr)
-        return nullptr;
-    auto file = std::move(it->second.file);
-    slots_.erase(it);
-    return file;
+    return Find(handle, &Slot::file, true);
 }
 
 std::shared_ptr<CFileHandleTable::Search> CFileHandleTable::TakeSearch(LONG handle)
 {
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = slots_.find(static_cast<DWORD>(handle));
-    if (it == slots_.end() || it->second.search == nullptr)
-        return nullptr;
-    auto search = std::move(it->second.search);
-    slots_.erase(it);
-    return search;
+    return Find(handle, &Slot::search, true);
 }
 
 size_t CFileHandleTable::Count() const

@@ -50,8 +50,8 @@ public:
     LONG AddSearch(std::shared_ptr<Search> search);
 
     // Null for a handle the table does not hold as that kind.
-    std::shared_ptr<File> GetFile(LONG handle) const;
-    std::shared_ptr<Search> GetSearch(LONG handle) const;
+    std::shared_ptr<File> GetFile(LONG handle);
+    std::shared_ptr<Search> GetSearch(LONG handle);
 
     // Removes the handle and returns what it held; null as for Get.
     std::shared_ptr<File> TakeFile(LONG handle);
@@ -66,6 +66,9 @@ private:
     };
 
     LONG Add(Slot slot);
+    // The slot's member of that kind, removed from the table when take is set.
+    template <class T>
+    std::shared_ptr<T> Find(LONG handle, std::shared_ptr<T> Slot::*kind, bool take);
 
     // Handles look like the platform's: multiples of 4, positive, never 0.
     static constexpr DWORD kFirstHandle = 0x104;

@@ -169,6 +169,20 @@ struct ArrayDelete {
 };
 using ByteArray = std::unique_ptr<BYTE, ArrayDelete>;
 
+// Runs a handler's body; an exception ends the call with E_UNEXPECTED,
+// after onException (its exception record, where the handler logs).
+template <class Body, class OnException>
+HRESULT Guarded(Body body, OnException onException)
+{
+    try {
+        body();
+        return S_OK;
+    } catch (...) {
+        onException();
+        return E_UNEXPECTED;
+    }
+}
+
 } // namespace
 
 HRESULT CWinFileImpl::SetFolder(ITQLog* log, const char* folder)
@@ -568,218 +582,199 @@ HRESULT CWinFileImpl::Dispatch(CInvokeData* record)
 HRESULT CWinFileImpl::OnOpenFile(CInvokeData* record)
 {
     constexpr const char* kFunction = "CWinFileImpl::OnOpenFile";
-    try {
-        char name[kNameBuffer];
-        DWORD access = 0;
-        record->PopString(name, sizeof name);
-        record->PopDword(&access);
-        const char* mode = (access & GENERIC_WRITE) != 0 ? "WRITE" : "READ";
-        Log(LogCallBegin, record, Format("OpenFile(%s,%s)", name, mode), S_OK, kFunction, 446);
-        LONG handle = -1;
-        record->result = OpenFile(name, access, &handle);
-        record->PushOutDword(static_cast<DWORD>(handle));
-        Log(LogCallEnd, record, Format("OpenFile(%s,%s) = %d", name, mode, handle), record->result, kFunction, 456);
-        return S_OK;
-    } catch (...) {
-        LogException(record, "OpenFile", kFunction, 464);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            DWORD access = 0;
+            record->PopString(name, sizeof name);
+            record->PopDword(&access);
+            const char* mode = (access & GENERIC_WRITE) != 0 ? "WRITE" : "READ";
+            Log(LogCallBegin, record, Format("OpenFile(%s,%s)", name, mode), S_OK, kFunction, 446);
+            LONG handle = -1;
+            record->result = OpenFile(name, access, &handle);
+            record->PushOutDword(static_cast<DWORD>(handle));
+            Log(LogCallEnd, record, Format("OpenFile(%s,%s) = %d", name, mode, handle), record->result, kFunction, 456);
+        },
+        [&] { LogException(record, "OpenFile", kFunction, 464); });
 }
 
 HRESULT CWinFileImpl::OnReadFile(CInvokeData* record)
 {
-    try {
-        LONG handle = 0, size = 0;
-        record->PopInt(&handle);
-        record->PopInt(&size);
-        if (size < 0) // no buffer of 2 GiB or more is ever made
-            throw std::bad_array_new_length();
-        // Never more than the file can give back from where it stands.
-        DWORD room = ReadableBytes(handle, static_cast<DWORD>(size));
-        ByteArray buffer(new (std::nothrow) BYTE[room == 0 ? 1 : room]());
-        DWORD got = 0;
-        record->result = buffer == nullptr ? E_OUTOFMEMORY : ReadFile(handle, buffer.get(), room, &got);
-        record->PushOutBytes(buffer.get(), got);
-        record->PushOutDword(got);
-        return S_OK;
-    } catch (...) {
-        LogException(record, "ReadFile", "CWinFileImpl::OnReadFile", 498);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            LONG handle = 0, size = 0;
+            record->PopInt(&handle);
+            record->PopInt(&size);
+            if (size < 0) // no buffer of 2 GiB or more is ever made
+                throw std::bad_array_new_length();
+            // Never more than the file can give back from where it stands.
+            DWORD room = ReadableBytes(handle, static_cast<DWORD>(size));
+            ByteArray buffer(new (std::nothrow) BYTE[room == 0 ? 1 : room]());
+            DWORD got = 0;
+            record->result = buffer == nullptr ? E_OUTOFMEMORY : ReadFile(handle, buffer.get(), room, &got);
+            record->PushOutBytes(buffer.get(), got);
+            record->PushOutDword(got);
+        },
+        [&] { LogException(record, "ReadFile", "CWinFileImpl::OnReadFile", 498); });
 }
 
 HRESULT CWinFileImpl::OnWriteFile(CInvokeData* record)
 {
-    try {
-        LONG handle = 0, size = 0;
-        BYTE* popped = nullptr;
-        DWORD length = 0;
-        record->PopInt(&handle);
-        record->PopInt(&size);
-        record->PopBytes(&popped, &length);
-        ByteArray data(popped);
-        if (size < 0)
-            throw std::bad_array_new_length();
-        // The block is `size` bytes: the data item's, cut to it, then zeros
-        // where the item was shorter.
-        DWORD wanted = static_cast<DWORD>(size);
-        DWORD fromData = std::min(length, wanted);
-        HRESULT hr = WriteFile(handle, data.get(), fromData);
-        for (DWORD left = wanted - fromData; SUCCEEDED(hr) && left > 0;) {
-            DWORD n = static_cast<DWORD>(std::min<size_t>(left, kZeroBlock));
-            hr = WriteFile(handle, kZeros, n);
-            left -= n;
-        }
-        record->result = hr;
-        return S_OK;
-    } catch (...) {
-        LogException(record, "WriteFile", "CWinFileImpl::OnWriteFile", 524);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            LONG handle = 0, size = 0;
+            BYTE* popped = nullptr;
+            DWORD length = 0;
+            record->PopInt(&handle);
+            record->PopInt(&size);
+            record->PopBytes(&popped, &length);
+            ByteArray data(popped);
+            if (size < 0)
+                throw std::bad_array_new_length();
+            // The block is `size` bytes: the data item's, cut to it, then zeros
+            // where the item was shorter.
+            DWORD wanted = static_cast<DWORD>(size);
+            DWORD fromData = std::min(length, wanted);
+            HRESULT hr = WriteFile(handle, data.get(), fromData);
+            for (DWORD left = wanted - fromData; SUCCEEDED(hr) && left > 0;) {
+                DWORD n = static_cast<DWORD>(std::min<size_t>(left, kZeroBlock));
+                hr = WriteFile(handle, kZeros, n);
+                left -= n;
+            }
+            record->result = hr;
+        },
+        [&] { LogException(record, "WriteFile", "CWinFileImpl::OnWriteFile", 524); });
 }
 
 HRESULT CWinFileImpl::OnCloseFile(CInvokeData* record)
 {
     constexpr const char* kFunction = "CWinFileImpl::OnCloseFile";
-    try {
-        LONG handle = 0;
-        record->PopInt(&handle);
-        Log(LogCallBegin, record, Format("CloseFile(%d)", handle), S_OK, kFunction, 539);
-        record->result = SUCCEEDED(CloseFile(handle)) ? S_OK : E_FAIL;
-        Log(LogCallEnd, record, Format("CloseFile(%d)", handle), record->result, kFunction, 547);
-        return S_OK;
-    } catch (...) {
-        LogException(record, "CloseFile", kFunction, 552);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            LONG handle = 0;
+            record->PopInt(&handle);
+            Log(LogCallBegin, record, Format("CloseFile(%d)", handle), S_OK, kFunction, 539);
+            record->result = SUCCEEDED(CloseFile(handle)) ? S_OK : E_FAIL;
+            Log(LogCallEnd, record, Format("CloseFile(%d)", handle), record->result, kFunction, 547);
+        },
+        [&] { LogException(record, "CloseFile", kFunction, 552); });
 }
 
 HRESULT CWinFileImpl::OnDeleteFile(CInvokeData* record)
 {
     constexpr const char* kFunction = "CWinFileImpl::OnDeleteFile";
-    try {
-        char name[kNameBuffer];
-        record->PopString(name, sizeof name);
-        Log(LogCallBegin, record, Format("DeleteFile(%s)", name), S_OK, kFunction, 567);
-        record->result = DeleteFile(name);
-        Log(LogCallEnd, record, Format("DeleteFile(%s)", name), record->result, kFunction, 572);
-        return S_OK;
-    } catch (...) {
-        LogException(record, "DeleteFile", kFunction, 577);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            Log(LogCallBegin, record, Format("DeleteFile(%s)", name), S_OK, kFunction, 567);
+            record->result = DeleteFile(name);
+            Log(LogCallEnd, record, Format("DeleteFile(%s)", name), record->result, kFunction, 572);
+        },
+        [&] { LogException(record, "DeleteFile", kFunction, 577); });
 }
 
 HRESULT CWinFileImpl::OnGetFileDate(CInvokeData* record)
 {
     constexpr const char* kFunction = "CWinFileImpl::OnGetFileDate";
-    try {
-        char name[kNameBuffer];
-        record->PopString(name, sizeof name);
-        Log(LogCallBegin, record, Format("GetFileDate(%s)", name), S_OK, kFunction, 592);
-        SYSTEMTIME st{};
-        record->result = GetFileDate(name, &st);
-        record->PushOutBytes(&st, sizeof st);
-        Log(LogCallEnd, record,
-            Format("GetFileDate(%s) = %.2u/%.2u/%.4u %.2u:%.2u:%.2u", name, unsigned{st.wMonth}, unsigned{st.wDay},
-                   unsigned{st.wYear}, unsigned{st.wHour}, unsigned{st.wMinute}, unsigned{st.wSecond}),
-            record->result, kFunction, 600);
-        return S_OK;
-    } catch (...) {
-        LogException(record, "GetFileDate", kFunction, 605);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            Log(LogCallBegin, record, Format("GetFileDate(%s)", name), S_OK, kFunction, 592);
+            SYSTEMTIME st{};
+            record->result = GetFileDate(name, &st);
+            record->PushOutBytes(&st, sizeof st);
+            Log(LogCallEnd, record,
+                Format("GetFileDate(%s) = %.2u/%.2u/%.4u %.2u:%.2u:%.2u", name, unsigned{st.wMonth}, unsigned{st.wDay},
+                       unsigned{st.wYear}, unsigned{st.wHour}, unsigned{st.wMinute}, unsigned{st.wSecond}),
+                record->result, kFunction, 600);
+        },
+        [&] { LogException(record, "GetFileDate", kFunction, 605); });
 }
 
 HRESULT CWinFileImpl::OnGetFileSize(CInvokeData* record)
 {
     constexpr const char* kFunction = "CWinFileImpl::OnGetFileSize";
-    try {
-        char name[kNameBuffer];
-        record->PopString(name, sizeof name);
-        Log(LogCallBegin, record, Format("GetFileSize(%s)", name), S_OK, kFunction, 620);
-        LONG size = 0;
-        record->result = GetFileSize(name, &size);
-        record->PushOutLong(size);
-        Log(LogCallEnd, record, Format("GetFileSize(%s) = %d", name, size), record->result, kFunction, 627);
-        return S_OK;
-    } catch (...) {
-        LogException(record, "GetFileSize", kFunction, 632);
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            Log(LogCallBegin, record, Format("GetFileSize(%s)", name), S_OK, kFunction, 620);
+            LONG size = 0;
+            record->result = GetFileSize(name, &size);
+            record->PushOutLong(size);
+            Log(LogCallEnd, record, Format("GetFileSize(%s) = %d", name, size), record->result, kFunction, 627);
+        },
+        [&] { LogException(record, "GetFileSize", kFunction, 632); });
 }
 
 HRESULT CWinFileImpl::OnFindFirstFile(CInvokeData* record)
 {
-    try {
-        char pattern[kNameBuffer];
-        record->PopString(pattern, sizeof pattern);
-        LONG handle = -1;
-        FileFindRecord found{};
-        FindFirstFile(pattern, &handle, &found);
-        record->result = handle != -1 ? S_OK : E_FAIL;
-        record->PushOutDword(static_cast<DWORD>(handle));
-        record->PushOutBytes(&found, sizeof found);
-        return S_OK;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char pattern[kNameBuffer];
+            record->PopString(pattern, sizeof pattern);
+            LONG handle = -1;
+            FileFindRecord found{};
+            FindFirstFile(pattern, &handle, &found);
+            record->result = handle != -1 ? S_OK : E_FAIL;
+            record->PushOutDword(static_cast<DWORD>(handle));
+            record->PushOutBytes(&found, sizeof found);
+        },
+        [] {});
 }
 
 HRESULT CWinFileImpl::OnFindNextFile(CInvokeData* record)
 {
-    try {
-        LONG handle = 0;
-        record->PopInt(&handle);
-        FileFindRecord found{};
-        record->result = FindNextFile(handle, &found);
-        record->PushOutBytes(&found, sizeof found);
-        return S_OK;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            LONG handle = 0;
+            record->PopInt(&handle);
+            FileFindRecord found{};
+            record->result = FindNextFile(handle, &found);
+            record->PushOutBytes(&found, sizeof found);
+        },
+        [] {});
 }
 
 HRESULT CWinFileImpl::OnFindClose(CInvokeData* record)
 {
-    try {
-        LONG handle = 0;
-        record->PopInt(&handle);
-        record->result = FindClose(handle);
-        return S_OK;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            LONG handle = 0;
+            record->PopInt(&handle);
+            record->result = FindClose(handle);
+        },
+        [] {});
 }
 
 HRESULT CWinFileImpl::OnWriteWholeFile(CInvokeData* record)
 {
-    try {
-        char name[kNameBuffer];
-        BYTE* popped = nullptr;
-        DWORD length = 0;
-        record->PopString(name, sizeof name);
-        record->PopBytes(&popped, &length);
-        ByteArray data(popped);
-        record->result = WriteWholeFile(name, data.get(), static_cast<LONG>(length));
-        return S_OK;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            BYTE* popped = nullptr;
+            DWORD length = 0;
+            record->PopString(name, sizeof name);
+            record->PopBytes(&popped, &length);
+            ByteArray data(popped);
+            record->result = WriteWholeFile(name, data.get(), static_cast<LONG>(length));
+        },
+        [] {});
 }
 
 HRESULT CWinFileImpl::OnReadWholeFile(CInvokeData* record)
 {
-    try {
-        char name[kNameBuffer];
-        record->PopString(name, sizeof name);
-        BYTE* content = nullptr;
-        LONG size = 0;
-        record->result = ReadWholeFile(name, &content, &size);
-        ByteArray owned(content);
-        record->PushOutBytes(content, static_cast<DWORD>(size));
-        return S_OK;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            BYTE* content = nullptr;
+            LONG size = 0;
+            record->result = ReadWholeFile(name, &content, &size);
+            ByteArray owned(content);
+            record->PushOutBytes(content, static_cast<DWORD>(size));
+        },
+        [] {});
 }

@@ -8,7 +8,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <sys/mman.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -174,6 +176,36 @@ TEST(Faults, DivisionCodes)
         EXPECT_EQ(f.record.NumberParameters, 0u);
         ASSERT_TRUE(Faults([&] { g_sink = one % zero; }, &f));
         EXPECT_EQ(f.code, EXCEPTION_INT_DIVIDE_BY_ZERO);
+    });
+}
+
+TEST(Faults, BusErrorIsAnAccessViolation)
+{
+    OnThreadWithTranslator([] {
+        // A mapping that outlives its file's end: touching it raises SIGBUS.
+        char path[] = "/tmp/tqseh-XXXXXX";
+        int fd = ::mkstemp(path);
+        ASSERT_GE(fd, 0);
+        ::unlink(path);
+        ASSERT_EQ(::ftruncate(fd, 4096), 0);
+        void* map = ::mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0);
+        ASSERT_NE(map, MAP_FAILED);
+        ASSERT_EQ(::ftruncate(fd, 0), 0);
+        Fault f{};
+        EXPECT_TRUE(Faults([&] { g_sink = ReadAt(static_cast<volatile const int*>(map)); }, &f));
+        EXPECT_EQ(f.code, EXCEPTION_ACCESS_VIOLATION);
+        EXPECT_EQ(f.record.ExceptionInformation[1], reinterpret_cast<ULONG_PTR>(map));
+        ::munmap(map, 4096);
+        ::close(fd);
+    });
+}
+
+TEST(Faults, IllegalInstruction)
+{
+    OnThreadWithTranslator([] {
+        Fault f{};
+        EXPECT_TRUE(Faults([] { __builtin_trap(); }, &f));
+        EXPECT_EQ(f.code, EXCEPTION_ILLEGAL_INSTRUCTION);
     });
 }
 
