@@ -167,14 +167,14 @@ void OnFault(int sig, siginfo_t* info, void* raw)
         record.ExceptionInformation[1] = reinterpret_cast<ULONG_PTR>(info->si_addr);
     }
     EXCEPTION_POINTERS pointers{&record, &context};
-    gregset_t saved;
-    std::memcpy(saved, uc->uc_mcontext.gregs, sizeof saved);
+    // Kept to put back should the translator return rather than throw.
+    mcontext_t saved = uc->uc_mcontext;
     MoveToUnwindableFrame(uc, t_stackLow, t_stackHigh);
     // A translator that throws never returns through sigreturn, so the mask
     // the kernel saved is put back now; the next fault is then caught too.
     pthread_sigmask(SIG_SETMASK, &uc->uc_sigmask, nullptr);
     translator(record.ExceptionCode, &pointers);
-    std::memcpy(uc->uc_mcontext.gregs, saved, sizeof saved);
+    uc->uc_mcontext = saved;
     PassOn(sig, info, raw);
 }
 
