@@ -9,6 +9,11 @@
 constexpr DWORD GENERIC_READ = 0x80000000u;
 constexpr DWORD GENERIC_WRITE = 0x40000000u;
 
+// Attribute bits of a find record.
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01u;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10u;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20u;
+
 // The 344-byte record of FindFirstFile and FindNextFile, as clients receive it.
 #pragma pack(push, 1)
 struct FileFindRecord {

@@ -1,6 +1,189 @@
 #include "server/dispatch/WinFileImpl.h"
 
+#include "platform/win/LastError.h"
+#include "server/dispatch/FileHandleTable.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kSourceFile = "WinFileImpl";
+constexpr size_t kNameBuffer = 260;
+
+// Clients that announce more than the file holds get what it holds; a
+// write pads with zeros from this block, so neither needs a buffer of the
+// announced size.
+constexpr size_t kZeroBlock = 64 * 1024;
+const BYTE kZeros[kZeroBlock] = {};
+
+HRESULT LastErrorResult()
+{
+    return HRESULT_FROM_WIN32(GetLastError());
+}
+
+HRESULT ErrnoResult()
+{
+    return HRESULT_FROM_WIN32(SetLastErrorFromErrno());
+}
+
+HRESULT Win32Result(DWORD error)
+{
+    SetLastError(error);
+    return HRESULT_FROM_WIN32(error);
+}
+
+__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...)
+{
+    char small[512];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(small, sizeof small, format, args);
+    va_end(args);
+    if (n < 0)
+        return {};
+    if (static_cast<size_t>(n) < sizeof small)
+        return std::string(small, static_cast<size_t>(n));
+    std::string text(static_cast<size_t>(n) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(text.data(), text.size(), format, args);
+    va_end(args);
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+char Fold(char c)
+{
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// '*' and '?' over the whole name, letters folded; '*' backtracks to its
+// latest position only, which is enough for a matcher without classes.
+bool WildcardMatch(const char* pattern, const char* name)
+{
+    const char* star = nullptr;
+    const char* resume = nullptr;
+    while (*name != '\0') {
+        if (*pattern == '*') {
+            star = pattern++;
+            resume = name;
+        } else if (*pattern == '?' || (*pattern != '\0' && Fold(*pattern) == Fold(*name))) {
+            ++pattern;
+            ++name;
+        } else if (star != nullptr) {
+            pattern = star + 1;
+            name = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (*pattern == '*')
+        ++pattern;
+    return *pattern == '\0';
+}
+
+bool MatchesFindPattern(const std::string& pattern, const std::string& name)
+{
+    if (WildcardMatch(pattern.c_str(), name.c_str()))
+        return true;
+    // "x.*" and "x." also take the names without an extension.
+    if (name.find('.') != std::string::npos)
+        return false;
+    if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0)
+        return WildcardMatch(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str());
+    if (pattern.size() >= 2 && pattern.back() == '.')
+        return WildcardMatch(pattern.substr(0, pattern.size() - 1).c_str(), name.c_str());
+    return false;
+}
+
+bool FoldedLess(const std::string& a, const std::string& b)
+{
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        char x = Fold(a[i]), y = Fold(b[i]);
+        if (x != y)
+            return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    }
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+void CopyCut(char* target, size_t capacity, const std::string& text)
+{
+    size_t n = std::min(text.size(), capacity - 1);
+    std::memcpy(target, text.data(), n);
+    target[n] = '\0';
+}
+
+// Fills the record for one entry; false when it vanished since the listing.
+bool FillFindRecord(const std::string& folder, const std::string& name, FileFindRecord* record)
+{
+    struct statx st {};
+    if (::statx(AT_FDCWD, (folder + name).c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+        return false;
+    std::memset(record, 0, sizeof *record);
+    bool directory = S_ISDIR(st.stx_mode);
+    record->attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if ((st.stx_mode & S_IWUSR) == 0)
+        record->attributes |= FILE_ATTRIBUTE_READONLY;
+    auto toSystemTime = [](const statx_timestamp& t) {
+        std::timespec ts{};
+        ts.tv_sec = t.tv_sec;
+        ts.tv_nsec = t.tv_nsec;
+        return SystemTimeFromTimespec(ts);
+    };
+    // Where the file system keeps no birth time, the last write stands in.
+    record->creationTime = toSystemTime((st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime : st.stx_mtime);
+    record->lastAccessTime = toSystemTime(st.stx_atime);
+    record->lastWriteTime = toSystemTime(st.stx_mtime);
+    ULONGLONG size = directory ? 0 : st.stx_size;
+    record->sizeHigh = static_cast<DWORD>(size >> 32);
+    record->sizeLow = static_cast<DWORD>(size);
+    CopyCut(record->fileName, sizeof record->fileName, name);
+    return true;
+}
+
+// Advances the search to its next entry that still exists.
+bool NextFound(CFileHandleTable::Search& search, FileFindRecord* record)
+{
+    while (search.next < search.names.size()) {
+        const std::string& name = search.names[search.next++];
+        if (FillFindRecord(search.folder, name, record))
+            return true;
+    }
+    return false;
+}
+
+// Frees an array-new block (a popped item's copy, a read buffer) when the
+// handler leaves, however it leaves.
+struct ArrayDelete {
+    void operator()(BYTE* p) const { delete[] p; }
+};
+using ByteArray = std::unique_ptr<BYTE, ArrayDelete>;
+
+// Runs a handler's body; an exception ends the call with E_UNEXPECTED,
+// after onException (its exception record, where the handler logs).
+template <class Body, class OnException>
+HRESULT Guarded(Body body, OnException onException)
+{
+    try {
+        body();
+        return S_OK;
+    } catch (...) {
+        onException();
+        return E_UNEXPECTED;
+    }
+}
+
+} // namespace
 
 HRESULT CWinFileImpl::SetFolder(ITQLog* log, const char* folder)
 {
@@ -13,18 +196,319 @@ HRESULT CWinFileImpl::SetFolder(ITQLog* log, const char* folder)
     return S_OK;
 }
 
-HRESULT CWinFileImpl::Dispatch(CInvokeData* record)
+HRESULT CWinFileImpl::Resolve(const char* name, std::string* path) const
 {
-    record->result = E_NOTIMPL;
-    return E_NOTIMPL;
+    const char* rest = name;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p == '\\' || *p == '/')
+            rest = p + 1;
+    if (*rest == '\0' || std::strcmp(rest, ".") == 0 || std::strcmp(rest, "..") == 0)
+        return E_INVALIDARG;
+    if (folder_.empty())
+        return Win32Result(ERROR_PATH_NOT_FOUND);
+    *path = folder_ + rest;
+    return S_OK;
+}
+
+int CWinFileImpl::OpenRegular(const std::string& path, bool forWriting)
+{
+    // Non-blocking, so that a pipe someone left in the folder cannot hold
+    // the calling thread; anything but a plain file is refused below.
+    int flags = O_CLOEXEC | O_NONBLOCK | (forWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        SetLastErrorFromErrno();
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
+{
+    if (name == nullptr || handle == nullptr)
+        return E_INVALIDARG;
+    *handle = -1;
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
+    if (FAILED(hr))
+        return hr;
+    // Only the exact write access creates; everything else reads.
+    bool forWriting = access == GENERIC_WRITE;
+    int fd = OpenRegular(path, forWriting);
+    if (fd < 0)
+        return LastErrorResult();
+    LONG h = CFileHandleTable::Process().AddFile(std::make_shared<CFileHandleTable::File>(fd, forWriting));
+    if (h == -1) // the File's destructor has closed the descriptor
+        return Win32Result(ERROR_TOO_MANY_OPEN_FILES);
+    *handle = h;
+    return S_OK;
+}
+
+HRESULT CWinFileImpl::ReadFile(LONG handle, void* buffer, DWORD size, DWORD* bytesRead)
+{
+    if (bytesRead == nullptr || (buffer == nullptr && size > 0))
+        return E_INVALIDARG;
+    *bytesRead = 0;
+    auto file = CFileHandleTable::Process().GetFile(handle);
+    if (file == nullptr)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    std::lock_guard<std::mutex> guard(file->lock);
+    if (file->fd < 0)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    if (file->writable)
+        return Win32Result(ERROR_ACCESS_DENIED);
+    auto* out = static_cast<BYTE*>(buffer);
+    DWORD total = 0;
+    while (total < size) {
+        ssize_t n = ::read(file->fd, out + total, size - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return ErrnoResult();
+        if (n == 0)
+            break;
+        total += static_cast<DWORD>(n);
+    }
+    *bytesRead = total;
+    return S_OK;
+}
+
+HRESULT CWinFileImpl::WriteFile(LONG handle, const void* data, DWORD size)
+{
+    if (data == nullptr && size > 0)
+        return E_INVALIDARG;
+    auto file = CFileHandleTable::Process().GetFile(handle);
+    if (file == nullptr)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    std::lock_guard<std::mutex> guard(file->lock);
+    if (file->fd < 0)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    if (!file->writable)
+        return Win32Result(ERROR_ACCESS_DENIED);
+    const auto* in = static_cast<const BYTE*>(data);
+    DWORD total = 0;
+    while (total < size) {
+        ssize_t n = ::write(file->fd, in + total, size - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return ErrnoResult();
+        total += static_cast<DWORD>(n);
+    }
+    return S_OK;
+}
+
+HRESULT CWinFileImpl::CloseFile(LONG handle)
+{
+    auto file = CFileHandleTable::Process().TakeFile(handle);
+    if (file == nullptr)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    std::lock_guard<std::mutex> guard(file->lock);
+    if (file->fd < 0)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    if (file->writable)
+        ::fsync(file->fd);
+    int rc = ::close(file->fd);
+    file->fd = -1;
+    return rc == 0 ? S_OK : ErrnoResult();
+}
+
+HRESULT CWinFileImpl::DeleteFile(const char* name)
+{
+    if (name == nullptr)
+        return E_INVALIDARG;
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
+    if (FAILED(hr))
+        return hr;
+    return ::unlink(path.c_str()) == 0 ? S_OK : ErrnoResult();
+}
+
+HRESULT CWinFileImpl::GetFileDate(const char* name, SYSTEMTIME* lastWrite)
+{
+    if (name == nullptr || lastWrite == nullptr)
+        return E_INVALIDARG;
+    std::memset(lastWrite, 0, sizeof *lastWrite);
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
+    if (FAILED(hr))
+        return hr;
+    int fd = OpenRegular(path, false);
+    if (fd < 0)
+        return LastErrorResult();
+    struct stat st {};
+    hr = ::fstat(fd, &st) == 0 ? S_OK : ErrnoResult();
+    ::close(fd);
+    if (SUCCEEDED(hr))
+        *lastWrite = SystemTimeFromTimespec(st.st_mtim);
+    return hr;
+}
+
+HRESULT CWinFileImpl::GetFileSize(const char* name, LONG* size)
+{
+    if (name == nullptr || size == nullptr)
+        return E_INVALIDARG;
+    *size = 0;
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
+    if (FAILED(hr))
+        return hr;
+    int fd = OpenRegular(path, false);
+    if (fd < 0)
+        return LastErrorResult();
+    struct stat st {};
+    hr = ::fstat(fd, &st) == 0 ? S_OK : ErrnoResult();
+    ::close(fd);
+    if (SUCCEEDED(hr)) // the low 32 bits, as the interface has always given
+        *size = static_cast<LONG>(static_cast<DWORD>(static_cast<ULONGLONG>(st.st_size)));
+    return hr;
+}
+
+HRESULT CWinFileImpl::FindFirstFile(const char* pattern, LONG* findHandle, FileFindRecord* record)
+{
+    if (pattern == nullptr || findHandle == nullptr || record == nullptr)
+        return E_INVALIDARG;
+    *findHandle = -1;
+    std::memset(record, 0, sizeof *record);
+    std::string path;
+    HRESULT hr = Resolve(pattern, &path);
+    if (FAILED(hr))
+        return hr;
+    const std::string match = path.substr(folder_.size());
+
+    auto search = std::make_shared<CFileHandleTable::Search>();
+    search->folder = folder_;
+    DIR* dir = ::opendir(folder_.c_str());
+    if (dir == nullptr)
+        return errno == ENOENT ? Win32Result(ERROR_PATH_NOT_FOUND) : ErrnoResult();
+    std::vector<std::string> dots;
+    while (const dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (!MatchesFindPattern(match, name))
+            continue;
+        (name == "." || name == ".." ? dots : search->names).push_back(std::move(name));
+    }
+    ::closedir(dir);
+    std::sort(dots.begin(), dots.end());
+    std::sort(search->names.begin(), search->names.end(), FoldedLess);
+    search->names.insert(search->names.begin(), dots.begin(), dots.end());
+
+    if (!NextFound(*search, record)) {
+        std::memset(record, 0, sizeof *record);
+        return Win32Result(ERROR_FILE_NOT_FOUND);
+    }
+    LONG h = CFileHandleTable::Process().AddSearch(search);
+    if (h == -1) {
+        std::memset(record, 0, sizeof *record);
+        return Win32Result(ERROR_TOO_MANY_OPEN_FILES);
+    }
+    *findHandle = h;
+    return S_OK;
+}
+
+HRESULT CWinFileImpl::FindNextFile(LONG findHandle, FileFindRecord* record)
+{
+    if (record == nullptr)
+        return E_INVALIDARG;
+    std::memset(record, 0, sizeof *record);
+    auto search = CFileHandleTable::Process().GetSearch(findHandle);
+    if (search == nullptr)
+        return E_FAIL;
+    std::lock_guard<std::mutex> guard(search->lock);
+    if (search->closed)
+        return E_FAIL;
+    if (NextFound(*search, record))
+        return S_OK;
+    std::memset(record, 0, sizeof *record);
+    // The out-of-memory code, not the platform's no-more-files code: what
+    // clients have always been told at the end of a search.
+    return E_OUTOFMEMORY;
+}
+
+HRESULT CWinFileImpl::FindClose(LONG findHandle)
+{
+    auto search = CFileHandleTable::Process().TakeSearch(findHandle);
+    if (search == nullptr)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    std::lock_guard<std::mutex> guard(search->lock);
+    search->closed = true;
+    return S_OK;
+}
+
+HRESULT CWinFileImpl::ReadWholeFile(const char* name, BYTE** buffer, LONG* size)
+{
+    if (name == nullptr || buffer == nullptr || size == nullptr)
+        return E_INVALIDARG;
+    *buffer = nullptr;
+    *size = 0;
+    LONG handle = -1;
+    HRESULT hr = OpenFile(name, GENERIC_READ, &handle);
+    if (FAILED(hr))
+        return hr;
+    // The whole size, where the interface's size gives only 32 bits: a file
+    // of 2 GiB or more cannot be handed back in one piece.
+    struct stat st {};
+    bool known = false;
+    if (auto file = CFileHandleTable::Process().GetFile(handle)) {
+        std::lock_guard<std::mutex> guard(file->lock);
+        known = file->fd >= 0 && ::fstat(file->fd, &st) == 0;
+    }
+    if (!known) {
+        CloseFile(handle);
+        return Win32Result(ERROR_INVALID_HANDLE);
+    }
+    if (st.st_size > 0x7FFFFFFF) {
+        CloseFile(handle);
+        return E_OUTOFMEMORY;
+    }
+    auto length = static_cast<DWORD>(st.st_size);
+    BYTE* data = new (std::nothrow) BYTE[length == 0 ? 1 : length]();
+    if (data == nullptr) {
+        CloseFile(handle);
+        return E_OUTOFMEMORY;
+    }
+    DWORD got = 0;
+    hr = ReadFile(handle, data, length, &got);
+    CloseFile(handle);
+    if (FAILED(hr)) {
+        delete[] data;
+        return hr;
+    }
+    *buffer = data;
+    *size = static_cast<LONG>(got);
+    return hr;
+}
+
+HRESULT CWinFileImpl::WriteWholeFile(const char* name, const void* data, LONG size)
+{
+    if (name == nullptr || size < 0 || (data == nullptr && size > 0))
+        return E_INVALIDARG;
+    LONG handle = -1;
+    HRESULT hr = OpenFile(name, GENERIC_WRITE, &handle);
+    if (FAILED(hr))
+        return hr;
+    hr = WriteFile(handle, data, static_cast<DWORD>(size));
+    HRESULT closed = CloseFile(handle);
+    // A close that fails may have lost what was written.
+    return FAILED(hr) ? hr : closed;
 }
 
 HRESULT CWinFileImpl::GetFolder(char* buffer, DWORD size)
 {
     if (buffer == nullptr || size == 0)
         return E_INVALIDARG;
-    std::strncpy(buffer, folder_.c_str(), size - 1);
-    buffer[size - 1] = '\0';
+    if (folder_.size() >= size) {
+        buffer[0] = '\0';
+        return E_OUTOFMEMORY;
+    }
+    std::memcpy(buffer, folder_.c_str(), folder_.size() + 1);
     return S_OK;
 }
 
@@ -32,4 +516,265 @@ HRESULT CWinFileImpl::FreeBuffer(BYTE* buffer)
 {
     delete[] buffer;
     return S_OK;
+}
+
+DWORD CWinFileImpl::ReadableBytes(LONG handle, DWORD wanted)
+{
+    auto file = CFileHandleTable::Process().GetFile(handle);
+    if (file == nullptr)
+        return 0;
+    std::lock_guard<std::mutex> guard(file->lock);
+    struct stat st {};
+    off_t at = file->fd < 0 ? -1 : ::lseek(file->fd, 0, SEEK_CUR);
+    if (at < 0 || ::fstat(file->fd, &st) != 0 || st.st_size <= at)
+        return 0;
+    auto left = static_cast<ULONGLONG>(st.st_size - at);
+    return left < wanted ? static_cast<DWORD>(left) : wanted;
+}
+
+void CWinFileImpl::Log(int kind, const CInvokeData* record, const std::string& message, HRESULT result,
+                       const char* function, int line) const
+{
+    if (log_ == nullptr)
+        return;
+    std::string caller = GetCallerGuidText(*record);
+    log_->LogCall(kind, static_cast<int>(record->functionCode), caller.c_str(), message.c_str(), result,
+                  kSourceFile, function, line);
+}
+
+void CWinFileImpl::LogException(const CInvokeData* record, const char* operation, const char* function,
+                                int line) const
+{
+    try {
+        Log(LogCallException, record, operation, E_UNEXPECTED, function, line);
+    } catch (...) {
+        // Logging never fails a call; the call has failed already.
+    }
+}
+
+HRESULT CWinFileImpl::Dispatch(CInvokeData* record)
+{
+    if (record == nullptr)
+        return E_INVALIDARG;
+    try {
+        switch (record->functionCode) {
+        case 1001: return OnOpenFile(record);
+        case 1002: return OnReadFile(record);
+        case 1003: return OnWriteFile(record);
+        case 1004: return OnCloseFile(record);
+        case 1005: return OnDeleteFile(record);
+        case 1006: return OnGetFileDate(record);
+        case 1007: return OnGetFileSize(record);
+        case 1008: return OnFindFirstFile(record);
+        case 1009: return OnFindNextFile(record);
+        case 1010: return OnFindClose(record);
+        case 1011: return OnWriteWholeFile(record);
+        case 1012: return OnReadWholeFile(record);
+        default:
+            record->result = E_NOTIMPL;
+            return E_NOTIMPL;
+        }
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+HRESULT CWinFileImpl::OnOpenFile(CInvokeData* record)
+{
+    constexpr const char* kFunction = "CWinFileImpl::OnOpenFile";
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            DWORD access = 0;
+            record->PopString(name, sizeof name);
+            record->PopDword(&access);
+            const char* mode = (access & GENERIC_WRITE) != 0 ? "WRITE" : "READ";
+            Log(LogCallBegin, record, Format("OpenFile(%s,%s)", name, mode), S_OK, kFunction, 446);
+            LONG handle = -1;
+            record->result = OpenFile(name, access, &handle);
+            record->PushOutDword(static_cast<DWORD>(handle));
+            Log(LogCallEnd, record, Format("OpenFile(%s,%s) = %d", name, mode, handle), record->result, kFunction, 456);
+        },
+        [&] { LogException(record, "OpenFile", kFunction, 464); });
+}
+
+HRESULT CWinFileImpl::OnReadFile(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            LONG handle = 0, size = 0;
+            record->PopInt(&handle);
+            record->PopInt(&size);
+            if (size < 0) // no buffer of 2 GiB or more is ever made
+                throw std::bad_array_new_length();
+            // Never more than the file can give back from where it stands.
+            DWORD room = ReadableBytes(handle, static_cast<DWORD>(size));
+            ByteArray buffer(new (std::nothrow) BYTE[room == 0 ? 1 : room]());
+            DWORD got = 0;
+            record->result = buffer == nullptr ? E_OUTOFMEMORY : ReadFile(handle, buffer.get(), room, &got);
+            record->PushOutBytes(buffer.get(), got);
+            record->PushOutDword(got);
+        },
+        [&] { LogException(record, "ReadFile", "CWinFileImpl::OnReadFile", 498); });
+}
+
+HRESULT CWinFileImpl::OnWriteFile(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            LONG handle = 0, size = 0;
+            BYTE* popped = nullptr;
+            DWORD length = 0;
+            record->PopInt(&handle);
+            record->PopInt(&size);
+            record->PopBytes(&popped, &length);
+            ByteArray data(popped);
+            if (size < 0)
+                throw std::bad_array_new_length();
+            // The block is `size` bytes: the data item's, cut to it, then zeros
+            // where the item was shorter.
+            DWORD wanted = static_cast<DWORD>(size);
+            DWORD fromData = std::min(length, wanted);
+            HRESULT hr = WriteFile(handle, data.get(), fromData);
+            for (DWORD left = wanted - fromData; SUCCEEDED(hr) && left > 0;) {
+                DWORD n = static_cast<DWORD>(std::min<size_t>(left, kZeroBlock));
+                hr = WriteFile(handle, kZeros, n);
+                left -= n;
+            }
+            record->result = hr;
+        },
+        [&] { LogException(record, "WriteFile", "CWinFileImpl::OnWriteFile", 524); });
+}
+
+HRESULT CWinFileImpl::OnCloseFile(CInvokeData* record)
+{
+    constexpr const char* kFunction = "CWinFileImpl::OnCloseFile";
+    return Guarded(
+        [&] {
+            LONG handle = 0;
+            record->PopInt(&handle);
+            Log(LogCallBegin, record, Format("CloseFile(%d)", handle), S_OK, kFunction, 539);
+            record->result = SUCCEEDED(CloseFile(handle)) ? S_OK : E_FAIL;
+            Log(LogCallEnd, record, Format("CloseFile(%d)", handle), record->result, kFunction, 547);
+        },
+        [&] { LogException(record, "CloseFile", kFunction, 552); });
+}
+
+HRESULT CWinFileImpl::OnDeleteFile(CInvokeData* record)
+{
+    constexpr const char* kFunction = "CWinFileImpl::OnDeleteFile";
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            Log(LogCallBegin, record, Format("DeleteFile(%s)", name), S_OK, kFunction, 567);
+            record->result = DeleteFile(name);
+            Log(LogCallEnd, record, Format("DeleteFile(%s)", name), record->result, kFunction, 572);
+        },
+        [&] { LogException(record, "DeleteFile", kFunction, 577); });
+}
+
+HRESULT CWinFileImpl::OnGetFileDate(CInvokeData* record)
+{
+    constexpr const char* kFunction = "CWinFileImpl::OnGetFileDate";
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            Log(LogCallBegin, record, Format("GetFileDate(%s)", name), S_OK, kFunction, 592);
+            SYSTEMTIME st{};
+            record->result = GetFileDate(name, &st);
+            record->PushOutBytes(&st, sizeof st);
+            Log(LogCallEnd, record,
+                Format("GetFileDate(%s) = %.2u/%.2u/%.4u %.2u:%.2u:%.2u", name, unsigned{st.wMonth}, unsigned{st.wDay},
+                       unsigned{st.wYear}, unsigned{st.wHour}, unsigned{st.wMinute}, unsigned{st.wSecond}),
+                record->result, kFunction, 600);
+        },
+        [&] { LogException(record, "GetFileDate", kFunction, 605); });
+}
+
+HRESULT CWinFileImpl::OnGetFileSize(CInvokeData* record)
+{
+    constexpr const char* kFunction = "CWinFileImpl::OnGetFileSize";
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            Log(LogCallBegin, record, Format("GetFileSize(%s)", name), S_OK, kFunction, 620);
+            LONG size = 0;
+            record->result = GetFileSize(name, &size);
+            record->PushOutLong(size);
+            Log(LogCallEnd, record, Format("GetFileSize(%s) = %d", name, size), record->result, kFunction, 627);
+        },
+        [&] { LogException(record, "GetFileSize", kFunction, 632); });
+}
+
+HRESULT CWinFileImpl::OnFindFirstFile(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            char pattern[kNameBuffer];
+            record->PopString(pattern, sizeof pattern);
+            LONG handle = -1;
+            FileFindRecord found{};
+            FindFirstFile(pattern, &handle, &found);
+            record->result = handle != -1 ? S_OK : E_FAIL;
+            record->PushOutDword(static_cast<DWORD>(handle));
+            record->PushOutBytes(&found, sizeof found);
+        },
+        [] {});
+}
+
+HRESULT CWinFileImpl::OnFindNextFile(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            LONG handle = 0;
+            record->PopInt(&handle);
+            FileFindRecord found{};
+            record->result = FindNextFile(handle, &found);
+            record->PushOutBytes(&found, sizeof found);
+        },
+        [] {});
+}
+
+HRESULT CWinFileImpl::OnFindClose(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            LONG handle = 0;
+            record->PopInt(&handle);
+            record->result = FindClose(handle);
+        },
+        [] {});
+}
+
+HRESULT CWinFileImpl::OnWriteWholeFile(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            BYTE* popped = nullptr;
+            DWORD length = 0;
+            record->PopString(name, sizeof name);
+            record->PopBytes(&popped, &length);
+            ByteArray data(popped);
+            record->result = WriteWholeFile(name, data.get(), static_cast<LONG>(length));
+        },
+        [] {});
+}
+
+HRESULT CWinFileImpl::OnReadWholeFile(CInvokeData* record)
+{
+    return Guarded(
+        [&] {
+            char name[kNameBuffer];
+            record->PopString(name, sizeof name);
+            BYTE* content = nullptr;
+            LONG size = 0;
+            record->result = ReadWholeFile(name, &content, &size);
+            ByteArray owned(content);
+            record->PushOutBytes(content, static_cast<DWORD>(size));
+        },
+        [] {});
 }

@@ -1,6 +1,17 @@
 #pragma once
-// File access within a virtual server's storage folder, and the file codes
-// 1001 to 1012. Not built yet: every operation answers E_NOTIMPL.
+// File access within a virtual server's storage folder, and the handlers of
+// the file codes 1001 to 1012.
+//
+// A name a client gives addresses a file directly inside the folder: all
+// before its last '\' or '/' is dropped, and what remains may not be empty,
+// "." or "..". Handles are numbers of the process's CFileHandleTable.
+//
+// Find patterns follow the rules clients know from the platform: '*' stands
+// for any run of characters, '?' for exactly one; letters match without
+// regard to case (ASCII); a pattern ending in ".*" or "." also matches names
+// without a dot, so "*.*" matches every name. A search lists "." and ".."
+// first, then the other names in case-blind order. The short-name field is
+// always empty: the file system keeps no 8.3 names.
 
 #include "server/dispatch/FileIO.h"
 #include "server/dispatch/InvokeData.h"
@@ -10,25 +21,54 @@
 
 class CWinFileImpl : public IFileIO2 {
 public:
+    // Keeps the folder, with a '/' added when it does not end in one. Until
+    // a folder is set, name operations fail with the path-not-found result.
     HRESULT SetFolder(ITQLog* log, const char* folder);
+    // Codes 1001 to 1012; any other sets the result E_NOTIMPL and returns it.
     HRESULT Dispatch(CInvokeData* record);
 
-    HRESULT OpenFile(const char*, DWORD, LONG*) override { return E_NOTIMPL; }
-    HRESULT ReadFile(LONG, void*, DWORD, DWORD*) override { return E_NOTIMPL; }
-    HRESULT WriteFile(LONG, const void*, DWORD) override { return E_NOTIMPL; }
-    HRESULT CloseFile(LONG) override { return E_NOTIMPL; }
-    HRESULT DeleteFile(const char*) override { return E_NOTIMPL; }
-    HRESULT GetFileDate(const char*, SYSTEMTIME*) override { return E_NOTIMPL; }
-    HRESULT GetFileSize(const char*, LONG*) override { return E_NOTIMPL; }
-    HRESULT FindFirstFile(const char*, LONG*, FileFindRecord*) override { return E_NOTIMPL; }
-    HRESULT FindNextFile(LONG, FileFindRecord*) override { return E_NOTIMPL; }
-    HRESULT FindClose(LONG) override { return E_NOTIMPL; }
-    HRESULT ReadWholeFile(const char*, BYTE**, LONG*) override { return E_NOTIMPL; }
-    HRESULT WriteWholeFile(const char*, const void*, LONG) override { return E_NOTIMPL; }
+    HRESULT OpenFile(const char* name, DWORD access, LONG* handle) override;
+    HRESULT ReadFile(LONG handle, void* buffer, DWORD size, DWORD* bytesRead) override;
+    HRESULT WriteFile(LONG handle, const void* data, DWORD size) override;
+    HRESULT CloseFile(LONG handle) override;
+    HRESULT DeleteFile(const char* name) override;
+    HRESULT GetFileDate(const char* name, SYSTEMTIME* lastWrite) override;
+    HRESULT GetFileSize(const char* name, LONG* size) override;
+    HRESULT FindFirstFile(const char* pattern, LONG* findHandle, FileFindRecord* record) override;
+    HRESULT FindNextFile(LONG findHandle, FileFindRecord* record) override;
+    HRESULT FindClose(LONG findHandle) override;
+    HRESULT ReadWholeFile(const char* name, BYTE** buffer, LONG* size) override;
+    HRESULT WriteWholeFile(const char* name, const void* data, LONG size) override;
+    // E_OUTOFMEMORY, with an empty text, when the buffer cannot hold the folder.
     HRESULT GetFolder(char* buffer, DWORD size) override;
     HRESULT FreeBuffer(BYTE* buffer) override;
 
 private:
+    HRESULT OnOpenFile(CInvokeData* record);
+    HRESULT OnReadFile(CInvokeData* record);
+    HRESULT OnWriteFile(CInvokeData* record);
+    HRESULT OnCloseFile(CInvokeData* record);
+    HRESULT OnDeleteFile(CInvokeData* record);
+    HRESULT OnGetFileDate(CInvokeData* record);
+    HRESULT OnGetFileSize(CInvokeData* record);
+    HRESULT OnFindFirstFile(CInvokeData* record);
+    HRESULT OnFindNextFile(CInvokeData* record);
+    HRESULT OnFindClose(CInvokeData* record);
+    HRESULT OnWriteWholeFile(CInvokeData* record);
+    HRESULT OnReadWholeFile(CInvokeData* record);
+
+    // The path of a client's name inside the folder, or E_INVALIDARG.
+    HRESULT Resolve(const char* name, std::string* path) const;
+    // Opens a regular file; a descriptor, or -1 with the last error set.
+    static int OpenRegular(const std::string& path, bool forWriting);
+    // How many of `wanted` bytes a read at the handle's position can return.
+    static DWORD ReadableBytes(LONG handle, DWORD wanted);
+
+    void Log(int kind, const CInvokeData* record, const std::string& message, HRESULT result,
+             const char* function, int line) const;
+    // The exception record of a handler; never throws.
+    void LogException(const CInvokeData* record, const char* operation, const char* function, int line) const;
+
     std::string folder_;
     ITQLog* log_ = nullptr;
 };
