@@ -166,12 +166,30 @@ RPC_STATUS CRpcClient::Bind(const GUID& uuid, USHORT major, USHORT minor, USHORT
     }
 }
 
+bool CRpcClient::Idle()
+{
+    // Between calls the server has nothing to say but goodbye: a shutdown
+    // request or its close. Late packets of abandoned calls are skipped.
+    while (socket_.HasInput()) {
+        rpc::PduHeader r;
+        rpc::HeaderCheck check;
+        std::span<const BYTE> pdu;
+        if (socket_.ReadPdu(0xFFFF, 0, 1000, r, check, pdu) != CRpcSocket::Io::Ok || check != rpc::HeaderCheck::Ok ||
+            r.Type() == rpc::PduType::Shutdown)
+            return false;
+        socket_.ConsumePdu();
+    }
+    return true;
+}
+
 RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE> request, CRpcBuffer& reply,
                             rpc::DataRep* replyRep)
 {
     if (!socket_.IsOpen() || !bound_)
         return RPC_S_INVALID_BINDING;
     const int waitMs = Milliseconds(options_.callTimeoutMs);
+    if (!Idle())
+        return Fail(RPC_S_CALL_FAILED_DNE);
     const ULONG callId = nextCallId_++;
 
     // The request, fragmented to what the server takes.
@@ -215,8 +233,9 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
         CRpcSocket::Io io = socket_.ReadPdu(0xFFFF, waitMs, waitMs, r, check, pdu);
         if (io == CRpcSocket::Io::TimedOut)
             return Fail(RPC_S_CALL_CANCELLED);
+        // A server that asked this client to leave takes no more calls.
         if (io != CRpcSocket::Io::Ok)
-            return Fail(RPC_S_CALL_FAILED);
+            return Fail(shutdownRequested_ && !started ? RPC_S_CALL_FAILED_DNE : RPC_S_CALL_FAILED);
         if (check != rpc::HeaderCheck::Ok)
             return Fail(RPC_S_PROTOCOL_ERROR);
         if (r.Type() == rpc::PduType::Shutdown || r.callId != callId) {

@@ -53,8 +53,10 @@ public:
     // representation) and receives the reply's stub data and the label it is
     // written in. A fault comes back as its status (RPC_S_PROCNUM_OUT_OF_RANGE,
     // RPC_X_BAD_STUB_DATA, ...); RPC_S_CALL_CANCELLED when the call timeout
-    // passes, RPC_S_CALL_FAILED when the connection fails. Both of those close
-    // the connection, as does a server's request to shut down.
+    // passes, RPC_S_CALL_FAILED when the connection fails, RPC_S_CALL_FAILED_DNE
+    // when it was found closed (or asked to close) before the call was sent.
+    // Each of those closes the connection, as does a server's request to shut
+    // down that arrives with a reply.
     RPC_STATUS Call(USHORT contextId, USHORT opnum, std::span<const BYTE> request, CRpcBuffer& reply,
                     rpc::DataRep* replyRep = nullptr);
     void Close();
@@ -70,6 +72,7 @@ public:
 private:
     rpc::PduHeader Header(rpc::PduType type, BYTE flags);
     RPC_STATUS Fail(RPC_STATUS status);
+    bool Idle();
 
     RpcClientOptions options_;
     CRpcSocket socket_;

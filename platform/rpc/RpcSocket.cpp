@@ -138,16 +138,15 @@ bool CRpcSocket::WaitFor(short events, Clock::time_point deadline)
     for (;;) {
         int wait = -1;
         if (deadline != Clock::time_point::max()) {
+            // Past the deadline, still look once without waiting.
             auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            wait = left > INT_MAX ? INT_MAX : int(left);
+            wait = left <= 0 ? 0 : left > INT_MAX ? INT_MAX : int(left);
         }
         pollfd p{fd_, events, 0};
         int n = ::poll(&p, 1, wait);
         if (n > 0)
             return true;  // ready, or an error the next call reports
-        if (n < 0 && errno != EINTR)
+        if (n == 0 || errno != EINTR)
             return false;
     }
 }
@@ -203,6 +202,15 @@ CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, 
     pdu = {buffer_ + begin_, h.fragLength};
     current_ = h.fragLength;
     return Io::Ok;
+}
+
+bool CRpcSocket::HasInput()
+{
+    if (end_ != begin_)
+        return true;
+    BYTE probe;
+    ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 void CRpcSocket::ConsumePdu()

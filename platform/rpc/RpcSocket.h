@@ -45,6 +45,9 @@ public:
     Io ReadPdu(size_t maxFragment, int firstMs, int restMs, rpc::PduHeader& h, rpc::HeaderCheck& check,
                std::span<const BYTE>& pdu);
     void ConsumePdu();
+    // Whether anything (data, the peer's close, an error) waits to be read,
+    // without waiting.
+    bool HasInput();
 
     // Sends every piece; false when the peer is gone or made no progress for
     // timeoutMs.
