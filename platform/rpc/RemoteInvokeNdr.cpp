@@ -31,8 +31,10 @@ bool ReadBlob(CNdrReader& r, InvokeBlobView& blob)
     return true;
 }
 
-BYTE* WriteBlob(CNdrWriter& w, ULONG size, bool nullPointer)
+BYTE* WriteBlob(CRpcBuffer& out, CNdrWriter& w, ULONG size, bool nullPointer)
 {
+    // Room for the blob and a return value after it, at once.
+    out.Reserve(out.Size() + 3 + 12 + size_t(size) + 3 + 4);
     w.Align(4);
     if (nullPointer) {
         w.U32(0);
@@ -56,7 +58,7 @@ RPC_STATUS NdrUnmarshalInvokeRequest(std::span<const BYTE> stub, const rpc::Data
 BYTE* NdrBeginInvokeReply(CRpcBuffer& reply, ULONG size, bool nullPointer)
 {
     CNdrWriter w(reply);
-    return WriteBlob(w, size, nullPointer && size == 0);
+    return WriteBlob(reply, w, size, nullPointer && size == 0);
 }
 
 void NdrFinishInvokeReply(CRpcBuffer& reply, LONG result)
@@ -91,7 +93,7 @@ void NdrMarshalInvokeRequest(CRpcBuffer& request, const BYTE* data, ULONG size, 
     CNdrWriter w(request, bigEndian);
     if (data == nullptr)
         size = 0;
-    BYTE* at = WriteBlob(w, size, data == nullptr);
+    BYTE* at = WriteBlob(request, w, size, data == nullptr);
     if (at != nullptr && size != 0)
         std::memcpy(at, data, size);
 }

@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kFragmentsPerSend = 128;
 // Requests beyond this are received through a larger socket buffer.
 constexpr ULONG kLargeRequest = 64 * 1024;
-// An idle connection keeps at most this much of its last reply's memory.
+// A quiet connection keeps at most this much of its last reply's memory.
 constexpr size_t kKeptReplyBytes = 1 << 20;
 
 std::atomic<ULONG> g_nextAssocGroup{0x5A00};
@@ -41,6 +41,17 @@ bool CRpcAssociation::ReceivingLargeRequest() const
 {
     return std::any_of(pending_.begin(), pending_.end(),
                        [](const PendingCall& p) { return p.allocHint > kLargeRequest || p.stub.Size() > kLargeRequest; });
+}
+
+bool CRpcAssociation::HoldsMemory() const
+{
+    return reply_.Capacity() > kKeptReplyBytes || spare_.Capacity() > 0;
+}
+
+void CRpcAssociation::ReleaseMemory()
+{
+    reply_.Trim(kKeptReplyBytes);
+    spare_ = CRpcBuffer();
 }
 
 rpc::PduHeader CRpcAssociation::Reply(rpc::PduType type, ULONG callId, BYTE flags) const
@@ -237,7 +248,8 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
         }
         if (pending_.size() >= limits_.maxPendingCallsPerConnection)
             return Next::Close;
-        PendingCall p{h.callId, request.contextId, request.opnum, h.rep, request.allocHint, CRpcBuffer()};
+        PendingCall p{h.callId, request.contextId, request.opnum, h.rep, request.allocHint, std::move(spare_)};
+        p.stub.Clear();
         p.stub.Reserve(std::min<size_t>(std::max<size_t>(request.allocHint, request.stub.size()), limits_.maxRequestBytes));
         p.stub.Append(request.stub.data(), request.stub.size());
         pending_.push_back(std::move(p));
@@ -253,6 +265,8 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
         PendingCall call = std::move(*it);
         pending_.erase(it);
         Execute(call.callId, call.contextId, call.opnum, call.rep, call.stub.View());
+        if (call.stub.Capacity() > spare_.Capacity())
+            spare_ = std::move(call.stub);
     }
     return Next::Continue;
 }
@@ -284,7 +298,6 @@ void CRpcAssociation::Execute(ULONG callId, USHORT contextId, USHORT opnum, cons
         SendReply(callId, contextId);
     else
         SendFault(callId, contextId, RpcStatusToFaultCode(status), status == RPC_S_SERVER_TOO_BUSY);
-    reply_.Trim(kKeptReplyBytes);
 }
 
 bool CRpcAssociation::SendReply(ULONG callId, USHORT contextId)

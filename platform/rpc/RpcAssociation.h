@@ -45,6 +45,11 @@ public:
     bool HasPendingCalls() const { return !pending_.empty(); }
     // Whether a request larger than a few fragments is being received.
     bool ReceivingLargeRequest() const;
+    // The buffers of the last large request and reply are kept for the next
+    // call, which saves mapping fresh memory for every large call; a
+    // connection that goes quiet should give them back.
+    bool HoldsMemory() const;
+    void ReleaseMemory();
 
     USHORT XmitFragment() const { return xmitFrag_; }
     USHORT RecvFragment() const { return recvFrag_; }
@@ -92,5 +97,6 @@ private:
     std::vector<Context> contexts_;
     std::vector<PendingCall> pending_;
     CRpcBuffer reply_;
+    CRpcBuffer spare_;  // a finished request's buffer, for the next one
     CRpcBuffer scratch_;
 };

@@ -28,6 +28,8 @@ namespace {
 
 constexpr size_t kNormalReadBuffer = 64 * 1024;
 constexpr size_t kLargeReadBuffer = 256 * 1024;
+// Silence after which a connection gives back the memory of large calls.
+constexpr int kQuietMs = 1000;
 
 int Milliseconds(DWORD ms)
 {
@@ -370,7 +372,18 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
         rpc::PduHeader h;
         rpc::HeaderCheck check;
         std::span<const BYTE> pdu;
-        CRpcSocket::Io io = socket.ReadPdu(limits_.maxRecvFragment, firstMs, pduMs, h, check, pdu);
+        CRpcSocket::Io io;
+        if (association.HoldsMemory() && (firstMs < 0 || firstMs > kQuietMs)) {
+            // Large buffers are given back once the connection is quiet.
+            io = socket.ReadPdu(limits_.maxRecvFragment, kQuietMs, pduMs, h, check, pdu);
+            if (io == CRpcSocket::Io::TimedOut && socket.Buffered() == 0 && !stopping_.load()) {
+                association.ReleaseMemory();
+                io = socket.ReadPdu(limits_.maxRecvFragment, firstMs < 0 ? firstMs : firstMs - kQuietMs, pduMs, h,
+                                    check, pdu);
+            }
+        } else {
+            io = socket.ReadPdu(limits_.maxRecvFragment, firstMs, pduMs, h, check, pdu);
+        }
         if (stopping_.load() || (io == CRpcSocket::Io::TimedOut && !association.HasPendingCalls())) {
             if (association.IsBound())
                 association.SendShutdown();

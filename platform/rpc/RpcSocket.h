@@ -45,6 +45,8 @@ public:
     Io ReadPdu(size_t maxFragment, int firstMs, int restMs, rpc::PduHeader& h, rpc::HeaderCheck& check,
                std::span<const BYTE>& pdu);
     void ConsumePdu();
+    // Bytes read ahead and not yet consumed.
+    size_t Buffered() const { return end_ - begin_ - current_; }
     // Whether anything (data, the peer's close, an error) waits to be read,
     // without waiting.
     bool HasInput();
