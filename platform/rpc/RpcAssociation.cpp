@@ -1,6 +1,7 @@
 #include "platform/rpc/RpcAssociation.h"
 
 #include "platform/rpc/RpcFault.h"
+#include "platform/rpc/RpcFragments.h"
 
 #include <sys/uio.h>
 
@@ -10,12 +11,12 @@
 
 namespace {
 
-// Fragments handed to the kernel in one call when a reply is sent.
-constexpr size_t kFragmentsPerSend = 128;
 // Requests beyond this are received through a larger socket buffer.
 constexpr ULONG kLargeRequest = 64 * 1024;
 // A quiet connection keeps at most this much of its last reply's memory.
 constexpr size_t kKeptReplyBytes = 1 << 20;
+// Memory set aside at once for a request on the strength of its alloc_hint.
+constexpr size_t kTrustedHint = 16 << 20;
 
 std::atomic<ULONG> g_nextAssocGroup{0x5A00};
 
@@ -243,14 +244,16 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
             return Next::Close;
         if (last) {
             // The common case: the stub data is used where it lies.
-            Execute(h.callId, request.contextId, request.opnum, h.rep, request.stub);
+            Execute(h.callId, request.contextId, request.opnum, h.rep, request.stub, h.flags);
             return Next::Continue;
         }
         if (pending_.size() >= limits_.maxPendingCallsPerConnection)
             return Next::Close;
-        PendingCall p{h.callId, request.contextId, request.opnum, h.rep, request.allocHint, std::move(spare_)};
+        PendingCall p{h.callId, request.contextId, request.opnum, h.flags, h.rep, request.allocHint, std::move(spare_)};
         p.stub.Clear();
-        p.stub.Reserve(std::min<size_t>(std::max<size_t>(request.allocHint, request.stub.size()), limits_.maxRequestBytes));
+        // The hint is the peer's word: trusted only so far, the rest grows.
+        p.stub.Reserve(std::min({std::max<size_t>(request.allocHint, request.stub.size()), limits_.maxRequestBytes,
+                                 kTrustedHint}));
         p.stub.Append(request.stub.data(), request.stub.size());
         pending_.push_back(std::move(p));
         return Next::Continue;
@@ -264,7 +267,7 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
     if (last) {
         PendingCall call = std::move(*it);
         pending_.erase(it);
-        Execute(call.callId, call.contextId, call.opnum, call.rep, call.stub.View());
+        Execute(call.callId, call.contextId, call.opnum, call.rep, call.stub.View(), call.flags);
         if (call.stub.Capacity() > spare_.Capacity())
             spare_ = std::move(call.stub);
     }
@@ -272,68 +275,64 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
 }
 
 void CRpcAssociation::Execute(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep,
-                              std::span<const BYTE> stub)
+                              std::span<const BYTE> stub, BYTE flags)
 {
-    Context* context = FindContext(contextId);
-    if (context == nullptr) {
-        SendFault(callId, contextId, rpc::nca_s_unk_if, true);
+    // A call with "maybe" semantics is run and never answered.
+    if ((flags & rpc::PFC_MAYBE) != 0) {
+        CRpcBuffer ignored;
+        Run(callId, contextId, opnum, rep, stub, ignored);
         return;
     }
-    std::shared_ptr<CRpcInterfaceRegistry::Entry> entry = context->interface;
-    const auto& procedures = entry->definition.procedures;
-    if (opnum >= procedures.size() || !procedures[opnum]) {
-        SendFault(callId, contextId, rpc::nca_s_op_rng_error, true);
-        return;
-    }
-    if (!CRpcInterfaceRegistry::BeginCall(*entry)) {
-        SendFault(callId, contextId, rpc::nca_s_unk_if, true);
-        return;
-    }
-    rpc::SyntaxId id{entry->definition.uuid, entry->definition.versionMajor, entry->definition.versionMinor};
-    reply_.Clear();
-    CRpcCall call(connection_, id, opnum, callId, rep, stub, reply_);
-    RPC_STATUS status = gate_.Run(call, procedures[opnum]);
-    CRpcInterfaceRegistry::EndCall(*entry);
-    if (status == RPC_S_OK)
-        SendReply(callId, contextId);
+    ULONG fault = 0;
+    bool didNotExecute = false;
+    Run(callId, contextId, opnum, rep, stub, reply_, &fault, &didNotExecute);
+    if (fault != 0)
+        SendFault(callId, contextId, fault, didNotExecute);
     else
-        SendFault(callId, contextId, RpcStatusToFaultCode(status), status == RPC_S_SERVER_TOO_BUSY);
+        SendReply(callId, contextId);
+}
+
+RPC_STATUS CRpcAssociation::Run(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep,
+                                std::span<const BYTE> stub, CRpcBuffer& reply, ULONG* fault, bool* didNotExecute)
+{
+    ULONG code = 0;
+    bool dne = true;
+    RPC_STATUS status = RPC_S_OK;
+    Context* context = FindContext(contextId);
+    std::shared_ptr<CRpcInterfaceRegistry::Entry> entry = context != nullptr ? context->interface : nullptr;
+    if (!entry) {
+        code = rpc::nca_s_unk_if;
+    } else if (opnum >= entry->definition.procedures.size() || !entry->definition.procedures[opnum]) {
+        code = rpc::nca_s_op_rng_error;
+    } else if (!CRpcInterfaceRegistry::BeginCall(*entry)) {
+        code = rpc::nca_s_unk_if;  // withdrawn since the bind
+    } else {
+        rpc::SyntaxId id{entry->definition.uuid, entry->definition.versionMajor, entry->definition.versionMinor};
+        reply.Clear();
+        CRpcCall call(connection_, id, opnum, callId, rep, stub, reply);
+        status = gate_.Run(call, entry->definition.procedures[opnum]);
+        CRpcInterfaceRegistry::EndCall(*entry);
+        if (status != RPC_S_OK)
+            code = RpcStatusToFaultCode(status);
+        dne = status == RPC_S_SERVER_TOO_BUSY;
+    }
+    if (fault != nullptr)
+        *fault = code;
+    if (didNotExecute != nullptr)
+        *didNotExecute = dne;
+    return status;
 }
 
 bool CRpcAssociation::SendReply(ULONG callId, USHORT contextId)
 {
-    // Every fragment but the last carries a multiple of eight bytes, so no
-    // NDR item's alignment depends on where a fragment starts.
-    const size_t body = (size_t(xmitFrag_) - rpc::kResponseHeaderSize) & ~size_t(7);
-    const BYTE* data = reply_.Data();
-    size_t remaining = reply_.Size();
-    BYTE headers[kFragmentsPerSend][rpc::kResponseHeaderSize];
-    iovec pieces[kFragmentsPerSend * 2];
-    bool first = true;
-    do {
-        int count = 0;
-        size_t fragments = 0;
-        while (fragments < kFragmentsPerSend) {
-            size_t chunk = std::min(remaining, body);
-            bool last = chunk == remaining;
-            BYTE flags = BYTE((first ? rpc::PFC_FIRST_FRAG : 0) | (last ? rpc::PFC_LAST_FRAG : 0));
+    return rpc::SendFragmented(
+        reply_.View(), xmitFrag_,
+        [&](BYTE* header, BYTE flags, USHORT fragLength, ULONG allocHint) {
             rpc::PduHeader h = Reply(rpc::PduType::Response, callId, flags);
-            h.fragLength = USHORT(rpc::kResponseHeaderSize + chunk);
-            rpc::EncodeResponseHeader(headers[fragments], h, ULONG(std::min<size_t>(remaining, 0xFFFFFFFFu)), contextId);
-            pieces[count++] = {headers[fragments], rpc::kResponseHeaderSize};
-            if (chunk != 0)
-                pieces[count++] = {const_cast<BYTE*>(data), chunk};
-            data += chunk;
-            remaining -= chunk;
-            first = false;
-            ++fragments;
-            if (last)
-                break;
-        }
-        if (!send_(pieces, count))
-            return false;
-    } while (remaining != 0);
-    return true;
+            h.fragLength = fragLength;
+            rpc::EncodeResponseHeader(header, h, allocHint, contextId);
+        },
+        send_);
 }
 
 bool CRpcAssociation::SendFault(ULONG callId, USHORT contextId, ULONG code, bool didNotExecute)

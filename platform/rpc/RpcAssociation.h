@@ -64,6 +64,7 @@ private:
         ULONG callId;
         USHORT contextId;
         USHORT opnum;
+        BYTE flags;
         rpc::DataRep rep;
         ULONG allocHint;
         CRpcBuffer stub;
@@ -74,7 +75,12 @@ private:
     Next OnRequest(const rpc::PduHeader& h, std::span<const BYTE> pdu);
     Next RejectBind(const rpc::PduHeader& h, USHORT reason);
     std::vector<rpc::ContextResult> Negotiate(const rpc::BindPdu& bind);
-    void Execute(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep, std::span<const BYTE> stub);
+    void Execute(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep, std::span<const BYTE> stub,
+                 BYTE flags);
+    // Runs the call into reply; a fault code (0 for none) and whether the
+    // call was refused before it ran come back through the pointers.
+    RPC_STATUS Run(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep, std::span<const BYTE> stub,
+                   CRpcBuffer& reply, ULONG* fault = nullptr, bool* didNotExecute = nullptr);
     bool SendReply(ULONG callId, USHORT contextId);
     bool SendFault(ULONG callId, USHORT contextId, ULONG code, bool didNotExecute);
     bool SendBuffer(const CRpcBuffer& pdu);

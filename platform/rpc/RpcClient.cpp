@@ -1,6 +1,7 @@
 #include "platform/rpc/RpcClient.h"
 
 #include "platform/rpc/RpcFault.h"
+#include "platform/rpc/RpcFragments.h"
 #include "platform/rpc/RpcPdu.h"
 
 #include <sys/uio.h>
@@ -10,8 +11,8 @@
 
 namespace {
 
-constexpr size_t kFragmentsPerSend = 128;
 constexpr size_t kLargeReply = 64 * 1024;
+constexpr size_t kTrustedHint = 16 << 20;
 constexpr size_t kNormalReadBuffer = 64 * 1024;
 constexpr size_t kLargeReadBuffer = 256 * 1024;
 
@@ -193,36 +194,20 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
     const ULONG callId = nextCallId_++;
 
     // The request, fragmented to what the server takes.
-    const size_t body = (size_t(xmitFrag_) - rpc::kRequestHeaderSize) & ~size_t(7);
-    const BYTE* data = request.data();
-    size_t remaining = request.size();
-    BYTE headers[kFragmentsPerSend][rpc::kRequestHeaderSize];
-    iovec pieces[kFragmentsPerSend * 2];
-    bool first = true;
-    do {
-        int count = 0;
-        for (size_t f = 0; f < kFragmentsPerSend; ++f) {
-            size_t chunk = std::min(remaining, body);
-            bool last = chunk == remaining;
+    bool sent = rpc::SendFragmented(
+        request, xmitFrag_,
+        [&](BYTE* header, BYTE flags, USHORT fragLength, ULONG allocHint) {
             rpc::PduHeader h;
             h.type = BYTE(rpc::PduType::Request);
-            h.flags = BYTE((first ? rpc::PFC_FIRST_FRAG : 0) | (last ? rpc::PFC_LAST_FRAG : 0));
+            h.flags = flags;
             h.rep = options_.dataRep;
             h.callId = callId;
-            h.fragLength = USHORT(rpc::kRequestHeaderSize + chunk);
-            rpc::EncodeRequestHeader(headers[f], h, ULONG(std::min<size_t>(remaining, 0xFFFFFFFFu)), contextId, opnum);
-            pieces[count++] = {headers[f], rpc::kRequestHeaderSize};
-            if (chunk != 0)
-                pieces[count++] = {const_cast<BYTE*>(data), chunk};
-            data += chunk;
-            remaining -= chunk;
-            first = false;
-            if (last)
-                break;
-        }
-        if (!socket_.SendAll(pieces, count, waitMs))
-            return Fail(RPC_S_CALL_FAILED);
-    } while (remaining != 0);
+            h.fragLength = fragLength;
+            rpc::EncodeRequestHeader(header, h, allocHint, contextId, opnum);
+        },
+        [&](const iovec* pieces, int count) { return socket_.SendAll(pieces, count, waitMs); });
+    if (!sent)
+        return Fail(RPC_S_CALL_FAILED);
 
     // The reply, reassembled.
     bool started = false;
@@ -254,7 +239,8 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
                     return Fail(RPC_S_PROTOCOL_ERROR);
                 started = true;
                 reply.Clear();
-                reply.Reserve(std::min<size_t>(response.allocHint, options_.maxReplyBytes));
+                // The hint is the server's word: trusted only so far.
+                reply.Reserve(std::min<size_t>({response.allocHint, options_.maxReplyBytes, kTrustedHint}));
                 if (replyRep != nullptr)
                     *replyRep = r.rep;
             }

@@ -17,13 +17,38 @@ size_t BodyEnd(const PduHeader& h)
     return h.authLength == 0 ? h.fragLength : h.fragLength - h.authLength - kSecTrailerSize;
 }
 
+// A reader of the body, after the common header and before any verifier.
+CNdrReader BodyReader(std::span<const BYTE> pdu, const PduHeader& h)
+{
+    CNdrReader r(pdu.first(BodyEnd(h)), h.rep);
+    r.Seek(kCommonHeaderSize);
+    return r;
+}
+
 // End of the stub data of a request or response: before the verifier's pad.
-bool StubEnd(std::span<const BYTE> pdu, const PduHeader& h, size_t* end)
+size_t StubEnd(std::span<const BYTE> pdu, const PduHeader& h)
 {
     size_t e = BodyEnd(h);
     if (h.authLength != 0)
         e -= std::min<size_t>(pdu[e + 2], e);  // auth_pad_len in the sec_trailer
-    *end = e;
+    return e;
+}
+
+// A reader of a request's or response's fields, which end where the stub
+// data starts.
+CNdrReader FieldReader(std::span<const BYTE> pdu, const PduHeader& h)
+{
+    CNdrReader r(pdu.first(StubEnd(pdu, h)), h.rep);
+    r.Seek(kCommonHeaderSize);
+    return r;
+}
+
+// The rest of the body after the fields read so far.
+bool TakeStub(CNdrReader& r, std::span<const BYTE> pdu, const PduHeader& h, std::span<const BYTE>& stub)
+{
+    if (!r.Ok())
+        return false;
+    stub = pdu.subspan(r.Position(), StubEnd(pdu, h) - r.Position());
     return true;
 }
 
@@ -93,8 +118,7 @@ bool ParseBind(std::span<const BYTE> pdu, const PduHeader& h, BindPdu& out)
 {
     if (!Whole(pdu, h))
         return false;
-    CNdrReader r(pdu.first(BodyEnd(h)), h.rep);
-    r.Seek(kCommonHeaderSize);
+    CNdrReader r = BodyReader(pdu, h);
     out.maxXmitFrag = r.U16();
     out.maxRecvFrag = r.U16();
     out.assocGroup = r.U32();
@@ -143,8 +167,7 @@ bool ParseBindAck(std::span<const BYTE> pdu, const PduHeader& h, BindAckPdu& out
 {
     if (!Whole(pdu, h))
         return false;
-    CNdrReader r(pdu.first(BodyEnd(h)), h.rep);
-    r.Seek(kCommonHeaderSize);
+    CNdrReader r = BodyReader(pdu, h);
     out.maxXmitFrag = r.U16();
     out.maxRecvFrag = r.U16();
     out.assocGroup = r.U32();
@@ -195,8 +218,7 @@ bool ParseBindNak(std::span<const BYTE> pdu, const PduHeader& h, BindNakPdu& out
 {
     if (!Whole(pdu, h))
         return false;
-    CNdrReader r(pdu.first(BodyEnd(h)), h.rep);
-    r.Seek(kCommonHeaderSize);
+    CNdrReader r = BodyReader(pdu, h);
     out.reason = r.U16();
     if (!r.Ok())
         return false;
@@ -229,19 +251,13 @@ bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out
 {
     if (!Whole(pdu, h))
         return false;
-    size_t end;
-    StubEnd(pdu, h, &end);
-    CNdrReader r(pdu.first(end), h.rep);
-    r.Seek(kCommonHeaderSize);
+    CNdrReader r = FieldReader(pdu, h);
     out.allocHint = r.U32();
     out.contextId = r.U16();
     out.opnum = r.U16();
     out.hasObject = (h.flags & PFC_OBJECT_UUID) != 0;
     out.object = out.hasObject ? r.Uuid() : GUID{};
-    if (!r.Ok())
-        return false;
-    out.stub = pdu.subspan(r.Position(), end - r.Position());
-    return true;
+    return TakeStub(r, pdu, h, out.stub);
 }
 
 void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum)
@@ -257,18 +273,12 @@ bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& o
 {
     if (!Whole(pdu, h))
         return false;
-    size_t end;
-    StubEnd(pdu, h, &end);
-    CNdrReader r(pdu.first(end), h.rep);
-    r.Seek(kCommonHeaderSize);
+    CNdrReader r = FieldReader(pdu, h);
     out.allocHint = r.U32();
     out.contextId = r.U16();
     out.cancelCount = r.U8();
     r.Skip(1);
-    if (!r.Ok())
-        return false;
-    out.stub = pdu.subspan(r.Position(), end - r.Position());
-    return true;
+    return TakeStub(r, pdu, h, out.stub);
 }
 
 void EncodeResponseHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
@@ -285,8 +295,7 @@ bool ParseFault(std::span<const BYTE> pdu, const PduHeader& h, FaultPdu& out)
 {
     if (!Whole(pdu, h))
         return false;
-    CNdrReader r(pdu.first(BodyEnd(h)), h.rep);
-    r.Seek(kCommonHeaderSize);
+    CNdrReader r = BodyReader(pdu, h);
     out.allocHint = r.U32();
     out.contextId = r.U16();
     out.cancelCount = r.U8();

@@ -384,6 +384,25 @@ TEST(RpcRequests, ObjectUuidIsSkippedBeforeStubData)
     EXPECT_EQ(Bytes(r.stub.begin(), r.stub.end()), (Bytes{0xAB, 0xCD, 0xEF}));
 }
 
+TEST(RpcRequests, MaybeCallsRunWithoutAReply)
+{
+    CAssociationHarness a;
+    int runs = 0;
+    ASSERT_EQ(a.Registry().Register({kControl, 1, 0, {[&](CRpcCall&) {
+                                         ++runs;
+                                         return RPC_S_OK;
+                                     }}}),
+              RPC_S_OK);
+    ASSERT_EQ(a.Feed(BindBytes({{0, {kControl, 1, 0}, {rpc::kNdr20}}})), Next::Continue);
+    a.Sent();
+    EXPECT_EQ(a.Feed(RequestBytes(1, 0, 0, {}, rpc::PFC_FIRST_FRAG | rpc::PFC_LAST_FRAG | rpc::PFC_MAYBE)),
+              Next::Continue);
+    EXPECT_EQ(a.Feed(RequestBytes(2, 0, 5, {}, rpc::PFC_FIRST_FRAG | rpc::PFC_LAST_FRAG | rpc::PFC_MAYBE)),
+              Next::Continue);
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(a.Sent().empty());
+}
+
 TEST(RpcRequests, CallLimitAndThrowingStubsBecomeFaults)
 {
     CAssociationHarness a;

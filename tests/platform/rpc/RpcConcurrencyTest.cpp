@@ -66,14 +66,8 @@ TEST(RpcConcurrency, ManyConnectionsCallAtOnce)
 TEST(RpcConcurrency, BlockedCallDoesNotStallOtherConnections)
 {
     CTestRpcServer server;
-    RPC_STATUS blockedStatus = -1;
-    std::thread blocked([&] {
-        CRpcClient client;
-        USHORT context;
-        ASSERT_EQ(ConnectBind(client, server.Port(), kControl, 1, &context), RPC_S_OK);
-        CRpcBuffer reply;
-        blockedStatus = client.Call(context, kBlock, {}, reply);
-    });
+    RPC_STATUS blockedStatus;
+    std::thread blocked = server.StartBlockedCall(&blockedStatus);
     ASSERT_TRUE(server.WaitBlocked(1));
     RpcClientOptions options;
     options.callTimeoutMs = 10000;
@@ -131,15 +125,9 @@ TEST(RpcConcurrency, CallThreadHookRunsOnEveryCallThread)
     CTestRpcServer server;
     constexpr int kBlocked = 8;
     std::vector<std::thread> threads;
-    for (int i = 0; i < kBlocked; ++i) {
-        threads.emplace_back([&] {
-            CRpcClient client;
-            USHORT context;
-            ASSERT_EQ(ConnectBind(client, server.Port(), kControl, 1, &context), RPC_S_OK);
-            CRpcBuffer reply;
-            client.Call(context, kBlock, {}, reply);
-        });
-    }
+    RPC_STATUS statuses[kBlocked];
+    for (int i = 0; i < kBlocked; ++i)
+        threads.push_back(server.StartBlockedCall(&statuses[i]));
     ASSERT_TRUE(server.WaitBlocked(kBlocked));
     // Each blocked call holds its own thread, and each ran the hook.
     EXPECT_GE(server.HookRuns(), kBlocked);

@@ -112,14 +112,8 @@ TEST(RpcServerStop, RunningCallsFinishAndIdleClientsAreAskedToLeave)
     USHORT idleContext;
     ASSERT_EQ(ConnectBind(idle, server.Port(), kInterface50, 5, &idleContext), RPC_S_OK);
 
-    RPC_STATUS blockedStatus = -1;
-    std::thread blocked([&] {
-        CRpcClient client;
-        USHORT context;
-        ASSERT_EQ(ConnectBind(client, server.Port(), kControl, 1, &context), RPC_S_OK);
-        CRpcBuffer reply;
-        blockedStatus = client.Call(context, kBlock, {}, reply);
-    });
+    RPC_STATUS blockedStatus;
+    std::thread blocked = server.StartBlockedCall(&blockedStatus);
     ASSERT_TRUE(server.WaitBlocked(1));
     ASSERT_EQ(server.Server().StopListening(), RPC_S_OK);
     auto waited = std::async(std::launch::async, [&] { return server.Server().WaitListen(); });
@@ -142,13 +136,8 @@ TEST(RpcServerStop, RunningCallsFinishAndIdleClientsAreAskedToLeave)
 TEST(RpcServerStop, UnregisterWaitsForRunningCallsOfThatInterface)
 {
     CTestRpcServer server;
-    std::thread blocked([&] {
-        CRpcClient client;
-        USHORT context;
-        ASSERT_EQ(ConnectBind(client, server.Port(), kControl, 1, &context), RPC_S_OK);
-        CRpcBuffer reply;
-        EXPECT_EQ(client.Call(context, kBlock, {}, reply), RPC_S_OK);
-    });
+    RPC_STATUS blockedStatus;
+    std::thread blocked = server.StartBlockedCall(&blockedStatus);
     ASSERT_TRUE(server.WaitBlocked(1));
     auto unregistered =
         std::async(std::launch::async, [&] { return server.Server().UnregisterInterface(kControl, 1, 0, true); });
@@ -161,6 +150,7 @@ TEST(RpcServerStop, UnregisterWaitsForRunningCallsOfThatInterface)
     server.Release();
     EXPECT_EQ(unregistered.get(), RPC_S_OK);
     blocked.join();
+    EXPECT_EQ(blockedStatus, RPC_S_OK);
 }
 
 TEST(RpcServerStop, DestroyingARunningServerEndsItsConnections)

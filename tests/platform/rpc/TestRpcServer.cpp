@@ -1,6 +1,7 @@
 #include "TestRpcServer.h"
 
 #include "platform/rpc/RemoteInvokeNdr.h"
+#include "platform/rpc/RpcClient.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,20 @@ bool CTestRpcServer::WaitBlocked(int n, int timeoutMs)
 {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return blocked_.load() >= n; });
+}
+
+std::thread CTestRpcServer::StartBlockedCall(RPC_STATUS* status)
+{
+    *status = RPC_S_CALL_IN_PROGRESS;
+    return std::thread([this, status] {
+        CRpcClient client;
+        USHORT context = 0;
+        RPC_STATUS s = client.Connect("127.0.0.1", port_);
+        if (s == RPC_S_OK)
+            s = client.Bind(kControl, 1, 0, &context);
+        CRpcBuffer reply;
+        *status = s != RPC_S_OK ? s : client.Call(context, kBlock, {}, reply);
+    });
 }
 
 void CTestRpcServer::Release()

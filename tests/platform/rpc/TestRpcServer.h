@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace rpctest {
 
@@ -40,6 +41,9 @@ public:
     // Waits until n calls are blocked; false after timeoutMs.
     bool WaitBlocked(int n, int timeoutMs = 10000);
     void Release();
+    // A thread that connects, binds the control interface and makes a
+    // blocking call; its status lands in *status once it returns.
+    std::thread StartBlockedCall(RPC_STATUS* status);
     // Threads that ran the call-thread hook.
     int HookRuns() const { return hookRuns_.load(); }
 
