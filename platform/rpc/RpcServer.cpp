@@ -56,6 +56,33 @@ std::string AddressText(const sockaddr_storage& a, int* port)
     return text;
 }
 
+// A listening socket on the address; the status says why there is none.
+RPC_STATUS OpenListener(const sockaddr* where, socklen_t length, unsigned backlog, int* fd)
+{
+    *fd = ::socket(where->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (*fd < 0)
+        return RPC_S_CANT_CREATE_ENDPOINT;
+    int one = 1;
+    ::setsockopt(*fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (where->sa_family == AF_INET6) {
+        int off = 0;
+        ::setsockopt(*fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
+    RPC_STATUS status = RPC_S_OK;
+    if (::bind(*fd, where, length) != 0)
+        status = errno == EADDRINUSE      ? RPC_S_DUPLICATE_ENDPOINT
+                 : errno == EADDRNOTAVAIL ? RPC_S_INVALID_NET_ADDR
+                 : errno == EACCES        ? RPC_S_ACCESS_DENIED
+                                          : RPC_S_CANT_CREATE_ENDPOINT;
+    else if (::listen(*fd, int(std::clamp(backlog, 64u, 4096u))) != 0)
+        status = RPC_S_CANT_CREATE_ENDPOINT;
+    if (status != RPC_S_OK) {
+        ::close(*fd);
+        *fd = -1;
+    }
+    return status;
+}
+
 // Enough descriptors for a full server: each connection takes one.
 void RaiseDescriptorLimit()
 {
@@ -73,6 +100,7 @@ public:
     struct Endpoint {
         int fd;
         int port;
+        std::string address;  // "" for every address
     };
     struct Connection {
         CRpcSocket socket;
@@ -143,28 +171,22 @@ RPC_STATUS CRpcServer::Impl::RegisterEndpoint(int port, unsigned maxCalls, int* 
         if (port != 0 && e.port == port)
             return RPC_S_DUPLICATE_ENDPOINT;
 
-    sockaddr_storage where{};
-    socklen_t whereLength = 0;
     int fd = -1;
+    RPC_STATUS status;
     if (address.empty()) {
         // Every local address: one IPv6 socket that takes IPv4 too, or an
         // IPv4 socket where the host has no IPv6.
-        fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (fd >= 0) {
-            int off = 0;
-            ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-            auto& v6 = reinterpret_cast<sockaddr_in6&>(where);
-            v6.sin6_family = AF_INET6;
-            v6.sin6_addr = in6addr_any;
-            v6.sin6_port = htons(USHORT(port));
-            whereLength = sizeof v6;
-        } else {
-            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-            auto& v4 = reinterpret_cast<sockaddr_in&>(where);
+        sockaddr_in6 v6{};
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_any;
+        v6.sin6_port = htons(USHORT(port));
+        status = OpenListener(reinterpret_cast<sockaddr*>(&v6), sizeof v6, maxCalls, &fd);
+        if (status != RPC_S_OK && status != RPC_S_DUPLICATE_ENDPOINT && status != RPC_S_ACCESS_DENIED) {
+            sockaddr_in v4{};
             v4.sin_family = AF_INET;
             v4.sin_addr.s_addr = htonl(INADDR_ANY);
             v4.sin_port = htons(USHORT(port));
-            whereLength = sizeof v4;
+            status = OpenListener(reinterpret_cast<sockaddr*>(&v4), sizeof v4, maxCalls, &fd);
         }
     } else {
         addrinfo hints{};
@@ -174,34 +196,17 @@ RPC_STATUS CRpcServer::Impl::RegisterEndpoint(int port, unsigned maxCalls, int* 
         addrinfo* list = nullptr;
         if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || list == nullptr)
             return RPC_S_INVALID_NET_ADDR;
-        std::memcpy(&where, list->ai_addr, list->ai_addrlen);
-        whereLength = socklen_t(list->ai_addrlen);
-        fd = ::socket(list->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        status = OpenListener(list->ai_addr, socklen_t(list->ai_addrlen), maxCalls, &fd);
         ::freeaddrinfo(list);
     }
-    if (fd < 0)
-        return RPC_S_CANT_CREATE_ENDPOINT;
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&where), whereLength) != 0) {
-        int error = errno;
-        ::close(fd);
-        if (error == EADDRINUSE)
-            return RPC_S_DUPLICATE_ENDPOINT;
-        if (error == EADDRNOTAVAIL)
-            return RPC_S_INVALID_NET_ADDR;
-        return error == EACCES ? RPC_S_ACCESS_DENIED : RPC_S_CANT_CREATE_ENDPOINT;
-    }
-    if (::listen(fd, int(std::clamp(maxCalls, 64u, 4096u))) != 0) {
-        ::close(fd);
-        return RPC_S_CANT_CREATE_ENDPOINT;
-    }
+    if (status != RPC_S_OK)
+        return status;
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
     int actual = port;
     AddressText(bound, &actual);
-    endpoints_.push_back({fd, actual});
+    endpoints_.push_back({fd, actual, address});
     if (boundPort != nullptr)
         *boundPort = actual;
     if (listening_)
@@ -454,6 +459,18 @@ RPC_STATUS CRpcServer::StopListening()
 RPC_STATUS CRpcServer::WaitListen()
 {
     return impl_->WaitListen();
+}
+
+RPC_STATUS CRpcServer::InquireBindings(std::vector<std::string>& bindings) const
+{
+    bindings.clear();
+    char host[256] = "localhost";
+    ::gethostname(host, sizeof host - 1);
+    std::lock_guard lock(impl_->mutex_);
+    for (const Impl::Endpoint& e : impl_->endpoints_)
+        bindings.push_back("ncacn_ip_tcp:" + (e.address.empty() ? std::string(host) : e.address) + "[" +
+                           std::to_string(e.port) + "]");
+    return bindings.empty() ? RPC_S_NO_BINDINGS : RPC_S_OK;
 }
 
 bool CRpcServer::IsListening() const

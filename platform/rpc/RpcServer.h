@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CRpcServer {
 public:
@@ -50,6 +51,11 @@ public:
     // RPC_S_CANT_CREATE_ENDPOINT otherwise.
     RPC_STATUS RegisterEndpoint(int port, unsigned maxCalls = 1234, int* boundPort = nullptr,
                                 const std::string& address = {});
+
+    // One string binding per open endpoint, "ncacn_ip_tcp:<address>[<port>]"
+    // (the host's name for an endpoint on every address). RPC_S_NO_BINDINGS
+    // when there is none.
+    RPC_STATUS InquireBindings(std::vector<std::string>& bindings) const;
 
     // See CRpcInterfaceRegistry.
     RPC_STATUS RegisterInterface(const RpcInterfaceDefinition& definition);

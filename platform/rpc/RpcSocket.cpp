@@ -13,7 +13,12 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 namespace {
 
@@ -30,6 +35,55 @@ void SetNoDelay(int fd)
 {
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// The addresses of host, looked up within the deadline: a name server that
+// does not answer must not hold a connect up for longer than its timeout.
+// A lookup still running at the deadline finishes on its own thread.
+addrinfo* Resolve(const std::string& host, int port, std::chrono::steady_clock::time_point deadline)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    std::string service = std::to_string(port);
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) == 0)
+        return list;
+
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        addrinfo* list = nullptr;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    hints.ai_flags = AI_NUMERICSERV;
+    try {
+        std::thread([lookup, host, service, hints] {
+            addrinfo* found = nullptr;
+            if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0)
+                found = nullptr;
+            std::lock_guard lock(lookup->mutex);
+            if (lookup->abandoned) {
+                if (found != nullptr)
+                    ::freeaddrinfo(found);
+            } else {
+                lookup->list = found;
+            }
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+        lookup->abandoned = true;
+        return nullptr;
+    }
+    return lookup->list;
 }
 
 } // namespace
@@ -95,15 +149,10 @@ RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs)
     Close();
     if (port <= 0 || port > 65535)
         return RPC_S_INVALID_ENDPOINT_FORMAT;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    std::string service = std::to_string(port);
-    if (::getaddrinfo(host.empty() ? "127.0.0.1" : host.c_str(), service.c_str(), &hints, &list) != 0)
-        return RPC_S_SERVER_UNAVAILABLE;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    addrinfo* list = Resolve(host.empty() ? "127.0.0.1" : host, port, deadline);
+    if (list == nullptr)
+        return RPC_S_SERVER_UNAVAILABLE;
     RPC_STATUS status = RPC_S_SERVER_UNAVAILABLE;
     for (addrinfo* a = list; a != nullptr && status != RPC_S_OK; a = a->ai_next) {
         int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);

@@ -58,6 +58,8 @@ TEST(RpcServerSetup, StatusesOfMisuse)
     EXPECT_EQ(server.WaitListen(), RPC_S_OK);
     EXPECT_FALSE(server.IsListening());
     // The endpoints went with the listening.
+    std::vector<std::string> bindings;
+    EXPECT_EQ(server.InquireBindings(bindings), RPC_S_NO_BINDINGS);
     EXPECT_EQ(server.Listen(1, 10, true), RPC_S_NO_PROTSEQS_REGISTERED);
 }
 
@@ -91,6 +93,10 @@ TEST(RpcServerSetup, EndpointAddedWhileListeningIsServed)
     USHORT context;
     EXPECT_EQ(ConnectBind(client, port, kInterface50, 5, &context), RPC_S_OK);
     EXPECT_EQ(client.SecondaryAddress(), std::to_string(port));
+    std::vector<std::string> bindings;
+    ASSERT_EQ(server.Server().InquireBindings(bindings), RPC_S_OK);
+    ASSERT_EQ(bindings.size(), 2u);
+    EXPECT_EQ(bindings[1], "ncacn_ip_tcp:127.0.0.1[" + std::to_string(port) + "]");
 }
 
 TEST(RpcServerSetup, BlockingListenReturnsWhenStopped)
