@@ -127,19 +127,21 @@ void NamedPipeServer::SetQueueLength(size_t connected)
     ::listen(listener_, static_cast<int>(free > 1 ? free - 1 : 0));
 }
 
-bool NamedPipeServer::AcceptOne()
+DWORD NamedPipeServer::AcceptOne()
 {
     // Shorten the queue before taking a client from it, so that no client can
     // slip in between and exceed the instances.
     SetQueueLength(connected_.size() + 1);
     int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
+        int err = errno;
         SetQueueLength(connected_.size());
-        return false;
+        // A client that gave up before it was taken is no failure of the server.
+        return err == EAGAIN || err == ECONNABORTED || err == EINTR ? ERROR_SUCCESS : Win32ErrorFromErrno(err);
     }
     connected_.push_back(fd);
     connectedCount_ = static_cast<DWORD>(connected_.size());
-    return true;
+    return ERROR_SUCCESS;
 }
 
 DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
@@ -179,8 +181,13 @@ DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
                 return ERROR_SUCCESS;
             }
         }
-        if (listening && (fds[1].revents & POLLIN) != 0 && AcceptOne())
+        if (listening && (fds[1].revents & POLLIN) != 0) {
+            // Out of descriptors, say: fail rather than spin on a listener that stays ready.
+            DWORD e = AcceptOne();
+            if (e != ERROR_SUCCESS)
+                return e;
             continue; // the new client may have written already
+        }
         if (ready == 0 || (timeoutMs != INFINITE && std::chrono::steady_clock::now() >= deadline))
             return WAIT_TIMEOUT;
     }

@@ -49,7 +49,8 @@ public:
     // clients that connect meanwhile are taken up while instances are free.
     // Clients are served in the order of their instances, lowest first.
     // WAIT_TIMEOUT after timeoutMs (INFINITE: no limit), ERROR_OPERATION_ABORTED
-    // once Stop was called, ERROR_INVALID_HANDLE when not serving.
+    // once Stop was called, ERROR_INVALID_HANDLE when not serving, and the
+    // error of taking up a client that could not be (out of descriptors).
     DWORD WaitForMessage(DWORD timeoutMs, PipeHandle* instance);
 
     // Ends the connection of an instance; the instance is free for the next client.
@@ -70,7 +71,7 @@ public:
 
 private:
     void SetQueueLength(size_t connected);
-    bool AcceptOne();
+    DWORD AcceptOne();
 
     std::string socketPath_;
     std::string lockPath_;

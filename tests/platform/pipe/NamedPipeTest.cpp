@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <map>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -292,6 +293,30 @@ TEST_F(NamedPipeTest, StopWakesTheServingThreadForGood)
     early.Stop();
     ASSERT_EQ(early.Create("\\\\.\\pipe\\other", 4), ERROR_SUCCESS);
     EXPECT_EQ(early.WaitForMessage(INFINITE, &h), ERROR_OPERATION_ABORTED);
+}
+
+TEST_F(NamedPipeTest, ServerOutOfDescriptorsFailsTheWaitInsteadOfSpinning)
+{
+    pid_t child = ::fork();
+    if (child == 0) {
+        NamedPipeServer server;
+        if (server.Create(kPipe, 4) != ERROR_SUCCESS)
+            ::_exit(1);
+        PipeHandle client = INVALID_PIPE_HANDLE;
+        if (PipeOpen(kPipe, &client) != ERROR_SUCCESS)
+            ::_exit(2);
+        // No descriptor is left for the accepted end.
+        int probe = ::dup(0);
+        ::close(probe);
+        rlimit limit{static_cast<rlim_t>(probe), static_cast<rlim_t>(probe)};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        PipeHandle h = INVALID_PIPE_HANDLE;
+        ::_exit(server.WaitForMessage(2000, &h) == ERROR_TOO_MANY_OPEN_FILES ? 0 : 3);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(NamedPipeTest, OneServerPerNameAndItsSocketGoesWithIt)
