@@ -4,6 +4,7 @@
 #include "platform/win/StateRoot.h"
 
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <unordered_set>
 
@@ -54,6 +55,11 @@ bool IsValid(State& s, HKEY key)
 bool CanSetValues(HKEY key)
 {
     return (key->access & KEY_SET_VALUE) != 0;
+}
+
+bool CanCreateSubkeys(HKEY key)
+{
+    return (key->access & KEY_CREATE_SUB_KEY) != 0;
 }
 
 bool CanChangeKeys(HKEY key)
@@ -115,36 +121,75 @@ bool HasPrefix(const std::vector<std::string>& path, const std::vector<std::stri
     return true;
 }
 
-// Marks the handles of a deleted key (when includeKey) and of everything under it.
-void MarkDeleted(State& s, int hive, const std::vector<std::string>& path, bool includeKey)
+// Marks the handles of a deleted key (when includeKey) and of everything under
+// it; done once the file holds the deletion.
+void MarkDeleted(int hive, const std::vector<std::string>& path, bool includeKey)
 {
+    State& s = Global();
+    std::lock_guard<std::mutex> guard(s.mutex);
     for (RegistryKey* k : s.handles)
         if (k->hive == hive && HasPrefix(k->path, path) && (includeKey || k->path.size() > path.size()))
             k->deleted = true;
 }
 
-// Deletes the key at parent + parts (parts not empty); refuses one with subkeys unless tree.
-LONG DeleteKey(State& s, HKEY key, const std::vector<std::string>& parts, bool tree)
+using KeyReader = std::function<LONG(State& s, RegistryNode& node)>;
+// Gets the registry's state, the node's hive, the node, and what to report as changed.
+using KeyChanger = std::function<LONG(State& s, RegistryNode& hive, RegistryNode& node, bool& changed)>;
+
+// Runs read on the node of a handle, holding the registry's lock.
+LONG ReadKey(HKEY key, const KeyReader& read)
 {
-    std::vector<std::string> target = key->path;
-    target.insert(target.end(), parts.begin(), parts.end());
+    State& s = Global();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (!IsValid(s, key))
+        return Err(ERROR_INVALID_HANDLE);
+    return s.store.Read([&](RegistryHives& hives) {
+        RegistryNode* node = nullptr;
+        LONG e = Resolve(hives, key, &node);
+        return e == kSuccess ? read(s, *node) : e;
+    });
+}
+
+// Runs change on the node of a handle when allowed(handle), holding the lock.
+LONG ChangeKey(HKEY key, bool (*allowed)(HKEY), const KeyChanger& change)
+{
+    State& s = Global();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    if (!IsValid(s, key))
+        return Err(ERROR_INVALID_HANDLE);
+    if (!allowed(key))
+        return Err(ERROR_ACCESS_DENIED);
     return s.store.Change([&](RegistryHives& hives, bool& changed) {
         RegistryNode* node = nullptr;
         LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        std::vector<std::string> parentPath(parts.begin(), parts.end() - 1);
-        RegistryNode* parent = node->Find(parentPath);
-        RegistryNode* victim = parent == nullptr ? nullptr : parent->FindSubkey(parts.back());
+        return e == kSuccess ? change(s, hives[key->hive], *node, changed) : e;
+    });
+}
+
+// Deletes the key at the handle's path + subKey ("" is the key itself); a
+// key with subkeys only when tree.
+LONG DeleteKey(HKEY key, const char* subKey, bool tree)
+{
+    std::vector<std::string> target = SplitPath(subKey);
+    int hiveIndex = 0;
+    LONG e = ChangeKey(key, CanChangeKeys, [&](State&, RegistryNode& hive, RegistryNode&, bool& changed) {
+        target.insert(target.begin(), key->path.begin(), key->path.end());
+        if (target.empty())
+            return Err(ERROR_ACCESS_DENIED); // a hive cannot go
+        RegistryNode* parent = hive.Find({target.begin(), target.end() - 1});
+        RegistryNode* victim = parent == nullptr ? nullptr : parent->FindSubkey(target.back());
         if (victim == nullptr)
             return Err(ERROR_FILE_NOT_FOUND);
         if (!tree && !victim->Subkeys().empty())
             return Err(ERROR_ACCESS_DENIED);
-        parent->RemoveSubkey(parts.back());
+        parent->RemoveSubkey(target.back());
         changed = true;
-        MarkDeleted(s, key->hive, target, true);
+        hiveIndex = key->hive;
         return kSuccess;
     });
+    if (e == kSuccess)
+        MarkDeleted(hiveIndex, target, true);
+    return e;
 }
 
 LONG CopyOut(const std::vector<BYTE>& data, DWORD* type, DWORD valueType, BYTE* out, DWORD* size)
@@ -199,17 +244,9 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM acces
     if (result == nullptr)
         return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
     std::vector<std::string> parts = SplitPath(subKey);
-    return s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        if (node->Find(parts) == nullptr)
+    return ReadKey(key, [&](State& s, RegistryNode& node) {
+        if (node.Find(parts) == nullptr)
             return Err(ERROR_FILE_NOT_FOUND);
         *result = NewHandle(s, key, parts, access);
         return kSuccess;
@@ -221,45 +258,40 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, REGSAM access, HKEY* result, 
     if (result == nullptr)
         return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
     std::vector<std::string> parts = SplitPath(subKey);
     if (!AllValidNames(parts))
         return Err(ERROR_INVALID_PARAMETER);
-    bool exists = false;
-    LONG e = s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
-        LONG r = Resolve(hives, key, &node);
-        exists = r == kSuccess && node->Find(parts) != nullptr;
-        return r;
-    });
-    if (e != kSuccess)
-        return e;
+    // Opening an existing key needs no right to create, and no file lock.
     bool created = false;
-    if (!exists) {
-        if ((key->access & KEY_CREATE_SUB_KEY) == 0)
-            return Err(ERROR_ACCESS_DENIED);
-        e = s.store.Change([&](RegistryHives& hives, bool& changed) {
-            RegistryNode* node = nullptr;
-            LONG r = Resolve(hives, key, &node);
-            if (r != kSuccess)
-                return r;
-            for (const auto& part : parts) {
-                bool made = false;
-                node = node->AddSubkey(part, &made);
-                created = created || made;
-            }
-            changed = created;
-            return kSuccess;
-        });
-        if (e != kSuccess)
-            return e;
+    LONG e = ReadKey(key, [&](State& s, RegistryNode& node) {
+        if (node.Find(parts) != nullptr)
+            *result = NewHandle(s, key, parts, access);
+        return kSuccess;
+    });
+    if (e != kSuccess || *result != nullptr) {
+        if (disposition != nullptr && *result != nullptr)
+            *disposition = REG_OPENED_EXISTING_KEY;
+        return e;
+    }
+    e = ChangeKey(key, CanCreateSubkeys, [&](State& s, RegistryNode&, RegistryNode& node, bool& changed) {
+        RegistryNode* at = &node;
+        for (const auto& part : parts) {
+            bool made = false;
+            at = at->AddSubkey(part, &made);
+            created = created || made;
+        }
+        changed = created;
+        *result = NewHandle(s, key, parts, access);
+        return kSuccess;
+    });
+    if (e != kSuccess) {
+        if (*result != nullptr)
+            RegCloseKey(*result);
+        *result = nullptr;
+        return e;
     }
     if (disposition != nullptr)
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    *result = NewHandle(s, key, parts, access);
     return kSuccess;
 }
 
@@ -279,19 +311,9 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
 {
     if (reserved != nullptr || (data != nullptr && size == nullptr))
         return Err(ERROR_INVALID_PARAMETER);
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    return s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        const RegistryValue* v = node->FindValue(valueName == nullptr ? "" : valueName);
-        if (v == nullptr)
-            return Err(ERROR_FILE_NOT_FOUND);
-        return CopyOut(v->data, type, v->type, data, size);
+    return ReadKey(key, [&](State&, RegistryNode& node) {
+        const RegistryValue* v = node.FindValue(valueName == nullptr ? "" : valueName);
+        return v == nullptr ? Err(ERROR_FILE_NOT_FOUND) : CopyOut(v->data, type, v->type, data, size);
     });
 }
 
@@ -304,40 +326,20 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
     std::string name = valueName == nullptr ? "" : valueName;
     if (name.size() > kMaxValueNameLength)
         return Err(ERROR_INVALID_PARAMETER);
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    if (!CanSetValues(key))
-        return Err(ERROR_ACCESS_DENIED);
     std::vector<BYTE> bytes(data, data + size);
-    return s.store.Change([&](RegistryHives& hives, bool& changed) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        const RegistryValue* old = node->FindValue(name);
+    return ChangeKey(key, CanSetValues, [&](State&, RegistryNode&, RegistryNode& node, bool& changed) {
+        const RegistryValue* old = node.FindValue(name);
         changed = old == nullptr || old->type != type || old->data != bytes;
         if (changed)
-            node->SetValue(name, type, std::move(bytes));
+            node.SetValue(name, type, std::move(bytes));
         return kSuccess;
     });
 }
 
 LONG RegDeleteValueA(HKEY key, const char* valueName)
 {
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    if (!CanSetValues(key))
-        return Err(ERROR_ACCESS_DENIED);
-    return s.store.Change([&](RegistryHives& hives, bool& changed) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        changed = node->RemoveValue(valueName == nullptr ? "" : valueName);
+    return ChangeKey(key, CanSetValues, [&](State&, RegistryNode&, RegistryNode& node, bool& changed) {
+        changed = node.RemoveValue(valueName == nullptr ? "" : valueName);
         return changed ? kSuccess : Err(ERROR_FILE_NOT_FOUND);
     });
 }
@@ -346,63 +348,36 @@ LONG RegDeleteKeyA(HKEY key, const char* subKey)
 {
     if (subKey == nullptr)
         return Err(ERROR_INVALID_PARAMETER);
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    if (!CanChangeKeys(key))
-        return Err(ERROR_ACCESS_DENIED);
-    std::vector<std::string> parts = SplitPath(subKey);
-    if (parts.empty()) {
-        // "" deletes the key itself; hives cannot go.
-        if (key->path.empty())
-            return Err(ERROR_ACCESS_DENIED);
-        RegistryKey parent{key->hive, {key->path.begin(), key->path.end() - 1}, key->access, key->deleted};
-        return DeleteKey(s, &parent, {key->path.back()}, false);
-    }
-    return DeleteKey(s, key, parts, false);
+    return DeleteKey(key, subKey, false);
 }
 
 LONG RegDeleteTreeA(HKEY key, const char* subKey)
 {
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    if (!CanChangeKeys(key))
-        return Err(ERROR_ACCESS_DENIED);
-    std::vector<std::string> parts = SplitPath(subKey);
-    if (!parts.empty())
-        return DeleteKey(s, key, parts, true);
+    if (!SplitPath(subKey).empty())
+        return DeleteKey(key, subKey, true);
     // No subkey: empty the key itself of subkeys and values.
-    return s.store.Change([&](RegistryHives& hives, bool& changed) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        changed = !node->Subkeys().empty() || !node->Values().empty();
-        node->Clear();
-        MarkDeleted(s, key->hive, key->path, false);
+    int hive = 0;
+    std::vector<std::string> path;
+    LONG e = ChangeKey(key, CanChangeKeys, [&](State&, RegistryNode&, RegistryNode& node, bool& changed) {
+        changed = !node.Subkeys().empty() || !node.Values().empty();
+        node.Clear();
+        hive = key->hive;
+        path = key->path;
         return kSuccess;
     });
+    if (e == kSuccess)
+        MarkDeleted(hive, path, false);
+    return e;
 }
 
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize)
 {
     if (name == nullptr || nameSize == nullptr)
         return Err(ERROR_INVALID_PARAMETER);
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    return s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        if (index >= node->Subkeys().size())
+    return ReadKey(key, [&](State&, RegistryNode& node) {
+        if (index >= node.Subkeys().size())
             return Err(ERROR_NO_MORE_ITEMS);
-        return CopyName(node->Subkeys()[index]->Name(), name, nameSize);
+        return CopyName(node.Subkeys()[index]->Name(), name, nameSize);
     });
 }
 
@@ -412,40 +387,22 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
     if (valueName == nullptr || valueNameSize == nullptr || reserved != nullptr ||
         (data != nullptr && dataSize == nullptr))
         return Err(ERROR_INVALID_PARAMETER);
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    return s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
-        if (index >= node->Values().size())
+    return ReadKey(key, [&](State&, RegistryNode& node) {
+        if (index >= node.Values().size())
             return Err(ERROR_NO_MORE_ITEMS);
-        const RegistryValue& v = node->Values()[index];
-        e = CopyName(v.name, valueName, valueNameSize);
-        if (e != kSuccess)
-            return e;
-        return CopyOut(v.data, type, v.type, data, dataSize);
+        const RegistryValue& v = node.Values()[index];
+        LONG e = CopyName(v.name, valueName, valueNameSize);
+        return e == kSuccess ? CopyOut(v.data, type, v.type, data, dataSize) : e;
     });
 }
 
 LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values)
 {
-    State& s = Global();
-    std::lock_guard<std::mutex> guard(s.mutex);
-    if (!IsValid(s, key))
-        return Err(ERROR_INVALID_HANDLE);
-    return s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
-        LONG e = Resolve(hives, key, &node);
-        if (e != kSuccess)
-            return e;
+    return ReadKey(key, [&](State&, RegistryNode& node) {
         if (subKeys != nullptr)
-            *subKeys = static_cast<DWORD>(node->Subkeys().size());
+            *subKeys = static_cast<DWORD>(node.Subkeys().size());
         if (values != nullptr)
-            *values = static_cast<DWORD>(node->Values().size());
+            *values = static_cast<DWORD>(node.Values().size());
         return kSuccess;
     });
 }
