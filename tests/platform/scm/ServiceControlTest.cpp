@@ -1,6 +1,7 @@
 // The service layer end to end: a real service process (tq_test_service)
 // installed, started, controlled and stopped under a private state root.
 
+#include "platform/scm/ServiceChannel.h"
 #include "platform/scm/ServiceCommandLine.h"
 #include "platform/scm/ServiceControl.h"
 #include "platform/registry/Registry.h"
@@ -624,6 +625,14 @@ TEST_F(ServiceTest, OnlyRootAndTheOwnerMayControl)
             ::_exit(15);
         if (OpenServiceA(m, kName, GENERIC_EXECUTE) != nullptr || GetLastError() != ERROR_ACCESS_DENIED)
             ::_exit(16);
+        // Going round the handle check straight to the socket does not help.
+        int fd = tq::scm::ConnectTo(Root() + "/run/services/testsvc.sock");
+        tq::scm::ControlRequest stop{tq::scm::kControlMagic, SERVICE_CONTROL_STOP};
+        tq::scm::ControlReply reply{};
+        if (fd < 0 || !tq::scm::WriteExact(fd, &stop, sizeof stop) ||
+            tq::scm::ReadExact(fd, &reply, sizeof reply, GetTickCount64() + 5000) != tq::scm::IoResult::Ok ||
+            reply.error != ERROR_ACCESS_DENIED || reply.status.dwCurrentState != SERVICE_RUNNING)
+            ::_exit(17);
         ::_exit(0);
     }
     int status = 0;
@@ -631,6 +640,22 @@ TEST_F(ServiceTest, OnlyRootAndTheOwnerMayControl)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(Status(h).dwCurrentState, SERVICE_RUNNING);
+
+    // The owner of the services folder holds the rights without being root.
+    ASSERT_EQ(::chown((Root() + "/run/services").c_str(), 65534, 65534), 0);
+    child = ::fork();
+    if (child == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(10);
+        SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+        SC_HANDLE c = m != nullptr ? OpenServiceA(m, kName, SERVICE_STOP) : nullptr;
+        SERVICE_STATUS s{};
+        ::_exit(c != nullptr && ControlService(c, SERVICE_CONTROL_STOP, &s) ? 0 : 20);
+    }
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(WaitForState(h, SERVICE_STOPPED).back(), SERVICE_STOPPED);
 }
 
 } // namespace
