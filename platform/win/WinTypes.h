@@ -213,3 +213,13 @@ constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;
 constexpr DWORD INFINITE = 0xFFFFFFFFu;
 
 constexpr DWORD MAX_PATH = 260;
+
+// Generic access rights. Guarded: the snap-in headers, which stand alone,
+// declare the same constants.
+#ifndef TQ_GENERIC_ACCESS_DEFINED
+#define TQ_GENERIC_ACCESS_DEFINED
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD GENERIC_EXECUTE = 0x20000000u;
+constexpr DWORD GENERIC_ALL = 0x10000000u;
+#endif

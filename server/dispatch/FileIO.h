@@ -4,10 +4,6 @@
 
 #include "SnapinTypes.h"
 
-// Access word of OpenFile.
-constexpr DWORD GENERIC_READ = 0x80000000u;
-constexpr DWORD GENERIC_WRITE = 0x40000000u;
-
 // Attribute bits of a find record.
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01u;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10u;

@@ -24,3 +24,12 @@ struct SYSTEMTIME {
     WORD wMilliseconds;
 };
 #endif
+
+// Access words of IFileIO::OpenFile, as the platform numbers them.
+#ifndef TQ_GENERIC_ACCESS_DEFINED
+#define TQ_GENERIC_ACCESS_DEFINED
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD GENERIC_EXECUTE = 0x20000000u;
+constexpr DWORD GENERIC_ALL = 0x10000000u;
+#endif
