@@ -1,5 +1,6 @@
 #include "server/storage/container/DynIO.h"
 
+#include "server/storage/attributes/AttributeGuard.h"
 #include "server/storage/attributes/AttributeRecordHeader.h"
 #include "server/storage/container/LzwCoder.h"
 #include "server/storage/container/Lzo1x.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 
@@ -119,18 +119,6 @@ private:
     IFileIO* files_;
 };
 
-template <class Body>
-HRESULT Guarded(Body body)
-{
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
 } // namespace
 
 HRESULT CDynIO::ReadAll(const char* name, std::vector<BYTE>* bytes)
@@ -163,7 +151,7 @@ HRESULT CDynIO::Load(const char* name, CAttributeDirectory* directory)
         return E_INVALIDARG;
     if (files_ == nullptr)
         return E_UNEXPECTED;
-    return Guarded([&]() -> HRESULT {
+    return attrib::Guarded([&]() -> HRESULT {
         HRESULT hr = directory->Clear();
         if (FAILED(hr))
             return hr;
@@ -190,7 +178,7 @@ HRESULT CDynIO::Save(const char* name, CAttributeDirectory* directory, DWORD fla
         return E_INVALIDARG;
     if (files_ == nullptr)
         return E_UNEXPECTED;
-    return Guarded([&]() -> HRESULT {
+    return attrib::Guarded([&]() -> HRESULT {
         LONG n = 0;
         HRESULT hr = directory->GetSerializedSize(&n);
         if (FAILED(hr))
@@ -255,7 +243,7 @@ HRESULT CDynIO::WriteFile(const char* name, const BYTE* bytes, DWORD length)
         return E_INVALIDARG;
     if (files_ == nullptr)
         return E_UNEXPECTED;
-    return Guarded([&]() -> HRESULT {
+    return attrib::Guarded([&]() -> HRESULT {
         OpenHandle file(files_);
         HRESULT hr = files_->OpenFile(name, GENERIC_WRITE, &file.handle);
         if (FAILED(hr)) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -27,6 +28,18 @@ constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
 constexpr HRESULT kDiskFull = static_cast<HRESULT>(0x80070070u);
 constexpr HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
 constexpr size_t kHeader = CDynIO::kHeaderSize;
+
+// A container file made by hand: a header without digest, then the payload.
+Bytes Container(DWORD flags, const Bytes& payload)
+{
+    Bytes file(kHeader + payload.size(), 0);
+    std::copy(payload.begin(), payload.end(), file.begin() + kHeader);
+    PutWord(file, 12, 1);
+    PutWord(file, 28, flags);
+    PutWord(file, 32, static_cast<DWORD>(payload.size()));
+    PutWord(file, 36, static_cast<DWORD>(payload.size()));
+    return file;
+}
 
 class DynIOTest : public ::testing::Test {
 protected:
@@ -253,13 +266,7 @@ TEST_F(DynIOTest, ReaderAppliesLzwThenLzo)
     std::unique_ptr<BYTE[]> coded;
     const size_t codedSize = coder.Compress(lzo.data(), lzo.size(), &coded);
 
-    Bytes file(kHeader);
-    PutWord(file, 12, 1);
-    PutWord(file, 28, CONTAINER_LZW | CONTAINER_LZO1X);
-    PutWord(file, 32, static_cast<DWORD>(codedSize));
-    PutWord(file, 36, static_cast<DWORD>(codedSize));
-    file.insert(file.end(), coded.get(), coded.get() + codedSize);
-    File() = file;
+    File() = Container(CONTAINER_LZW | CONTAINER_LZO1X, Bytes(coded.get(), coded.get() + codedSize));
     Bytes loaded;
     EXPECT_EQ(LoadStream(&loaded), S_OK);
     EXPECT_TRUE(loaded == stream);
@@ -292,23 +299,12 @@ TEST_F(DynIOTest, WrongLzoLengthPrefixFails)
 TEST_F(DynIOTest, CompressedPayloadsTooShortOrDamagedFail)
 {
     // An LZO1X payload shorter than its own length prefix.
-    Bytes file(kHeader + 2, 0);
-    PutWord(file, 12, 1);
-    PutWord(file, 28, CONTAINER_LZO1X);
-    PutWord(file, 32, 2);
-    PutWord(file, 36, 2);
-    File() = file;
+    File() = Container(CONTAINER_LZO1X, {0, 0});
     CAttributeDirectory dir;
     EXPECT_EQ(io.Load("x.ad", &dir), E_FAIL);
 
     // An LZW payload without its end code.
-    file = Bytes(kHeader, 0);
-    PutWord(file, 12, 1);
-    PutWord(file, 28, CONTAINER_LZW);
-    PutWord(file, 32, 4);
-    PutWord(file, 36, 4);
-    file.insert(file.end(), {0x00, 'a', 0x00, 'b'});
-    File() = file;
+    File() = Container(CONTAINER_LZW, {0x00, 'a', 0x00, 'b'});
     EXPECT_EQ(io.Load("x.ad", &dir), E_FAIL);
 }
 
@@ -322,13 +318,7 @@ TEST_F(DynIOTest, LzwExpansionIsBounded)
         codes.push_back(static_cast<BYTE>(code));
     }
     codes.insert(codes.end(), {0xFF, 0xFF, 0x00, 0x00});
-    Bytes file(kHeader, 0);
-    PutWord(file, 12, 1);
-    PutWord(file, 28, CONTAINER_LZW);
-    PutWord(file, 32, static_cast<DWORD>(codes.size()));
-    PutWord(file, 36, static_cast<DWORD>(codes.size()));
-    file.insert(file.end(), codes.begin(), codes.end());
-    File() = file;
+    File() = Container(CONTAINER_LZW, codes);
     CAttributeDirectory dir;
     EXPECT_EQ(io.Load("x.ad", &dir), E_FAIL);
 }
@@ -360,10 +350,7 @@ TEST_F(DynIOTest, FileShorterThanItsHeaderSays)
 
 TEST_F(DynIOTest, HeaderWithNothingStoredLoadsEmpty)
 {
-    Bytes file(kHeader, 0);
-    PutWord(file, 12, 1);
-    PutWord(file, 28, 6);
-    File() = file;
+    File() = Container(6, {});
     CAttributeDirectory dir;
     EXPECT_EQ(io.Load("x.ad", &dir), S_OK);
     EXPECT_EQ(CountOf(dir), 0);
@@ -378,12 +365,7 @@ TEST_F(DynIOTest, DamagedRecordsInsideThePayloadKeepTheEarlierOnes)
     const size_t second = AttributeRecordHeader::Read(stream.data()).RecordBytes();
     PutWord(stream, second + 36, 1000); // value longer than what follows
 
-    Bytes file(kHeader, 0);
-    PutWord(file, 12, 1);
-    PutWord(file, 32, static_cast<DWORD>(stream.size()));
-    PutWord(file, 36, static_cast<DWORD>(stream.size()));
-    file.insert(file.end(), stream.begin(), stream.end());
-    File() = file;
+    File() = Container(0, stream);
     CAttributeDirectory loaded;
     EXPECT_EQ(io.Load("x.ad", &loaded), STG_E_PROPSETMISMATCHED);
     EXPECT_EQ(CountOf(loaded), 1);
