@@ -5,6 +5,9 @@
 
 #include <ctime>
 
+// Guarded: the snap-in headers, which stand alone, declare the same structure.
+#ifndef TQ_SYSTEMTIME_DEFINED
+#define TQ_SYSTEMTIME_DEFINED
 struct SYSTEMTIME {
     WORD wYear;
     WORD wMonth;
@@ -15,6 +18,7 @@ struct SYSTEMTIME {
     WORD wSecond;
     WORD wMilliseconds;
 };
+#endif
 static_assert(sizeof(SYSTEMTIME) == 16);
 
 // 100-nanosecond intervals since 1601-01-01 00:00 UTC.
