@@ -1,5 +1,6 @@
 #include "server/dispatch/BaseWLImpl.h"
 
+#include "server/dispatch/ServerImpl.h"
 #include "server/dispatch/WinFileImpl.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
@@ -280,6 +281,34 @@ TEST_F(SettingsTest, ConcurrentChangesLoseNothing)
     a = Get(settings, SettingsGetReplStatus);
     EXPECT_EQ(a.result, S_OK);
     EXPECT_EQ(a.value, 0);
+}
+
+// The settings codes as a virtual server routes them, over its own storage folder.
+class ServerSettingsTest : public tqtest::StateRootTest {};
+
+TEST_F(ServerSettingsTest, CodesReachTheSettingsOfTheServersFolder)
+{
+    tqtest::TempFolder folder;
+    CServerImpl server(tqtest::FreeTcpPort());
+    ASSERT_EQ(server.Initialize(folder.Path().c_str(), folder.Path().size()), S_OK);
+
+    CInvokeData read(SettingsGetUpdateInterval);
+    EXPECT_EQ(server.InvokeFunction(&read), S_OK);
+    EXPECT_EQ(read.result, E_FAIL);
+
+    CInvokeData change(SettingsSetUpdateInterval);
+    change.PushInDword(45000);
+    EXPECT_EQ(server.InvokeFunction(&change), S_OK);
+    EXPECT_EQ(change.result, S_OK);
+    EXPECT_TRUE(std::ifstream(folder / "settings.ad").good());
+
+    CInvokeData again(SettingsGetUpdateInterval);
+    EXPECT_EQ(server.InvokeFunction(&again), S_OK);
+    EXPECT_EQ(again.result, S_OK);
+    LONG value = 0;
+    again.PopOutInt(&value);
+    EXPECT_EQ(value, 45000);
+    server.Shutdown();
 }
 
 // Over a file layer whose failures can be chosen.
