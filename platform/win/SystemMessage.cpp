@@ -47,6 +47,7 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {ERROR_BUSY, "The requested resource is in use."},
         {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
         {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+        {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
         {ERROR_BAD_PIPE, "The pipe state is invalid."},
         {ERROR_PIPE_BUSY, "All pipe instances are busy."},
         {ERROR_NO_DATA, "The pipe is being closed."},
@@ -153,6 +154,9 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {static_cast<DWORD>(RPC_S_COMM_FAILURE), "A communications failure occurred during a remote procedure call."},
         {static_cast<DWORD>(RPC_S_CALL_CANCELLED), "The remote procedure call was cancelled."},
         {static_cast<DWORD>(RPC_S_UUID_LOCAL_ONLY), "A UUID that is valid only on this computer has been allocated."},
+        {static_cast<DWORD>(E_FAIL), "Unspecified error"},
+        {static_cast<DWORD>(STG_E_PROPSETMISMATCHED), "Illegal write of non-simple property to simple property set."},
+        {static_cast<DWORD>(SEC_E_MESSAGE_ALTERED), "The message or signature supplied for verification has been altered"},
     };
     return table;
 }

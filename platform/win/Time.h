@@ -30,6 +30,7 @@ static_assert(sizeof(FILETIME) == 8);
 
 void GetSystemTime(SYSTEMTIME* out); // UTC
 void GetLocalTime(SYSTEMTIME* out);  // the process's local time zone
+void GetSystemTimeAsFileTime(FILETIME* out); // UTC
 
 // FALSE (with ERROR_INVALID_PARAMETER as last error) for a field out of range.
 BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out);

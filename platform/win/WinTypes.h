@@ -37,6 +37,7 @@ constexpr HRESULT E_HANDLE = static_cast<HRESULT>(0x80070006u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT STG_E_PROPSETMISMATCHED = static_cast<HRESULT>(0x800300F0u);
+constexpr HRESULT SEC_E_MESSAGE_ALTERED = static_cast<HRESULT>(0x8009030Fu);
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
@@ -91,6 +92,7 @@ constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_BUSY = 170;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_BAD_PIPE = 230;
 constexpr DWORD ERROR_PIPE_BUSY = 231;
 constexpr DWORD ERROR_NO_DATA = 232;

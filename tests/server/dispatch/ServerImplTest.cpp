@@ -243,12 +243,15 @@ TEST_F(ServerImplTest, BuiltInRangesReachTheirHandlers)
         EXPECT_EQ(Call(r), E_NOTIMPL) << code;
         EXPECT_EQ(r.result, E_NOTIMPL) << code; // answered by the file handlers
     }
-    // Settings: 1 to 799 but 7, 8, 9.
-    for (DWORD code : {1u, 6u, 10u, 799u}) {
+    // Settings: 1 to 799 but 7, 8, 9 (code 6 answers E_NOTIMPL and leaves the preset result).
+    for (DWORD code : {1u, 10u, 799u}) {
         CInvokeData r(code);
         Call(r);
         EXPECT_NE(r.result, S_FALSE) << code;
     }
+    CInvokeData reserved(6);
+    EXPECT_EQ(Call(reserved), E_NOTIMPL);
+    EXPECT_EQ(reserved.result, S_FALSE);
     // Computer list: 4000 to 4999 but 4001.
     CInvokeData add(4007);
     add.PushInString("WS1");
