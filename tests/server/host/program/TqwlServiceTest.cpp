@@ -115,8 +115,11 @@ TEST_F(TqwlServiceTest, RunsUnderTheControllerAndStops)
     QueryServiceStatus(service_, &status);
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
 
-    // In service mode the host messages go to the event log only.
-    std::string log = EventLogText();
+    // In service mode the host messages go to the event log only; the last
+    // is written after the stopped state was reported.
+    std::string log;
+    for (int i = 0; i < 500 && (log = EventLogText()).find("Service stopped") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_NE(log.find("Service stopped"), std::string::npos) << log;
     EXPECT_NE(log.find("Virtual server on port 34347 stopped"), std::string::npos) << log;
     EXPECT_TRUE(std::filesystem::exists(Root() + "/storage/complist.fdb"));
