@@ -18,9 +18,15 @@ bool IsName(std::string_view host)
            std::all_of(host.begin(), host.end(), IsNameCharacter);
 }
 
+bool IsIpv6Character(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == ':' || c == '.';
+}
+
 bool IsIpv6(std::string_view host)
 {
-    if (host.empty() || host.size() > INET6_ADDRSTRLEN)
+    // Checked by hand first: the system's reader stops at a NUL.
+    if (host.empty() || host.size() > INET6_ADDRSTRLEN || !std::all_of(host.begin(), host.end(), IsIpv6Character))
         return false;
     const std::string text(host);
     in6_addr address{};

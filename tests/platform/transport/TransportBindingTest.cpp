@@ -73,6 +73,10 @@ TEST(TransportBinding, RefusesHostsThatAreNoNameOrAddress)
     // Bare IPv6 must carry its port: here the last group is taken for it.
     EXPECT_EQ(Refusal("WINSERVER:fe80::"), kBadHost);
     EXPECT_EQ(Refusal("WINSERVER:a:b:5"), kBadHost);
+    // Nothing past a NUL is lost from sight.
+    EXPECT_EQ(Refusal(std::string("WINSERVER:fe::1\0x]:4000", 23)), kBadHost);
+    EXPECT_EQ(Refusal(std::string("WINSERVER:[fe::1\0x]:4000", 24)), kBadHost);
+    EXPECT_EQ(Refusal(std::string("WINSERVER:PC1\0x:4000", 20)), kBadHost);
 }
 
 TEST(TransportBinding, RefusesPortsOutOfRangeOrNotDecimal)
