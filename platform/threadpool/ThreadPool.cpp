@@ -59,14 +59,31 @@ BOOL CThreadPool::Queue(LPTHREAD_START_ROUTINE function, void* context, ULONG fl
     return TRUE;
 }
 
+void CThreadPool::SetThreadStartHook(ThreadStartHook hook)
+{
+    std::lock_guard lock(mutex_);
+    if (hook != hook_) {
+        hook_ = hook;
+        ++hookGeneration_;
+    }
+}
+
 void CThreadPool::Worker(Lane* lane)
 {
     std::unique_lock lock(mutex_);
+    unsigned hookRun = 0; // the hook generation this thread has run
     for (;;) {
         if (!lane->items.empty()) {
             Item item = lane->items.front();
             lane->items.pop_front();
+            const ThreadStartHook hook = hookRun != hookGeneration_ ? hook_ : nullptr;
+            hookRun = hookGeneration_;
             lock.unlock();
+            try {
+                if (hook != nullptr)
+                    hook();
+            } catch (...) {
+            }
             try {
                 item.function(item.context);
             } catch (...) {

@@ -21,6 +21,7 @@
 #include <vector>
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(void* context);
+using ThreadStartHook = void (*)();
 
 constexpr ULONG WT_EXECUTEDEFAULT = 0x00;
 constexpr ULONG WT_EXECUTELONGFUNCTION = 0x10;
@@ -36,6 +37,12 @@ public:
     // FALSE with ERROR_SHUTDOWN_IN_PROGRESS once Shutdown has begun, or
     // ERROR_INVALID_PARAMETER for a null function.
     BOOL Queue(LPTHREAD_START_ROUTINE function, void* context, ULONG flags);
+
+    // A routine every pool thread runs once before it runs items (a per-thread
+    // fault handler, for instance): threads started later run it first, threads
+    // already running before their next item. Setting the same hook again
+    // changes nothing; null removes it. A hook that throws is ignored.
+    void SetThreadStartHook(ThreadStartHook hook);
 
     // Refuses new items, lets the queued ones run, joins every thread. Must not
     // be called from one of the pool's own items. Idempotent.
@@ -64,6 +71,8 @@ private:
     Lane ordinary_;
     Lane long_;
     bool stopping_ = false;
+    ThreadStartHook hook_ = nullptr;
+    unsigned hookGeneration_ = 0; // counts hook changes; a thread runs each one once
     std::vector<std::thread> threads_;
     std::vector<std::thread::id> finished_;
 };

@@ -1,12 +1,14 @@
 #include "platform/transport/ClientTransport.h"
 
+#include "platform/transport/RpcClientTransport.h"
+
 #include <mutex>
 
 namespace {
 
-HRESULT NoTransport(std::unique_ptr<ClientTransport>*)
+HRESULT DefaultTransport(std::unique_ptr<ClientTransport>* out)
 {
-    return REGDB_E_CLASSNOTREG;
+    return CRpcClientTransport::Create(out);
 }
 
 std::mutex& FactoryMutex()
@@ -17,7 +19,7 @@ std::mutex& FactoryMutex()
 
 ClientTransportFactory& CurrentFactory()
 {
-    static ClientTransportFactory factory = NoTransport;
+    static ClientTransportFactory factory = DefaultTransport;
     return factory;
 }
 
@@ -45,6 +47,6 @@ ClientTransportFactory SetClientTransportFactory(ClientTransportFactory factory)
 {
     std::lock_guard lock(FactoryMutex());
     ClientTransportFactory previous = CurrentFactory();
-    CurrentFactory() = factory ? std::move(factory) : ClientTransportFactory(NoTransport);
+    CurrentFactory() = factory ? std::move(factory) : ClientTransportFactory(DefaultTransport);
     return previous;
 }

@@ -2,21 +2,24 @@
 // The client transport: carries one encoded call record to a peer and brings
 // back the encoded reply. A transport is made per use through a factory that
 // can be replaced (tests put a fake in its place), and ends when destroyed.
+// The one production uses goes over RPC (RpcClientTransport.h).
 
 #include "platform/win/WinTypes.h"
 
 #include <functional>
 #include <memory>
 
-// The transport's class is not there: no implementation can be made.
+// The transport's class is not there: no implementation can be made (what a
+// factory answers when it has none to give).
 constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
 
 class ClientTransport {
 public:
     virtual ~ClientTransport() = default;
 
-    // Aims the transport at a peer. The binding reads "WINSERVER:host:port";
-    // length is the binding's length in characters, without its NUL.
+    // Aims the transport at a peer and reaches it. The binding reads
+    // "WINSERVER:host:port"; length is the binding's length in characters,
+    // without its NUL.
     virtual HRESULT Connect(const char* binding, DWORD length) = 0;
 
     // Sends one encoded call record and hands out the encoded reply, which the
@@ -29,9 +32,8 @@ public:
 
 using ClientTransportFactory = std::function<HRESULT(std::unique_ptr<ClientTransport>* out)>;
 
-// Makes a transport with the current factory. Until a real transport is
-// installed, the default factory has none to make and answers
-// REGDB_E_CLASSNOTREG, so every delivery attempt counts as failed.
+// Makes a transport with the current factory; the default one makes the RPC
+// transport.
 HRESULT CreateClientTransport(std::unique_ptr<ClientTransport>* out);
 
 // Replaces the factory (an empty one restores the default) and gives back the

@@ -2,6 +2,7 @@
 
 #include "platform/transport/ClientTransport.h"
 #include "server/dispatch/InvokeData.h"
+#include "server/host/ExceptionTranslator.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,8 +36,10 @@ std::string Format(const char* format, HRESULT hr, int retries)
 CPendingOpDelivery::CPendingOpDelivery(IComputerList* store) : store_(store)
 {
     // Made now, so that the pool is ended after this object at process end
-    // and never waits on one of our work items.
-    CThreadPool::Default();
+    // and never waits on one of our work items. Its threads run our work
+    // items, so a processor fault in one must end as a failed attempt, not
+    // end the process.
+    CThreadPool::Default().SetThreadStartHook(InstallStructuredExceptionTranslator);
     queue_ = [](LPTHREAD_START_ROUTINE f, void* c, ULONG flags) { return QueueUserWorkItem(f, c, flags); };
 }
 

@@ -172,6 +172,83 @@ TEST(ThreadPool, NullFunctionIsRefused)
 
 namespace {
 
+std::atomic<int> g_hookRuns{0};
+thread_local bool t_hooked = false;
+
+void MarkThread()
+{
+    ++g_hookRuns;
+    t_hooked = true;
+}
+
+void ThrowingHook()
+{
+    throw std::runtime_error("hook");
+}
+
+// Counts the items that found their thread hooked, and all of them.
+struct HookSeen {
+    std::atomic<int> hooked{0};
+    std::atomic<int> ran{0};
+};
+
+DWORD NoteHook(void* context)
+{
+    auto* seen = static_cast<HookSeen*>(context);
+    if (t_hooked)
+        ++seen->hooked;
+    ++seen->ran;
+    return 0;
+}
+
+} // namespace
+
+TEST(ThreadPool, StartHookRunsOnceOnEveryThreadBeforeItsItems)
+{
+    g_hookRuns = 0;
+    CThreadPool pool(1);
+    HookSeen before;
+    // A thread that is running already when the hook is set.
+    ASSERT_TRUE(pool.Queue(&NoteHook, &before, WT_EXECUTEDEFAULT));
+    ASSERT_TRUE(Eventually([&] { return before.ran == 1; }));
+    EXPECT_EQ(before.hooked, 0);
+
+    pool.SetThreadStartHook(&MarkThread);
+    pool.SetThreadStartHook(&MarkThread); // the same hook again: no new round
+    HookSeen after;
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(pool.Queue(&NoteHook, &after, WT_EXECUTEDEFAULT));
+    ASSERT_TRUE(Eventually([&] { return after.ran == 5; }));
+    EXPECT_EQ(after.hooked, 5);
+    EXPECT_EQ(g_hookRuns, 1);
+
+    // A thread started after the hook was set.
+    HookSeen fresh;
+    ASSERT_TRUE(pool.Queue(&NoteHook, &fresh, WT_EXECUTELONGFUNCTION));
+    ASSERT_TRUE(Eventually([&] { return fresh.ran == 1; }));
+    EXPECT_EQ(fresh.hooked, 1);
+    EXPECT_EQ(g_hookRuns, 2);
+
+    // Removed: nothing more runs.
+    pool.SetThreadStartHook(nullptr);
+    HookSeen removed;
+    ASSERT_TRUE(pool.Queue(&NoteHook, &removed, WT_EXECUTEDEFAULT));
+    ASSERT_TRUE(Eventually([&] { return removed.ran == 1; }));
+    EXPECT_EQ(g_hookRuns, 2);
+}
+
+TEST(ThreadPool, ThrowingStartHookDoesNotKeepItemsFromRunning)
+{
+    CThreadPool pool(1);
+    pool.SetThreadStartHook(&ThrowingHook);
+    Counter counter;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(pool.Queue(&Count, &counter, i == 0 ? WT_EXECUTELONGFUNCTION : WT_EXECUTEDEFAULT));
+    EXPECT_TRUE(Eventually([&] { return counter.count == 3; }));
+}
+
+namespace {
+
 std::atomic<int> g_ranAtExit{0};
 
 DWORD SlowCount(void*)

@@ -1,4 +1,5 @@
 #include "platform/transport/ClientTransport.h"
+#include "platform/transport/RpcClientTransport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,17 @@ public:
     HRESULT FreeReply(BYTE*) override { return S_OK; }
 };
 
-} // namespace
-
-TEST(ClientTransport, WithoutARealTransportNoneCanBeMade)
+bool MakesRpcTransport()
 {
     std::unique_ptr<ClientTransport> t;
-    EXPECT_EQ(CreateClientTransport(&t), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(t, nullptr);
+    return CreateClientTransport(&t) == S_OK && dynamic_cast<CRpcClientTransport*>(t.get()) != nullptr;
+}
+
+} // namespace
+
+TEST(ClientTransport, DefaultFactoryMakesTheRpcTransport)
+{
+    EXPECT_TRUE(MakesRpcTransport());
     EXPECT_EQ(CreateClientTransport(nullptr), E_POINTER);
 }
 
@@ -31,7 +36,7 @@ TEST(ClientTransport, FactoryCanBeReplacedAndRestored)
     });
     std::unique_ptr<ClientTransport> t;
     EXPECT_EQ(CreateClientTransport(&t), S_OK);
-    EXPECT_NE(t, nullptr);
+    EXPECT_NE(dynamic_cast<NullTransport*>(t.get()), nullptr);
     EXPECT_EQ(made, 1);
 
     // A factory that claims success without a transport is not believed.
@@ -42,12 +47,14 @@ TEST(ClientTransport, FactoryCanBeReplacedAndRestored)
     // A failing factory leaves nothing behind.
     SetClientTransportFactory([](std::unique_ptr<ClientTransport>* out) {
         *out = std::make_unique<NullTransport>();
-        return E_ACCESSDENIED;
+        return REGDB_E_CLASSNOTREG;
     });
-    EXPECT_EQ(CreateClientTransport(&t), E_ACCESSDENIED);
+    EXPECT_EQ(CreateClientTransport(&t), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(t, nullptr);
 
+    // Restoring the empty factory brings the real one back.
     SetClientTransportFactory(nullptr);
-    EXPECT_EQ(CreateClientTransport(&t), REGDB_E_CLASSNOTREG);
+    EXPECT_TRUE(MakesRpcTransport());
     SetClientTransportFactory(previous);
+    EXPECT_TRUE(MakesRpcTransport());
 }

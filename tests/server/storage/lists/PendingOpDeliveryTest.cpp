@@ -1,11 +1,13 @@
 #include "tests/server/storage/lists/FakeClientTransport.h"
-#include "tests/server/storage/lists/StoreTestFixture.h"
+#include "tests/server/storage/lists/DeliveryTestFixture.h"
 
 #include <chrono>
 #include <thread>
 #include <utility>
 
 using liststest::FakePeer;
+using liststest::RetryRemark;
+using liststest::WaitingRemark;
 using liststest::ScopedFakeTransport;
 using namespace std::chrono_literals;
 
@@ -13,23 +15,7 @@ namespace {
 
 constexpr HRESULT kUnreachable = static_cast<HRESULT>(0x800706BAu);
 
-std::string RetryRemark(HRESULT hr, int left)
-{
-    char text[100];
-    std::snprintf(text, sizeof text, "Immediate execution failed (0x%.8X), %d retries left", static_cast<unsigned>(hr),
-                  left);
-    return text;
-}
-
-std::string WaitingRemark(HRESULT hr)
-{
-    char text[100];
-    std::snprintf(text, sizeof text, "Immediate execution failed (0x%.8X), waiting for update interval",
-                  static_cast<unsigned>(hr));
-    return text;
-}
-
-class DeliveryTest : public liststest::StoreTest {
+class DeliveryTest : public liststest::DeliveryTestBase {
 protected:
     void TearDown() override
     {
@@ -38,57 +24,8 @@ protected:
         store.reset();
     }
 
-    // Work items are held back and run by the test itself, one at a time.
-    void CaptureWorkItems()
-    {
-        store->Delivery().SetQueueFunction([this](LPTHREAD_START_ROUTINE f, void* context, ULONG flags) {
-            EXPECT_EQ(flags, WT_EXECUTELONGFUNCTION);
-            captured.emplace_back(f, context);
-            return TRUE;
-        });
-    }
-    bool RunOneCaptured()
-    {
-        if (captured.empty())
-            return false;
-        auto [f, context] = captured.front();
-        captured.erase(captured.begin());
-        f(context);
-        return true;
-    }
-    void RunCaptured()
-    {
-        while (RunOneCaptured()) {
-        }
-    }
-
-    struct OpState {
-        DWORD status;
-        HRESULT result;
-        std::string remarks;
-    };
-    OpState State(LONG opId)
-    {
-        PendingOpRecord* op = nullptr;
-        EXPECT_EQ(store->GetPendingOp("", static_cast<DWORD>(opId), &op), S_OK);
-        OpState s{op->status, op->result, op->remarks ? op->remarks : ""};
-        store->FreePendingOp(op);
-        return s;
-    }
-    bool EventuallyRemarks(LONG opId, const std::string& expected, std::chrono::milliseconds limit = 20s)
-    {
-        auto end = std::chrono::steady_clock::now() + limit;
-        while (Remarks(opId) != expected) {
-            if (std::chrono::steady_clock::now() > end)
-                return false;
-            std::this_thread::sleep_for(5ms);
-        }
-        return true;
-    }
-
     FakePeer peer;
     ScopedFakeTransport transport{peer};
-    std::vector<std::pair<LPTHREAD_START_ROUTINE, void*>> captured;
 };
 
 } // namespace

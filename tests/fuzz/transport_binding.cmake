@@ -1,0 +1,1 @@
+tq_fuzzer(fuzz_transport_binding ${CMAKE_CURRENT_SOURCE_DIR}/TransportBindingFuzz.cpp DEPS platform_transport)
