@@ -103,6 +103,8 @@ HRESULT CULInvokeImpl::SetUp(ITQLog* log, IFileIO2* files, DWORD flags)
 {
     log_ = log;
     files_ = files;
+    ReleaseUserListStore(store_);
+    store_ = nullptr;
     CreateUserListStore(&store_, files, flags);
     return S_OK;
 }

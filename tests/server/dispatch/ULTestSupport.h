@@ -80,11 +80,16 @@ inline std::vector<std::string> FlatEntries(const std::vector<BYTE>& flat)
 }
 
 // User-list handlers over a fresh folder, with the list loaded as the server
-// loads it and the log of the load cleared.
-class ULHandlersTest : public ::testing::Test {
+// loads it and the log of the load cleared. Base is the fixture to build on;
+// a test it skips is not set up.
+template <class Base>
+class ULHandlersTestOn : public Base {
 protected:
     void SetUp() override
     {
+        Base::SetUp();
+        if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure())
+            return;
         files.SetFolder(nullptr, folder.Path().c_str());
         handlers.SetUp(&log, &files, kUserListKeepOpen);
         CInvokeData load(2001);
@@ -146,5 +151,7 @@ protected:
     FakeLog log;
     CULInvokeImpl handlers;
 };
+
+using ULHandlersTest = ULHandlersTestOn<::testing::Test>;
 
 } // namespace dispatchtest
