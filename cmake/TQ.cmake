@@ -43,19 +43,19 @@ function(tq_library name)
   target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
 endfunction()
 
-# tq_test(<name> [DEPS libs...])
+# tq_test(<name> [DEPS libs...] [PROPERTIES ctest properties...])
 # A GoogleTest program of the *.cpp files of the current folder; every test
 # case becomes its own ctest entry, so cases run in parallel processes.
 function(tq_test name)
   if(TQ_FUZZ)
     return()
   endif()
-  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(A "" "" "DEPS;PROPERTIES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   add_executable(${name} ${srcs})
   target_compile_options(${name} PRIVATE ${TQ_WARNINGS})
   target_link_libraries(${name} PRIVATE ${A_DEPS} tq_test_support GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 ${A_PROPERTIES})
 endfunction()
 
 # tq_fuzzer(<name> <source> [DEPS libs...])

@@ -4,6 +4,14 @@
 // file as well (tests read it). A line is tab-separated:
 //   source, type, category, event id (0x%08X), user SID or "-", strings...
 // with tabs, line ends and backslashes inside strings written as \t, \n, \r, \\.
+// The type is "Error", "Warning", "Information", "Success", "AuditSuccess" or
+// "AuditFailure", or its number in decimal for any other value; the category
+// is decimal. A null string of the array is an empty field. Each line is
+// appended with one write, so lines of several processes never mix.
+//
+// In syslog the source name is the ident and the type gives the priority
+// (error: LOG_ERR; warning and audit failure: LOG_WARNING; audit success:
+// LOG_NOTICE; others: LOG_INFO), facility LOG_DAEMON. Raw data is not logged.
 
 #include "platform/win/WinTypes.h"
 
@@ -24,7 +32,9 @@ constexpr WORD EVENTLOG_AUDIT_FAILURE = 0x0010;
 HEVENTLOG RegisterEventSourceA(const char* server, const char* sourceName);
 BOOL DeregisterEventSource(HEVENTLOG source);
 
-// userSid is a SID text ("S-1-...") or null.
+// userSid is a SID text ("S-1-...") or null. FALSE with the last error set
+// for an unknown source (ERROR_INVALID_HANDLE), strings null with numStrings
+// above 0 (ERROR_INVALID_PARAMETER), or a file that cannot be written.
 BOOL ReportEventA(HEVENTLOG source, WORD type, WORD category, DWORD eventId, const char* userSid, WORD numStrings,
                   DWORD dataSize, const char** strings, const void* rawData);
 

@@ -8,6 +8,13 @@
 //
 // A file that cannot be parsed is never replaced: every operation then fails
 // with ERROR_REGISTRY_CORRUPT and the reason goes to the debugger output.
+// A missing file is an empty registry. The file's syntax is described in
+// RegistryText.h.
+//
+// A handle whose key was deleted (by this process or another) answers
+// ERROR_KEY_DELETED; a closed or unknown handle ERROR_INVALID_HANDLE. Key names
+// are 1 to 255 bytes without '\' or control characters; empty parts of a
+// subkey path (a doubled or trailing '\') are ignored.
 
 #include "platform/win/WinTypes.h"
 
@@ -61,17 +68,22 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 
 LONG RegDeleteValueA(HKEY key, const char* valueName);
 
-// Deletes a key that has no subkeys (ERROR_ACCESS_DENIED when it has some).
+// Deletes a key that has no subkeys (ERROR_ACCESS_DENIED when it has some);
+// subKey "" deletes the key itself. Deletions need a handle opened for writing.
 LONG RegDeleteKeyA(HKEY key, const char* subKey);
 
-// Deletes a key with all its subkeys and values.
+// Deletes a key with all its subkeys and values; with subKey null, only the
+// subkeys and values of the key itself.
 LONG RegDeleteTreeA(HKEY key, const char* subKey);
 
 // Subkey names in creation order. *nameSize holds the buffer size in and the
-// name length (without NUL) out; ERROR_NO_MORE_ITEMS after the last.
+// name length (without NUL) out, also with ERROR_MORE_DATA when the name and
+// its NUL do not fit; ERROR_NO_MORE_ITEMS after the last.
 LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize);
 
-// Values in creation order; data and dataSize may be null.
+// Values in creation order; data and dataSize may be null. Names as for
+// RegEnumKeyExA; a data buffer too small gives ERROR_MORE_DATA with the name
+// copied and *dataSize set to the size needed.
 LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize, DWORD* reserved, DWORD* type,
                    BYTE* data, DWORD* dataSize);
 
@@ -80,3 +92,7 @@ LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values);
 
 // Path of the file behind the registry.
 std::string RegistryFilePath();
+
+// Why the registry file could not be used the last time it was read, with the
+// line for a damaged file ("" when it could be used).
+std::string RegistryFileError();

@@ -38,6 +38,7 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {ERROR_SEM_TIMEOUT, "The semaphore timeout period has expired."},
         {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},
         {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
+        {ERROR_INVALID_LEVEL, "The system call level is not correct."},
         {ERROR_MOD_NOT_FOUND, "The specified module could not be found."},
         {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found."},
         {ERROR_NEGATIVE_SEEK, "An attempt was made to move the file pointer before the beginning of the file."},
@@ -46,6 +47,7 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {ERROR_BUSY, "The requested resource is in use."},
         {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
         {ERROR_FILENAME_EXCED_RANGE, "The filename or extension is too long."},
+        {ERROR_FILE_TOO_LARGE, "The file size exceeds the limit allowed and cannot be saved."},
         {ERROR_BAD_PIPE, "The pipe state is invalid."},
         {ERROR_PIPE_BUSY, "All pipe instances are busy."},
         {ERROR_NO_DATA, "The pipe is being closed."},
@@ -83,6 +85,7 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {ERROR_SERVICE_NOT_ACTIVE, "The service has not been started."},
         {ERROR_FAILED_SERVICE_CONTROLLER_CONNECT, "The service process could not connect to the service controller."},
         {ERROR_EXCEPTION_IN_SERVICE, "An exception occurred in the service when handling the control request."},
+        {ERROR_DATABASE_DOES_NOT_EXIST, "The database specified does not exist."},
         {ERROR_SERVICE_SPECIFIC_ERROR, "The service has returned a service-specific error code."},
         {ERROR_PROCESS_ABORTED, "The process terminated unexpectedly."},
         {ERROR_SERVICE_MARKED_FOR_DELETE, "The specified service has been marked for deletion."},
@@ -151,6 +154,9 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {static_cast<DWORD>(RPC_S_COMM_FAILURE), "A communications failure occurred during a remote procedure call."},
         {static_cast<DWORD>(RPC_S_CALL_CANCELLED), "The remote procedure call was cancelled."},
         {static_cast<DWORD>(RPC_S_UUID_LOCAL_ONLY), "A UUID that is valid only on this computer has been allocated."},
+        {static_cast<DWORD>(E_FAIL), "Unspecified error"},
+        {static_cast<DWORD>(STG_E_PROPSETMISMATCHED), "Illegal write of non-simple property to simple property set."},
+        {static_cast<DWORD>(SEC_E_MESSAGE_ALTERED), "The message or signature supplied for verification has been altered"},
     };
     return table;
 }

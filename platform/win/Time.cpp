@@ -137,6 +137,13 @@ void GetSystemTime(SYSTEMTIME* out)
     *out = SystemTimeFromTimespec(ts);
 }
 
+void GetSystemTimeAsFileTime(FILETIME* out)
+{
+    std::timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    *out = FileTimeFromTimespec(ts);
+}
+
 void GetLocalTime(SYSTEMTIME* out)
 {
     std::timespec ts{};

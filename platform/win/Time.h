@@ -5,6 +5,9 @@
 
 #include <ctime>
 
+// Guarded: the snap-in headers, which stand alone, declare the same structure.
+#ifndef TQ_SYSTEMTIME_DEFINED
+#define TQ_SYSTEMTIME_DEFINED
 struct SYSTEMTIME {
     WORD wYear;
     WORD wMonth;
@@ -15,6 +18,7 @@ struct SYSTEMTIME {
     WORD wSecond;
     WORD wMilliseconds;
 };
+#endif
 static_assert(sizeof(SYSTEMTIME) == 16);
 
 // 100-nanosecond intervals since 1601-01-01 00:00 UTC.
@@ -26,6 +30,7 @@ static_assert(sizeof(FILETIME) == 8);
 
 void GetSystemTime(SYSTEMTIME* out); // UTC
 void GetLocalTime(SYSTEMTIME* out);  // the process's local time zone
+void GetSystemTimeAsFileTime(FILETIME* out); // UTC
 
 // FALSE (with ERROR_INVALID_PARAMETER as last error) for a field out of range.
 BOOL SystemTimeToFileTime(const SYSTEMTIME* in, FILETIME* out);

@@ -2,12 +2,7 @@
 // File access within one storage folder. The slot order is part of the
 // snap-in contract. Handles are 32-bit numbers handed out by the implementation.
 
-#include "platform/win/Time.h"
-#include "platform/win/WinTypes.h"
-
-// Access word of OpenFile.
-constexpr DWORD GENERIC_READ = 0x80000000u;
-constexpr DWORD GENERIC_WRITE = 0x40000000u;
+#include "SnapinTypes.h"
 
 // Attribute bits of a find record.
 constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01u;

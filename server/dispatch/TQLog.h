@@ -2,7 +2,7 @@
 // The log sink of one virtual server, handed to handlers and snap-ins. The
 // slot order is part of the snap-in contract.
 
-#include "platform/win/WinTypes.h"
+#include "SnapinTypes.h"
 
 enum LogCallKind : int {
     LogCallBegin = 0,

@@ -1,5 +1,7 @@
 #include "server/dispatch/WinFileImpl.h"
 
+#include "platform/win/Time.h"
+
 #include "platform/win/LastError.h"
 #include "server/dispatch/FileHandleTable.h"
 

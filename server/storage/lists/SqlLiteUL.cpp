@@ -3,6 +3,7 @@
 #include "server/dispatch/SecurityEquivKind.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
+#include "server/storage/container/DynIO.h"
 #include "server/storage/lists/SqliteStatement.h"
 
 #include <cstring>
@@ -12,8 +13,7 @@
 
 namespace {
 
-// Flags of the settings container: SHA-1 digest and LZO1X compression.
-constexpr DWORD kSettingsContainerFlags = 6;
+constexpr DWORD kSettingsContainerFlags = CONTAINER_SHA1 | CONTAINER_LZO1X;
 constexpr const char* kDefaultGroup = "Default";
 
 struct TableSpec {
@@ -99,16 +99,14 @@ std::string StringValue(CAttribute* attribute)
 
 } // namespace
 
-// The container reader and writer is not part of this tree yet: until it
-// is, the settings read as absent and cannot be saved.
-HRESULT CSqlLiteUL::LoadSettings(CAttributeDirectory*)
+HRESULT CSqlLiteUL::LoadSettings(CAttributeDirectory* directory)
 {
-    return E_NOTIMPL;
+    return CDynIO(files_).Load(kSettingsFile, directory);
 }
 
-HRESULT CSqlLiteUL::WriteSettings(CAttributeDirectory*)
+HRESULT CSqlLiteUL::WriteSettings(CAttributeDirectory* directory)
 {
-    return E_NOTIMPL;
+    return CDynIO(files_).Save(kSettingsFile, directory, kSettingsContainerFlags);
 }
 
 HRESULT CSqlLiteUL::SaveSettings(CAttributeDirectory* directory)

@@ -132,5 +132,7 @@ TEST(SystemMessage, KnownCodesHaveTextAndUnknownHaveNone)
     EXPECT_EQ(GetSystemMessageText(static_cast<DWORD>(E_ACCESSDENIED)), "Access is denied.\r\n");
     EXPECT_FALSE(GetSystemMessageText(static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE)).empty());
     EXPECT_FALSE(GetSystemMessageText(ERROR_SERVICE_DOES_NOT_EXIST).empty());
+    EXPECT_FALSE(GetSystemMessageText(static_cast<DWORD>(SEC_E_MESSAGE_ALTERED)).empty());
+    EXPECT_FALSE(GetSystemMessageText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE))).empty());
     EXPECT_EQ(GetSystemMessageText(0xDEADBEEFu), "");
 }

@@ -1,0 +1,235 @@
+#include "platform/pipe/NamedPipeServer.h"
+
+#include "platform/pipe/PipeAddress.h"
+#include "platform/win/LastError.h"
+#include "platform/win/StateRoot.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Takes the lock file of a name. -1 with ERROR_PIPE_BUSY when another server
+// holds it. The lock is re-taken when the file was replaced meanwhile, so the
+// file that is locked is always the one at the path.
+int TakeLock(const std::string& path, DWORD* error)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            *error = Win32ErrorFromErrno(errno);
+            return -1;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            *error = errno == EWOULDBLOCK ? ERROR_PIPE_BUSY : Win32ErrorFromErrno(errno);
+            ::close(fd);
+            return -1;
+        }
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev)
+            return fd;
+        ::close(fd);
+    }
+    *error = ERROR_PIPE_BUSY;
+    return -1;
+}
+
+int Listen(const std::string& path, int backlog, DWORD* error)
+{
+    PipeAddress address(path);
+    if (address.Error() != ERROR_SUCCESS) {
+        *error = address.Error();
+        return -1;
+    }
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        *error = Win32ErrorFromErrno(errno);
+        return -1;
+    }
+    if (::bind(fd, address.Get(), address.Size()) != 0) {
+        *error = Win32ErrorFromErrno(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (::listen(fd, backlog) != 0) {
+        *error = Win32ErrorFromErrno(errno);
+        ::close(fd);
+        ::unlink(path.c_str());
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+NamedPipeServer::NamedPipeServer()
+{
+    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
+
+NamedPipeServer::~NamedPipeServer()
+{
+    Close();
+    if (wake_ >= 0)
+        ::close(wake_);
+}
+
+DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
+{
+    if (IsOpen())
+        return ERROR_ALREADY_EXISTS;
+    if (maxInstances == 0 || maxInstances > kMaxInstances)
+        return ERROR_INVALID_PARAMETER;
+    if (wake_ < 0)
+        return ERROR_TOO_MANY_OPEN_FILES;
+    std::string path = PipeSocketPath(pipeName);
+    if (path.empty())
+        return ERROR_INVALID_NAME;
+    auto slash = path.rfind('/');
+    std::string folder = path.substr(0, slash);
+    if (!CreateFolders(folder))
+        return Win32ErrorFromErrno(errno);
+    std::string lockPath = folder + "/." + path.substr(slash + 1) + ".lock";
+    DWORD error = ERROR_SUCCESS;
+    int lock = TakeLock(lockPath, &error);
+    if (lock < 0)
+        return error;
+    // Whatever is at the path now was left by a server that is gone.
+    ::unlink(path.c_str());
+    int fd = Listen(path, static_cast<int>(maxInstances) - 1, &error);
+    if (fd < 0) {
+        ::unlink(lockPath.c_str());
+        ::close(lock);
+        return error;
+    }
+    socketPath_ = path;
+    lockPath_ = lockPath;
+    listener_ = fd;
+    lock_ = lock;
+    maxInstances_ = maxInstances;
+    return ERROR_SUCCESS;
+}
+
+// The queue holds one connection more than listen's backlog. It is kept at the
+// number of free instances, so that a client finds the pipe busy when none is.
+void NamedPipeServer::SetQueueLength(size_t connected)
+{
+    size_t free = connected < maxInstances_ ? maxInstances_ - connected : 0;
+    ::listen(listener_, static_cast<int>(free > 1 ? free - 1 : 0));
+}
+
+DWORD NamedPipeServer::AcceptOne()
+{
+    // Shorten the queue before taking a client from it, so that no client can
+    // slip in between and exceed the instances.
+    SetQueueLength(connected_.size() + 1);
+    int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
+        int err = errno;
+        SetQueueLength(connected_.size());
+        // A client that gave up before it was taken is no failure of the server.
+        return err == EAGAIN || err == ECONNABORTED || err == EINTR ? ERROR_SUCCESS : Win32ErrorFromErrno(err);
+    }
+    connected_.push_back(fd);
+    connectedCount_ = static_cast<DWORD>(connected_.size());
+    return ERROR_SUCCESS;
+}
+
+DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
+{
+    if (instance != nullptr)
+        *instance = INVALID_PIPE_HANDLE;
+    if (stopped_)
+        return ERROR_OPERATION_ABORTED;
+    if (!IsOpen() || instance == nullptr)
+        return ERROR_INVALID_HANDLE;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<pollfd> fds;
+    for (;;) {
+        fds.clear();
+        fds.push_back({wake_, POLLIN, 0});
+        bool listening = connected_.size() < maxInstances_;
+        if (listening)
+            fds.push_back({listener_, POLLIN, 0});
+        for (int fd : connected_)
+            fds.push_back({fd, POLLIN | POLLRDHUP, 0});
+        int wait = -1;
+        if (timeoutMs != INFINITE) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            wait = left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
+        }
+        int ready = ::poll(fds.data(), fds.size(), wait);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return Win32ErrorFromErrno(errno);
+        if (stopped_ || fds[0].revents != 0)
+            return ERROR_OPERATION_ABORTED;
+        size_t first = listening ? 2 : 1;
+        for (size_t i = first; i < fds.size(); ++i) {
+            if (fds[i].revents != 0) {
+                *instance = fds[i].fd;
+                return ERROR_SUCCESS;
+            }
+        }
+        if (listening && (fds[1].revents & POLLIN) != 0) {
+            // Out of descriptors, say: fail rather than spin on a listener that stays ready.
+            DWORD e = AcceptOne();
+            if (e != ERROR_SUCCESS)
+                return e;
+            continue; // the new client may have written already
+        }
+        if (ready == 0 || (timeoutMs != INFINITE && std::chrono::steady_clock::now() >= deadline))
+            return WAIT_TIMEOUT;
+    }
+}
+
+void NamedPipeServer::Disconnect(PipeHandle instance)
+{
+    auto it = std::find(connected_.begin(), connected_.end(), instance);
+    if (it == connected_.end())
+        return;
+    ::close(instance);
+    connected_.erase(it);
+    connectedCount_ = static_cast<DWORD>(connected_.size());
+    if (IsOpen())
+        SetQueueLength(connected_.size());
+}
+
+void NamedPipeServer::Stop()
+{
+    stopped_ = true;
+    if (wake_ >= 0) {
+        uint64_t one = 1;
+        ssize_t n = ::write(wake_, &one, sizeof one);
+        (void)n; // a full counter is still signalled
+    }
+}
+
+void NamedPipeServer::Close()
+{
+    for (int fd : connected_)
+        ::close(fd);
+    connected_.clear();
+    connectedCount_ = 0;
+    if (listener_ >= 0) {
+        // The name goes first, so no client connects to a socket about to close.
+        ::unlink(socketPath_.c_str());
+        ::close(listener_);
+        listener_ = -1;
+    }
+    if (lock_ >= 0) {
+        ::unlink(lockPath_.c_str());
+        ::close(lock_);
+        lock_ = -1;
+    }
+}

@@ -1,0 +1,226 @@
+#include "platform/registry/RegistryStore.h"
+
+#include "platform/registry/Registry.h"
+#include "platform/win/DebugOutput.h"
+#include "platform/win/LastError.h"
+#include "platform/win/StateRoot.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
+std::string Folder(const std::string& path)
+{
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::string& text)
+{
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Holds an exclusive flock on a file for its lifetime.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path)
+    {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) {
+            error_ = Win32ErrorFromErrno(errno);
+            return;
+        }
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error_ = Win32ErrorFromErrno(errno);
+                return;
+            }
+        }
+    }
+    ~FileLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_); // releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    DWORD Error() const { return error_; }
+
+private:
+    int fd_ = -1;
+    DWORD error_ = ERROR_SUCCESS;
+};
+
+} // namespace
+
+RegistryStore::~RegistryStore()
+{
+    Forget();
+}
+
+void RegistryStore::Forget()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    loaded_ = false;
+    loadResult_ = ERROR_SUCCESS;
+    for (auto& hive : hives_)
+        hive.Clear();
+}
+
+LONG RegistryStore::Refresh(const std::string& path)
+{
+    if (path != path_) {
+        Forget();
+        path_ = path;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return static_cast<LONG>(Win32ErrorFromErrno(errno));
+        if (!loaded_ || fd_ >= 0) {
+            // No file is an empty registry.
+            Forget();
+            loaded_ = true;
+            lastError_.clear();
+        }
+        return ERROR_SUCCESS;
+    }
+    if (loaded_ && fd_ >= 0 && SameFile(st, identity_))
+        return loadResult_;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return Refresh(path); // replaced and removed between the two calls
+        return static_cast<LONG>(Win32ErrorFromErrno(errno));
+    }
+    if (::fstat(fd, &st) != 0) {
+        LONG e = static_cast<LONG>(Win32ErrorFromErrno(errno));
+        ::close(fd);
+        return e;
+    }
+    return Load(path, fd, st);
+}
+
+LONG RegistryStore::Load(const std::string& path, int fd, const struct stat& st)
+{
+    std::string text;
+    if (!ReadAll(fd, text)) {
+        LONG e = static_cast<LONG>(errno == EISDIR ? ERROR_REGISTRY_CORRUPT : ERROR_REGISTRY_IO_FAILED);
+        lastError_ = path + ": cannot read: " + std::strerror(errno);
+        ::close(fd);
+        OutputDebugStringA(("Registry file " + lastError_ + "\n").c_str());
+        return e;
+    }
+    Forget();
+    fd_ = fd;
+    identity_ = st;
+    loaded_ = true;
+    RegistryParseError error;
+    if (!ParseRegistryText(text, hives_, error)) {
+        for (auto& hive : hives_)
+            hive.Clear();
+        loadResult_ = static_cast<LONG>(ERROR_REGISTRY_CORRUPT);
+        lastError_ = path + ", line " + std::to_string(error.line) + ": " + error.reason;
+        // Said once per version of the file; every call fails until it is mended.
+        OutputDebugStringA(("Registry file " + lastError_ + "; the registry is unusable until it is mended\n").c_str());
+        return loadResult_;
+    }
+    lastError_.clear();
+    return ERROR_SUCCESS;
+}
+
+LONG RegistryStore::Read(const std::function<LONG(RegistryHives&)>& read)
+{
+    LONG e = Refresh(RegistryFilePath());
+    if (e != static_cast<LONG>(ERROR_SUCCESS))
+        return e;
+    return read(hives_);
+}
+
+LONG RegistryStore::Change(const std::function<LONG(RegistryHives&, bool& changed)>& change)
+{
+    std::string path = RegistryFilePath();
+    if (!CreateFolders(Folder(path)))
+        return static_cast<LONG>(Win32ErrorFromErrno(errno));
+    FileLock lock(path + ".lock");
+    if (lock.Error() != ERROR_SUCCESS)
+        return static_cast<LONG>(lock.Error());
+    LONG e = Refresh(path);
+    if (e != static_cast<LONG>(ERROR_SUCCESS))
+        return e;
+    bool changed = false;
+    e = change(hives_, changed);
+    if (e != static_cast<LONG>(ERROR_SUCCESS) || !changed)
+        return e;
+    e = Save(path);
+    if (e != static_cast<LONG>(ERROR_SUCCESS))
+        Forget(); // the tree no longer matches the file: read it again next time
+    return e;
+}
+
+LONG RegistryStore::Save(const std::string& path)
+{
+    std::string temp = path + ".tmp";
+    mode_t mode = fd_ >= 0 ? (identity_.st_mode & 07777) : 0644;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0)
+        return static_cast<LONG>(Win32ErrorFromErrno(errno));
+    struct stat st {};
+    if (!WriteAll(fd, FormatRegistryText(hives_)) || ::fsync(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0 ||
+        ::fstat(fd, &st) != 0) {
+        LONG e = static_cast<LONG>(Win32ErrorFromErrno(errno));
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return e;
+    }
+    // The rename is durable only once the folder is synced.
+    int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+    identity_ = st;
+    loaded_ = true;
+    loadResult_ = ERROR_SUCCESS;
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// The registry file behind the registry calls. Reads use the tree parsed from
+// the file, parsed again whenever the file is no longer the one parsed last;
+// changes are made to the latest content while holding an exclusive flock on
+// "<file>.lock", and the whole file is then replaced by rename from
+// "<file>.tmp", so readers in any process see either the old or the new file.
+//
+// The file that was parsed is kept open: its inode cannot be reused, so a
+// different inode (or size or time stamps) always means a different file.
+//
+// Not thread-safe; the registry calls serialise their use.
+
+#include "platform/registry/RegistryText.h"
+
+#include <functional>
+#include <string>
+#include <sys/stat.h>
+
+class RegistryStore {
+public:
+    RegistryStore() = default;
+    ~RegistryStore();
+    RegistryStore(const RegistryStore&) = delete;
+    RegistryStore& operator=(const RegistryStore&) = delete;
+
+    // Runs read on the current content; its result, or the error that kept
+    // the file from being read (ERROR_REGISTRY_CORRUPT for a damaged file).
+    LONG Read(const std::function<LONG(RegistryHives&)>& read);
+
+    // Runs change on the latest content under the file lock. When it returns
+    // ERROR_SUCCESS with changed set, the file is rewritten; an error leaves
+    // the file as it was. change must report every change it makes.
+    LONG Change(const std::function<LONG(RegistryHives&, bool& changed)>& change);
+
+    // Why the file could not be used the last time it was read ("" when it could).
+    const std::string& LastError() const { return lastError_; }
+
+private:
+    LONG Refresh(const std::string& path);
+    LONG Load(const std::string& path, int fd, const struct stat& st);
+    LONG Save(const std::string& path);
+    void Forget();
+
+    std::string path_;
+    bool loaded_ = false;
+    int fd_ = -1;             // the file parsed last, -1 when it was missing
+    struct stat identity_ {}; // its fstat at parse time
+    LONG loadResult_ = 0;
+    std::string lastError_;
+    RegistryHives hives_;
+};

@@ -1,0 +1,117 @@
+#include "platform/rpc/RemoteInvokeNdr.h"
+
+#include "platform/rpc/NdrReader.h"
+#include "platform/rpc/NdrWriter.h"
+
+#include <cstring>
+
+namespace {
+
+// The first referent id a stub hands out.
+constexpr ULONG kReferentId = 0x00020000;
+
+bool ReadBlob(CNdrReader& r, InvokeBlobView& blob)
+{
+    r.Align(4);
+    ULONG size = r.U32();
+    ULONG referent = r.U32();
+    blob = {};
+    if (!r.Ok())
+        return false;
+    if (referent == 0)
+        return size == 0;
+    ULONG count = r.U32();
+    if (!r.Ok() || count != size)
+        return false;
+    std::span<const BYTE> bytes = r.Bytes(size);
+    if (!r.Ok())
+        return false;
+    blob.data = bytes.data();
+    blob.size = size;
+    return true;
+}
+
+BYTE* WriteBlob(CRpcBuffer& out, CNdrWriter& w, ULONG size, bool nullPointer)
+{
+    // Room for the blob and a return value after it, at once.
+    out.Reserve(out.Size() + 3 + 12 + size_t(size) + 3 + 4);
+    w.Align(4);
+    if (nullPointer) {
+        w.U32(0);
+        w.U32(0);
+        return nullptr;
+    }
+    w.U32(size);
+    w.U32(kReferentId);
+    w.U32(size);
+    return w.Space(size);
+}
+
+} // namespace
+
+RPC_STATUS NdrUnmarshalInvokeRequest(std::span<const BYTE> stub, const rpc::DataRep& rep, InvokeBlobView& request)
+{
+    CNdrReader r(stub, rep);
+    return ReadBlob(r, request) ? RPC_S_OK : RPC_X_BAD_STUB_DATA;
+}
+
+BYTE* NdrBeginInvokeReply(CRpcBuffer& reply, ULONG size, bool nullPointer)
+{
+    CNdrWriter w(reply);
+    return WriteBlob(reply, w, size, nullPointer && size == 0);
+}
+
+void NdrFinishInvokeReply(CRpcBuffer& reply, LONG result)
+{
+    // Alignment counts from the start of the stub data, which is the start
+    // of the reply buffer.
+    size_t pad = (4 - (reply.Size() & 3)) & 3;
+    if (pad != 0)
+        std::memset(reply.Grow(pad), 0, pad);
+    CNdrWriter w(reply);
+    w.Long(result);
+}
+
+void NdrMarshalInvokeReply(CRpcBuffer& reply, const BYTE* data, ULONG size, LONG result)
+{
+    if (data == nullptr)
+        size = 0;
+    BYTE* at = NdrBeginInvokeReply(reply, size, data == nullptr);
+    if (at != nullptr && size != 0)
+        std::memcpy(at, data, size);
+    NdrFinishInvokeReply(reply, result);
+}
+
+void NdrMarshalGetVersionReply(CRpcBuffer& reply, LONG version)
+{
+    CNdrWriter w(reply);
+    w.Long(version);
+}
+
+void NdrMarshalInvokeRequest(CRpcBuffer& request, const BYTE* data, ULONG size, bool bigEndian)
+{
+    CNdrWriter w(request, bigEndian);
+    if (data == nullptr)
+        size = 0;
+    BYTE* at = WriteBlob(request, w, size, data == nullptr);
+    if (at != nullptr && size != 0)
+        std::memcpy(at, data, size);
+}
+
+RPC_STATUS NdrUnmarshalInvokeReply(std::span<const BYTE> stub, const rpc::DataRep& rep, InvokeBlobView& reply,
+                                   LONG& result)
+{
+    CNdrReader r(stub, rep);
+    if (!ReadBlob(r, reply))
+        return RPC_X_BAD_STUB_DATA;
+    r.Align(4);
+    result = r.Long();
+    return r.Ok() ? RPC_S_OK : RPC_X_BAD_STUB_DATA;
+}
+
+RPC_STATUS NdrUnmarshalGetVersionReply(std::span<const BYTE> stub, const rpc::DataRep& rep, LONG& version)
+{
+    CNdrReader r(stub, rep);
+    version = r.Long();
+    return r.Ok() ? RPC_S_OK : RPC_X_BAD_STUB_DATA;
+}

@@ -1,0 +1,136 @@
+#pragma once
+// The packets of the connection-oriented protocol: their common header and
+// the bodies this runtime reads and writes. Parsers take a whole fragment
+// (as many bytes as its header's frag_length) and never read beyond it;
+// integers are in the order the fragment's data representation label names.
+// Encoders write little-endian unless told otherwise.
+
+#include "platform/rpc/RpcBuffer.h"
+#include "platform/rpc/RpcProtocol.h"
+
+#include <span>
+#include <string>
+#include <vector>
+
+namespace rpc {
+
+struct PduHeader {
+    BYTE versionMajor = kVersionMajor;
+    BYTE versionMinor = 0;
+    BYTE type = 0;  // a PduType, kept raw: a peer may send anything
+    BYTE flags = 0;
+    DataRep rep;
+    USHORT fragLength = 0;
+    USHORT authLength = 0;
+    ULONG callId = 0;
+
+    PduType Type() const { return static_cast<PduType>(type); }
+};
+
+// Reads the common header from 16 bytes.
+PduHeader DecodeHeader(const BYTE* p);
+
+enum class HeaderCheck { Ok, BadVersion, BadLength };
+// Framing checks every fragment must pass before its body is read: version
+// 5.0 or 5.1, a length from 16 to maxFragment, an auth verifier that fits.
+HeaderCheck CheckHeader(const PduHeader& h, size_t maxFragment);
+
+// Writes a common header into 16 bytes.
+void EncodeHeader(BYTE* out, const PduHeader& h);
+
+// ---- bind and alter_context (client to server)
+
+struct PresentationContext {
+    USHORT id = 0;
+    SyntaxId abstract;
+    std::vector<SyntaxId> transfers;
+};
+
+struct BindPdu {
+    USHORT maxXmitFrag = 0;
+    USHORT maxRecvFrag = 0;
+    ULONG assocGroup = 0;
+    std::vector<PresentationContext> contexts;
+};
+
+// False when the body does not fit the fragment. An auth verifier is not
+// interpreted.
+bool ParseBind(std::span<const BYTE> pdu, const PduHeader& h, BindPdu& out);
+// A whole bind (or alter_context) fragment.
+void EncodeBind(CRpcBuffer& out, const PduHeader& h, const BindPdu& body);
+
+// ---- bind_ack and alter_context_resp (server to client)
+
+struct ContextResult {
+    USHORT result = kResultAcceptance;
+    USHORT reason = 0;
+    SyntaxId transfer;
+};
+
+struct BindAckPdu {
+    USHORT maxXmitFrag = 0;
+    USHORT maxRecvFrag = 0;
+    ULONG assocGroup = 0;
+    std::string secondaryAddress;  // without its NUL
+    std::vector<ContextResult> results;
+};
+
+bool ParseBindAck(std::span<const BYTE> pdu, const PduHeader& h, BindAckPdu& out);
+void EncodeBindAck(CRpcBuffer& out, const PduHeader& h, const BindAckPdu& body);
+
+// ---- bind_nak
+
+struct BindNakPdu {
+    USHORT reason = 0;
+    std::vector<std::pair<BYTE, BYTE>> versions;  // protocol versions the server speaks
+};
+
+bool ParseBindNak(std::span<const BYTE> pdu, const PduHeader& h, BindNakPdu& out);
+// A bind_nak naming 5.0 as the supported version.
+void EncodeBindNak(CRpcBuffer& out, const PduHeader& h, USHORT reason);
+
+// ---- request
+
+struct RequestPdu {
+    ULONG allocHint = 0;
+    USHORT contextId = 0;
+    USHORT opnum = 0;
+    bool hasObject = false;
+    GUID object{};
+    std::span<const BYTE> stub;  // within the fragment
+};
+
+bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out);
+// The 24-byte request header (no object UUID, no auth verifier).
+void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum);
+
+// ---- response
+
+struct ResponsePdu {
+    ULONG allocHint = 0;
+    USHORT contextId = 0;
+    BYTE cancelCount = 0;
+    std::span<const BYTE> stub;
+};
+
+bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& out);
+// The 24-byte response header.
+void EncodeResponseHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId);
+
+// ---- fault
+
+struct FaultPdu {
+    ULONG allocHint = 0;
+    USHORT contextId = 0;
+    BYTE cancelCount = 0;
+    ULONG status = 0;
+};
+
+bool ParseFault(std::span<const BYTE> pdu, const PduHeader& h, FaultPdu& out);
+// A whole 32-byte fault fragment; h.fragLength is set here.
+void EncodeFault(BYTE* out, PduHeader h, USHORT contextId, ULONG status);
+
+// The header-only PDUs (shutdown, orphaned, co_cancel): 16 bytes.
+void EncodeHeaderOnly(BYTE* out, PduHeader h);
+
+} // namespace rpc

@@ -1,0 +1,491 @@
+#include "platform/rpc/RpcServer.h"
+
+#include "platform/rpc/RpcAssociation.h"
+#include "platform/rpc/RpcSocket.h"
+#include "platform/rpc/RpcThreadPool.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <condition_variable>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr size_t kNormalReadBuffer = 64 * 1024;
+constexpr size_t kLargeReadBuffer = 256 * 1024;
+// Silence after which a connection gives back the memory of large calls.
+constexpr int kQuietMs = 1000;
+
+int Milliseconds(DWORD ms)
+{
+    return ms == 0 ? CRpcSocket::kWaitForever : int(std::min<DWORD>(ms, INT_MAX));
+}
+
+// Numeric text of an address; IPv4 addresses reached through an IPv6
+// socket are shown in their IPv4 form.
+std::string AddressText(const sockaddr_storage& a, int* port)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    if (a.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
+        ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+        *port = ntohs(v4.sin_port);
+    } else if (a.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(a);
+        if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr))
+            ::inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
+        else
+            ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+        *port = ntohs(v6.sin6_port);
+    }
+    return text;
+}
+
+// A listening socket on the address; the status says why there is none.
+RPC_STATUS OpenListener(const sockaddr* where, socklen_t length, unsigned backlog, int* fd)
+{
+    *fd = ::socket(where->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (*fd < 0)
+        return RPC_S_CANT_CREATE_ENDPOINT;
+    int one = 1;
+    ::setsockopt(*fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (where->sa_family == AF_INET6) {
+        int off = 0;
+        ::setsockopt(*fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    }
+    RPC_STATUS status = RPC_S_OK;
+    if (::bind(*fd, where, length) != 0)
+        status = errno == EADDRINUSE      ? RPC_S_DUPLICATE_ENDPOINT
+                 : errno == EADDRNOTAVAIL ? RPC_S_INVALID_NET_ADDR
+                 : errno == EACCES        ? RPC_S_ACCESS_DENIED
+                                          : RPC_S_CANT_CREATE_ENDPOINT;
+    else if (::listen(*fd, int(std::clamp(backlog, 64u, 4096u))) != 0)
+        status = RPC_S_CANT_CREATE_ENDPOINT;
+    if (status != RPC_S_OK) {
+        ::close(*fd);
+        *fd = -1;
+    }
+    return status;
+}
+
+// Enough descriptors for a full server: each connection takes one.
+void RaiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+} // namespace
+
+class CRpcServer::Impl {
+public:
+    struct Endpoint {
+        int fd;
+        int port;
+        std::string address;  // "" for every address
+    };
+    struct Connection {
+        CRpcSocket socket;
+        RpcConnectionInfo info;
+    };
+
+    Impl() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~Impl();
+
+    RPC_STATUS RegisterEndpoint(int port, unsigned maxCalls, int* boundPort, const std::string& address);
+    RPC_STATUS Listen(unsigned minThreads, unsigned maxCalls, bool dontWait);
+    RPC_STATUS StopListening();
+    RPC_STATUS WaitListen();
+
+    RpcServerLimits limits_;
+    std::function<void()> hook_;
+    CRpcInterfaceRegistry registry_;
+    CRpcCallGate gate_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Endpoint> endpoints_;
+    std::set<std::shared_ptr<Connection>> connections_;
+    bool listening_ = false;
+    bool everListened_ = false;
+    bool acceptRunning_ = false;
+    std::atomic<bool> stopping_{false};
+    std::thread acceptThread_;
+    int wakeFd_;
+    std::unique_ptr<CRpcThreadPool> pool_;
+
+private:
+    void Wake();
+    void AcceptLoop();
+    void StartConnection(int fd);
+    void Serve(const std::shared_ptr<Connection>& connection);
+};
+
+CRpcServer::Impl::~Impl()
+{
+    bool listening;
+    {
+        std::lock_guard lock(mutex_);
+        listening = listening_;
+    }
+    if (listening)
+        StopListening();
+    if (everListened_)
+        WaitListen();
+    pool_.reset();
+    for (const Endpoint& e : endpoints_)
+        ::close(e.fd);
+    ::close(wakeFd_);
+}
+
+void CRpcServer::Impl::Wake()
+{
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+}
+
+RPC_STATUS CRpcServer::Impl::RegisterEndpoint(int port, unsigned maxCalls, int* boundPort, const std::string& address)
+{
+    if (port < 0 || port > 65535)
+        return RPC_S_INVALID_ENDPOINT_FORMAT;
+    std::lock_guard lock(mutex_);
+    for (const Endpoint& e : endpoints_)
+        if (port != 0 && e.port == port)
+            return RPC_S_DUPLICATE_ENDPOINT;
+
+    int fd = -1;
+    RPC_STATUS status;
+    if (address.empty()) {
+        // Every local address: one IPv6 socket that takes IPv4 too, or an
+        // IPv4 socket where the host has no IPv6.
+        sockaddr_in6 v6{};
+        v6.sin6_family = AF_INET6;
+        v6.sin6_addr = in6addr_any;
+        v6.sin6_port = htons(USHORT(port));
+        status = OpenListener(reinterpret_cast<sockaddr*>(&v6), sizeof v6, maxCalls, &fd);
+        if (status != RPC_S_OK && status != RPC_S_DUPLICATE_ENDPOINT && status != RPC_S_ACCESS_DENIED) {
+            sockaddr_in v4{};
+            v4.sin_family = AF_INET;
+            v4.sin_addr.s_addr = htonl(INADDR_ANY);
+            v4.sin_port = htons(USHORT(port));
+            status = OpenListener(reinterpret_cast<sockaddr*>(&v4), sizeof v4, maxCalls, &fd);
+        }
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+        addrinfo* list = nullptr;
+        if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &list) != 0 || list == nullptr)
+            return RPC_S_INVALID_NET_ADDR;
+        status = OpenListener(list->ai_addr, socklen_t(list->ai_addrlen), maxCalls, &fd);
+        ::freeaddrinfo(list);
+    }
+    if (status != RPC_S_OK)
+        return status;
+    sockaddr_storage bound{};
+    socklen_t boundLength = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
+    int actual = port;
+    AddressText(bound, &actual);
+    endpoints_.push_back({fd, actual, address});
+    if (boundPort != nullptr)
+        *boundPort = actual;
+    if (listening_)
+        Wake();
+    return RPC_S_OK;
+}
+
+RPC_STATUS CRpcServer::Impl::Listen(unsigned minThreads, unsigned maxCalls, bool dontWait)
+{
+    std::thread previous;
+    {
+        std::lock_guard lock(mutex_);
+        if (listening_)
+            return RPC_S_ALREADY_LISTENING;
+        previous = std::move(acceptThread_);
+    }
+    // The accept thread of an earlier Listen closes its endpoints as it ends.
+    if (previous.joinable())
+        previous.join();
+    RaiseDescriptorLimit();
+    {
+        std::lock_guard lock(mutex_);
+        if (listening_)
+            return RPC_S_ALREADY_LISTENING;
+        if (maxCalls == 0)
+            return RPC_S_MAX_CALLS_TOO_SMALL;
+        if (endpoints_.empty())
+            return RPC_S_NO_PROTSEQS_REGISTERED;
+        gate_.SetMaxCalls(maxCalls);
+        if (!pool_)
+            pool_ = std::make_unique<CRpcThreadPool>(hook_, std::max(1u, minThreads));
+        listening_ = true;
+        everListened_ = true;
+        acceptRunning_ = true;
+        stopping_ = false;
+        uint64_t drained;
+        while (::read(wakeFd_, &drained, sizeof drained) > 0) {
+        }
+        acceptThread_ = std::thread(&Impl::AcceptLoop, this);
+    }
+    // Threads kept ready run the start hook now rather than on a first call.
+    for (unsigned i = 0; i < minThreads; ++i)
+        pool_->Submit([] {});
+    return dontWait ? RPC_S_OK : WaitListen();
+}
+
+RPC_STATUS CRpcServer::Impl::StopListening()
+{
+    std::lock_guard lock(mutex_);
+    if (!listening_)
+        return RPC_S_NOT_LISTENING;
+    listening_ = false;
+    stopping_ = true;
+    Wake();
+    // Connections waiting for a packet wake up and close; one running a call
+    // closes once its reply is sent.
+    for (const auto& c : connections_)
+        c->socket.ShutdownRead();
+    changed_.notify_all();
+    return RPC_S_OK;
+}
+
+RPC_STATUS CRpcServer::Impl::WaitListen()
+{
+    std::thread accept;
+    {
+        std::unique_lock lock(mutex_);
+        if (!everListened_)
+            return RPC_S_NOT_LISTENING;
+        changed_.wait(lock, [&] { return !listening_ && !acceptRunning_ && connections_.empty(); });
+        accept = std::move(acceptThread_);
+    }
+    if (accept.joinable() && accept.get_id() != std::this_thread::get_id())
+        accept.join();
+    else if (accept.joinable())
+        accept.detach();
+    return RPC_S_OK;
+}
+
+void CRpcServer::Impl::AcceptLoop()
+{
+    std::vector<pollfd> polls;
+    bool starved = false;  // out of descriptors: pause before accepting again
+    for (;;) {
+        polls.assign(1, pollfd{wakeFd_, POLLIN, 0});
+        {
+            std::lock_guard lock(mutex_);
+            if (!listening_)
+                break;
+            for (const Endpoint& e : endpoints_)
+                polls.push_back({e.fd, POLLIN, 0});
+        }
+        if (starved) {
+            ::poll(polls.data(), 1, 50);
+            starved = false;
+            continue;
+        }
+        if (::poll(polls.data(), polls.size(), -1) < 0)
+            continue;
+        if (polls[0].revents != 0) {
+            uint64_t drained;
+            while (::read(wakeFd_, &drained, sizeof drained) > 0) {
+            }
+            continue;
+        }
+        for (size_t i = 1; i < polls.size(); ++i) {
+            if (polls[i].revents == 0)
+                continue;
+            for (;;) {
+                int fd = ::accept4(polls[i].fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                if (fd >= 0) {
+                    StartConnection(fd);
+                    continue;
+                }
+                if (errno == EINTR || errno == ECONNABORTED)
+                    continue;
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                    starved = true;
+                break;
+            }
+        }
+    }
+    std::lock_guard lock(mutex_);
+    for (const Endpoint& e : endpoints_)
+        ::close(e.fd);
+    endpoints_.clear();
+    acceptRunning_ = false;
+    changed_.notify_all();
+}
+
+void CRpcServer::Impl::StartConnection(int fd)
+{
+    auto connection = std::make_shared<Connection>();
+    connection->socket.Attach(fd);
+    RpcConnectionInfo& info = connection->info;
+    sockaddr_storage a{};
+    socklen_t length = sizeof a;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        info.localAddress = AddressText(a, &info.localPort);
+    length = sizeof a;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        info.clientAddress = AddressText(a, &info.clientPort);
+    info.serverBinding = "ncacn_ip_tcp:" + info.localAddress + "[" + std::to_string(info.localPort) + "]";
+    {
+        std::lock_guard lock(mutex_);
+        if (!listening_ || connections_.size() >= limits_.maxConnections)
+            return;  // the socket closes with the connection object
+        connections_.insert(connection);
+    }
+    if (!pool_->Submit([this, connection] { Serve(connection); })) {
+        std::lock_guard lock(mutex_);
+        connections_.erase(connection);
+        connection->socket.Close();
+        changed_.notify_all();
+    }
+}
+
+void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
+{
+    CRpcSocket& socket = connection->socket;
+    const int pduMs = Milliseconds(limits_.pduTimeoutMs);
+    const int idleMs = Milliseconds(limits_.idleTimeoutMs);
+    const int bindMs = Milliseconds(limits_.bindTimeoutMs);
+    CRpcAssociation association(registry_, gate_, limits_, connection->info,
+                                [&](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); });
+    for (;;) {
+        int firstMs = !association.IsBound() ? bindMs : association.HasPendingCalls() ? pduMs : idleMs;
+        rpc::PduHeader h;
+        rpc::HeaderCheck check;
+        std::span<const BYTE> pdu;
+        CRpcSocket::Io io;
+        if (association.HoldsMemory() && (firstMs < 0 || firstMs > kQuietMs)) {
+            // Large buffers are given back once the connection is quiet.
+            io = socket.ReadPdu(limits_.maxRecvFragment, kQuietMs, pduMs, h, check, pdu);
+            if (io == CRpcSocket::Io::TimedOut && socket.Buffered() == 0 && !stopping_.load()) {
+                association.ReleaseMemory();
+                io = socket.ReadPdu(limits_.maxRecvFragment, firstMs < 0 ? firstMs : firstMs - kQuietMs, pduMs, h,
+                                    check, pdu);
+            }
+        } else {
+            io = socket.ReadPdu(limits_.maxRecvFragment, firstMs, pduMs, h, check, pdu);
+        }
+        if (stopping_.load() || (io == CRpcSocket::Io::TimedOut && !association.HasPendingCalls())) {
+            if (association.IsBound())
+                association.SendShutdown();
+            break;
+        }
+        if (io != CRpcSocket::Io::Ok)
+            break;
+        if (check != rpc::HeaderCheck::Ok) {
+            association.OnBadHeader(h, check);
+            break;
+        }
+        CRpcAssociation::Next next = association.OnPdu(h, pdu);
+        socket.ConsumePdu();
+        if (next == CRpcAssociation::Next::Close)
+            break;
+        socket.SetReadBufferSize(association.ReceivingLargeRequest() ? kLargeReadBuffer : kNormalReadBuffer);
+    }
+    std::lock_guard lock(mutex_);
+    socket.Close();
+    connections_.erase(connection);
+    changed_.notify_all();
+}
+
+CRpcServer::CRpcServer() : impl_(std::make_unique<Impl>()) {}
+
+CRpcServer::~CRpcServer() = default;
+
+void CRpcServer::SetLimits(const RpcServerLimits& limits)
+{
+    impl_->limits_ = limits;
+}
+
+void CRpcServer::SetCallThreadStartHook(std::function<void()> hook)
+{
+    impl_->hook_ = std::move(hook);
+}
+
+void CRpcServer::SetExceptionFilter(CRpcCallGate::ExceptionFilter filter)
+{
+    impl_->gate_.SetExceptionFilter(std::move(filter));
+}
+
+RPC_STATUS CRpcServer::RegisterEndpoint(int port, unsigned maxCalls, int* boundPort, const std::string& address)
+{
+    return impl_->RegisterEndpoint(port, maxCalls, boundPort, address);
+}
+
+RPC_STATUS CRpcServer::RegisterInterface(const RpcInterfaceDefinition& definition)
+{
+    return impl_->registry_.Register(definition);
+}
+
+RPC_STATUS CRpcServer::UnregisterInterface(const GUID& uuid, USHORT major, USHORT minor, bool waitForCalls)
+{
+    return impl_->registry_.Unregister(uuid, major, minor, waitForCalls);
+}
+
+RPC_STATUS CRpcServer::Listen(unsigned minThreads, unsigned maxCalls, bool dontWait)
+{
+    return impl_->Listen(minThreads, maxCalls, dontWait);
+}
+
+RPC_STATUS CRpcServer::StopListening()
+{
+    return impl_->StopListening();
+}
+
+RPC_STATUS CRpcServer::WaitListen()
+{
+    return impl_->WaitListen();
+}
+
+RPC_STATUS CRpcServer::InquireBindings(std::vector<std::string>& bindings) const
+{
+    bindings.clear();
+    char host[256] = "localhost";
+    ::gethostname(host, sizeof host - 1);
+    std::lock_guard lock(impl_->mutex_);
+    for (const Impl::Endpoint& e : impl_->endpoints_)
+        bindings.push_back("ncacn_ip_tcp:" + (e.address.empty() ? std::string(host) : e.address) + "[" +
+                           std::to_string(e.port) + "]");
+    return bindings.empty() ? RPC_S_NO_BINDINGS : RPC_S_OK;
+}
+
+bool CRpcServer::IsListening() const
+{
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->listening_;
+}
+
+unsigned CRpcServer::ActiveCalls() const
+{
+    return impl_->gate_.ActiveCalls();
+}
+
+size_t CRpcServer::ConnectionCount() const
+{
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->connections_.size();
+}

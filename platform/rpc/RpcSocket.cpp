@@ -1,0 +1,322 @@
+#include "platform/rpc/RpcSocket.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr size_t kDefaultBuffer = 64 * 1024;
+constexpr size_t kLargestFragment = 0xFFFF;
+
+void MakeNonBlocking(int fd)
+{
+    int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+void SetNoDelay(int fd)
+{
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
+
+// The addresses of host, looked up within the deadline: a name server that
+// does not answer must not hold a connect up for longer than its timeout.
+// A lookup still running at the deadline finishes on its own thread.
+addrinfo* Resolve(const std::string& host, int port, std::chrono::steady_clock::time_point deadline)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    std::string service = std::to_string(port);
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &list) == 0)
+        return list;
+
+    struct Lookup {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        addrinfo* list = nullptr;
+    };
+    auto lookup = std::make_shared<Lookup>();
+    hints.ai_flags = AI_NUMERICSERV;
+    try {
+        std::thread([lookup, host, service, hints] {
+            addrinfo* found = nullptr;
+            if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0)
+                found = nullptr;
+            std::lock_guard lock(lookup->mutex);
+            if (lookup->abandoned) {
+                if (found != nullptr)
+                    ::freeaddrinfo(found);
+            } else {
+                lookup->list = found;
+            }
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return nullptr;
+    }
+    std::unique_lock lock(lookup->mutex);
+    if (!lookup->done.wait_until(lock, deadline, [&] { return lookup->finished; })) {
+        lookup->abandoned = true;
+        return nullptr;
+    }
+    return lookup->list;
+}
+
+} // namespace
+
+CRpcSocket::CRpcSocket(int fd)
+{
+    Attach(fd);
+}
+
+CRpcSocket::~CRpcSocket()
+{
+    Close();
+    std::free(buffer_);
+}
+
+void CRpcSocket::Attach(int fd)
+{
+    Close();
+    fd_ = fd;
+    MakeNonBlocking(fd_);
+    SetNoDelay(fd_);
+    if (buffer_ == nullptr)
+        SetReadBufferSize(kDefaultBuffer);
+}
+
+void CRpcSocket::Close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    begin_ = end_ = current_ = 0;
+}
+
+void CRpcSocket::ShutdownRead()
+{
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_RD);
+}
+
+void CRpcSocket::SetReadBufferSize(size_t bytes)
+{
+    // Room for a whole fragment plus what may already follow it.
+    bytes = std::max(bytes, kLargestFragment);
+    if (bytes == capacity_)
+        return;
+    size_t held = end_ - begin_;
+    if (bytes < held)
+        return;
+    BYTE* fresh = static_cast<BYTE*>(std::malloc(bytes));
+    if (fresh == nullptr)
+        return;  // keep the old buffer; it still fits every fragment
+    if (held != 0)
+        std::memcpy(fresh, buffer_ + begin_, held);
+    std::free(buffer_);
+    buffer_ = fresh;
+    capacity_ = bytes;
+    begin_ = 0;
+    end_ = held;
+}
+
+RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs)
+{
+    Close();
+    if (port <= 0 || port > 65535)
+        return RPC_S_INVALID_ENDPOINT_FORMAT;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    addrinfo* list = Resolve(host.empty() ? "127.0.0.1" : host, port, deadline);
+    if (list == nullptr)
+        return RPC_S_SERVER_UNAVAILABLE;
+    RPC_STATUS status = RPC_S_SERVER_UNAVAILABLE;
+    for (addrinfo* a = list; a != nullptr && status != RPC_S_OK; a = a->ai_next) {
+        int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (fd < 0)
+            continue;
+        bool connected = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
+        if (!connected && errno == EINPROGRESS) {
+            fd_ = fd;
+            if (WaitFor(POLLOUT, deadline)) {
+                int error = 0;
+                socklen_t length = sizeof error;
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+                connected = error == 0;
+            }
+            fd_ = -1;
+        }
+        if (connected) {
+            Attach(fd);
+            status = RPC_S_OK;
+        } else {
+            ::close(fd);
+        }
+        if (Clock::now() >= deadline)
+            break;
+    }
+    ::freeaddrinfo(list);
+    return status;
+}
+
+bool CRpcSocket::WaitFor(short events, Clock::time_point deadline)
+{
+    for (;;) {
+        int wait = -1;
+        if (deadline != Clock::time_point::max()) {
+            // Past the deadline, still look once without waiting.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left <= 0 ? 0 : left > INT_MAX ? INT_MAX : int(left);
+        }
+        pollfd p{fd_, events, 0};
+        int n = ::poll(&p, 1, wait);
+        if (n > 0)
+            return true;  // ready, or an error the next call reports
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+CRpcSocket::Io CRpcSocket::Fill(size_t need, Clock::time_point deadline)
+{
+    while (end_ - begin_ < need) {
+        if (capacity_ - begin_ < need) {
+            std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        // With nothing buffered the data is most likely not there yet: wait
+        // first rather than try a read that fails.
+        if (end_ == begin_ && !WaitFor(POLLIN, deadline))
+            return Io::TimedOut;
+        ssize_t n = ::recv(fd_, buffer_ + end_, capacity_ - end_, MSG_DONTWAIT);
+        if (n > 0) {
+            end_ += size_t(n);
+        } else if (n == 0) {
+            return Io::Closed;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (end_ != begin_ && !WaitFor(POLLIN, deadline))
+                return Io::TimedOut;
+        } else if (errno != EINTR) {
+            return errno == ECONNRESET ? Io::Closed : Io::Failed;
+        }
+    }
+    return Io::Ok;
+}
+
+CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, rpc::PduHeader& h,
+                                   rpc::HeaderCheck& check, std::span<const BYTE>& pdu)
+{
+    if (fd_ < 0)
+        return Io::Closed;
+    auto after = [](int ms) {
+        return ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
+    };
+    Io io = Fill(1, after(firstMs));
+    if (io != Io::Ok)
+        return io;
+    Clock::time_point deadline = after(restMs);
+    if ((io = Fill(rpc::kCommonHeaderSize, deadline)) != Io::Ok)
+        return io;
+    h = rpc::DecodeHeader(buffer_ + begin_);
+    check = rpc::CheckHeader(h, std::min(maxFragment, kLargestFragment));
+    pdu = {};
+    if (check != rpc::HeaderCheck::Ok)
+        return Io::Ok;
+    if ((io = Fill(h.fragLength, deadline)) != Io::Ok)
+        return io;
+    pdu = {buffer_ + begin_, h.fragLength};
+    current_ = h.fragLength;
+    return Io::Ok;
+}
+
+bool CRpcSocket::HasInput()
+{
+    if (end_ != begin_)
+        return true;
+    BYTE probe;
+    ssize_t n = ::recv(fd_, &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+void CRpcSocket::ConsumePdu()
+{
+    begin_ += current_;
+    current_ = 0;
+    if (begin_ == end_)
+        begin_ = end_ = 0;
+}
+
+bool CRpcSocket::SendAll(const iovec* pieces, int count, int timeoutMs)
+{
+    if (fd_ < 0)
+        return false;
+    // A local copy to advance through partial sends.
+    constexpr int kMaxPieces = 1024;
+    iovec local[kMaxPieces];
+    while (count > 0) {
+        int batch = std::min(count, kMaxPieces);
+        std::memcpy(local, pieces, sizeof(iovec) * size_t(batch));
+        iovec* at = local;
+        int left = batch;
+        while (left > 0) {
+            msghdr msg{};
+            msg.msg_iov = at;
+            msg.msg_iovlen = size_t(left);
+            ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK)
+                    return false;
+                Clock::time_point deadline =
+                    timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+                if (!WaitFor(POLLOUT, deadline))
+                    return false;
+                continue;
+            }
+            size_t sent = size_t(n);
+            while (left > 0 && sent >= at->iov_len) {
+                sent -= at->iov_len;
+                ++at;
+                --left;
+            }
+            if (left > 0) {
+                at->iov_base = static_cast<BYTE*>(at->iov_base) + sent;
+                at->iov_len -= sent;
+            }
+        }
+        pieces += batch;
+        count -= batch;
+    }
+    return true;
+}
+
+bool CRpcSocket::SendAll(const void* data, size_t size, int timeoutMs)
+{
+    iovec piece{const_cast<void*>(data), size};
+    return SendAll(&piece, 1, timeoutMs);
+}

@@ -1,0 +1,1 @@
+tq_fuzzer(fuzz_service_command_line ${CMAKE_CURRENT_SOURCE_DIR}/ServiceCommandLineFuzz.cpp DEPS platform_scm)

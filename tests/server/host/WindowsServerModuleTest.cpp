@@ -1,0 +1,227 @@
+#include "server/host/WindowsServerModule.h"
+
+#include "common/Names.h"
+#include "platform/registry/Registry.h"
+#include "platform/win/LastError.h"
+#include "platform/win/Process.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <unistd.h>
+
+namespace {
+
+class VirtualServersTest : public tqtest::StateRootTest {
+protected:
+    void SetUp() override
+    {
+        StateRootTest::SetUp();
+        // The default server's folder is relative to the current directory.
+        oldCwd_ = std::filesystem::current_path();
+        std::filesystem::current_path(work_.Path());
+    }
+    void TearDown() override
+    {
+        module_.ShutdownServers();
+        std::filesystem::current_path(oldCwd_);
+        StateRootTest::TearDown();
+    }
+
+    static HKEY Key(const std::string& path)
+    {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+        return key;
+    }
+    static void SetText(HKEY key, const char* name, const std::string& text, DWORD type = REG_SZ)
+    {
+        ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                                 static_cast<DWORD>(text.size() + 1)),
+                  ERROR_SUCCESS);
+    }
+    static void SetDword(HKEY key, const char* name, DWORD value)
+    {
+        ASSERT_EQ(RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), 4), ERROR_SUCCESS);
+    }
+    void AddVirtualServer(const std::string& name, const std::string& folder, DWORD port, bool withPort = true)
+    {
+        HKEY key = Key(std::string(tq::kVirtualServersKey) + "\\" + name);
+        SetText(key, tq::kStorageFolderValue, folder);
+        if (withPort)
+            SetDword(key, tq::kPortValue, port);
+        RegCloseKey(key);
+    }
+
+    // Encodes a request, runs it through the module as RemoteInvoke does, decodes the reply.
+    LONG Invoke(LONG port, CInvokeData& request, CInvokeData& reply, std::vector<BYTE>* raw = nullptr)
+    {
+        std::vector<BYTE> blob(request.GetEncodedSize(InvokeModeRequest));
+        request.Encode(blob.data(), static_cast<LONG>(blob.size()), InvokeModeRequest);
+        std::vector<BYTE> out;
+        bool allocated = false;
+        LONG rc = InvokeCallRecord(module_, port, blob.data(), static_cast<DWORD>(blob.size()), [&](DWORD size) {
+            allocated = true;
+            out.assign(size, 0);
+            return out.data();
+        });
+        if (allocated) {
+            EXPECT_TRUE(reply.Decode(out.data(), out.size()));
+        }
+        if (raw != nullptr)
+            *raw = out;
+        return rc;
+    }
+
+    tqtest::TempFolder work_;
+    std::filesystem::path oldCwd_;
+    CWindowsServerModule module_;
+};
+
+} // namespace
+
+TEST_F(VirtualServersTest, WithoutRegistryOneServerUsesTheProgramName)
+{
+    module_.CreateVirtualServers();
+    ASSERT_EQ(module_.Ports(), std::vector<LONG>{34347});
+    std::string program = GetModuleFileName();
+    EXPECT_EQ(module_.Server(34347)->StorageFolder(), program.substr(program.rfind('/') + 1));
+}
+
+TEST_F(VirtualServersTest, StorageFolderOfTheMainKeyServesTheDefaultPort)
+{
+    HKEY key = Key(tq::kWardlakeKey);
+    // REG_EXPAND_SZ is taken as it stands, not expanded.
+    SetText(key, tq::kStorageFolderValue, work_.Path() + "/$HOME", REG_EXPAND_SZ);
+    RegCloseKey(key);
+    module_.CreateVirtualServers();
+    EXPECT_EQ(module_.Server(34347)->StorageFolder(), work_.Path() + "/$HOME");
+}
+
+TEST_F(VirtualServersTest, SubkeysWithoutFolderOrPortAreNotStartedAndNamed)
+{
+    tqtest::TempFolder a, b;
+    AddVirtualServer("Good", a.Path(), 40001);
+    AddVirtualServer("NoFolder", a.Path() + "/missing", 40002);
+    AddVirtualServer("PortZero", b.Path(), 0);
+    AddVirtualServer("NoPort", b.Path(), 0, false);
+    module_.CreateVirtualServers();
+    EXPECT_EQ(module_.Ports(), (std::vector<LONG>{34347, 40001}));
+    EXPECT_EQ(module_.Server(40001)->StorageFolder(), a.Path());
+
+    std::string log = EventLogText();
+    for (const char* name : {"NoFolder", "PortZero", "NoPort"}) {
+        std::string text = std::string("Not starting ") + name + ": Storage folder doesn't exist";
+        auto at = log.find(text);
+        ASSERT_NE(at, std::string::npos) << name;
+        EXPECT_EQ(log.find(text, at + 1), std::string::npos) << "one event each";
+        std::string line = log.substr(log.rfind('\n', at) + 1, at - log.rfind('\n', at));
+        EXPECT_NE(line.find("TQWL"), std::string::npos);
+        EXPECT_NE(line.find("Error"), std::string::npos);
+        EXPECT_NE(line.find("0x69200002"), std::string::npos);
+    }
+    EXPECT_EQ(log.find("Not starting Good"), std::string::npos);
+}
+
+TEST_F(VirtualServersTest, LaterSubkeyOfTheSamePortWins)
+{
+    tqtest::TempFolder a, b, c;
+    AddVirtualServer("First", a.Path(), 40010);
+    AddVirtualServer("Second", b.Path(), 40010);
+    AddVirtualServer("Default", c.Path(), 34347);
+    module_.CreateVirtualServers();
+    EXPECT_EQ(module_.Ports(), (std::vector<LONG>{34347, 40010}));
+    EXPECT_EQ(module_.Server(40010)->StorageFolder(), b.Path());
+    EXPECT_EQ(module_.Server(34347)->StorageFolder(), c.Path());
+}
+
+TEST_F(VirtualServersTest, CallRecordRoundAndItsFailures)
+{
+    module_.CreateVirtualServers();
+    // An unknown code: E_NOTIMPL with code, reserved word and GUID echoed.
+    CInvokeData request(6000), reply;
+    request.reserved = 0x1234;
+    UuidCreate(&request.callerGuid);
+    request.PushInString("ignored");
+    std::vector<BYTE> raw;
+    EXPECT_EQ(Invoke(34347, request, reply, &raw), 0);
+    EXPECT_EQ(reply.functionCode, 6000u);
+    EXPECT_EQ(reply.reserved, 0x1234u);
+    EXPECT_EQ(reply.callerGuid, request.callerGuid);
+    EXPECT_EQ(reply.result, E_NOTIMPL);
+    EXPECT_EQ(reply.OutCount(), 0u);
+    EXPECT_EQ(raw.size(), 40u); // mode 1: header and result
+    EXPECT_EQ(raw[4], 1);
+
+    // A port without a server answers E_NOINTERFACE.
+    CInvokeData lost(6000), lostReply;
+    EXPECT_EQ(Invoke(1, lost, lostReply), 0);
+    EXPECT_EQ(lostReply.result, E_NOINTERFACE);
+
+    // A 10-byte blob: no reply at all and 0x8000FFFF.
+    BYTE tenBytes[10] = {};
+    bool allocated = false;
+    EXPECT_EQ(InvokeCallRecord(module_, 34347, tenBytes, sizeof tenBytes, [&](DWORD) {
+                  allocated = true;
+                  return nullptr;
+              }),
+              E_UNEXPECTED);
+    EXPECT_FALSE(allocated);
+}
+
+TEST(HostHelpers, PortFromStringBinding)
+{
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:127.0.0.1[40001]"), 40001);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:host[40001,Security=x]"), 40001);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:127.0.0.1"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:127.0.0.1[]"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:127.0.0.1[abc]"), 34347);
+    EXPECT_EQ(PortFromStringBinding(""), 34347);
+}
+
+TEST(HostHelpers, FormatRpcErrorStatusCutsTheLineEnd)
+{
+    char text[260];
+    FormatRpcErrorStatus(RPC_S_DUPLICATE_ENDPOINT, text, sizeof text);
+    EXPECT_STREQ(text, "RPC Error 1740 -- The endpoint is a duplicate.");
+    // No text for the status: the last error's is used.
+    SetLastError(ERROR_ACCESS_DENIED);
+    FormatRpcErrorStatus(123456, text, sizeof text);
+    EXPECT_STREQ(text, "Last Error 5 -- Access is denied.");
+    char small[12];
+    FormatRpcErrorStatus(RPC_S_DUPLICATE_ENDPOINT, small, sizeof small);
+    EXPECT_STREQ(small, "RPC Error 1");
+}
+
+TEST(HostHelpers, RestartSwitchMatching)
+{
+    EXPECT_TRUE(CommandLineHasSwitch("-restartservice", "RestartService"));
+    EXPECT_TRUE(CommandLineHasSwitch("/RestartService", "RestartService"));
+    EXPECT_TRUE(CommandLineHasSwitch("x -y\t/RESTARTSERVICE", "RestartService"));
+    EXPECT_FALSE(CommandLineHasSwitch("-RestartServiceNow", "RestartService"));
+    EXPECT_FALSE(CommandLineHasSwitch("RestartService", "RestartService"));
+    EXPECT_FALSE(CommandLineHasSwitch("-Restart Service", "RestartService"));
+    EXPECT_FALSE(CommandLineHasSwitch("", "RestartService"));
+}
+
+TEST_F(VirtualServersTest, HandlerActsOnStopAloneAndNamesBadRequests)
+{
+    module_.Handler(2);
+    module_.Handler(3);
+    module_.Handler(4);
+    module_.Handler(5);
+    EXPECT_EQ(EventLogText().find("Bad service request"), std::string::npos);
+    module_.Handler(200);
+    EXPECT_NE(EventLogText().find("Bad service request"), std::string::npos);
+}
+
+TEST_F(VirtualServersTest, StopBeforeRunIsKept)
+{
+    // A stop that comes before the run loop waits is not lost: Run returns by itself.
+    module_.Handler(1);
+    EXPECT_EQ(module_.Run(), 0);
+    EXPECT_NE(EventLogText().find("Virtual server on port 34347 stopped"), std::string::npos);
+    EXPECT_TRUE(module_.ReleaseAll());
+}
