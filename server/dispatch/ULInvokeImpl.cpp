@@ -1,12 +1,439 @@
 #include "server/dispatch/ULInvokeImpl.h"
 
-HRESULT CULInvokeImpl::SetUp(ITQLog*, IFileIO2*, DWORD)
+#include "server/dispatch/FlatNameList.h"
+#include "server/dispatch/HeapNameList.h"
+#include "server/dispatch/LdapConfigRecord.h"
+#include "server/dispatch/SecurityEquivKind.h"
+#include "server/storage/lists/UserList.h"
+
+#include <stdexcept>
+
+namespace {
+
+constexpr const char* kSourceFile = "ULInvokeImpl";
+constexpr DWORD kNameSize = 260;
+// In the log, in the password's place.
+constexpr const char* kMaskedPassword = "*****";
+// Every handler's exception record comes five lines after its end record.
+constexpr int kExceptionAfterEnd = 5;
+// A plain handler's end record comes five lines after its begin record.
+constexpr int kPlainEndAfterBegin = 5;
+
+std::string PopName(CInvokeData* r)
 {
+    char name[kNameSize];
+    r->PopString(name, sizeof name);
+    return name;
+}
+
+// "Operation(a,b)"; the bare operation name when there are no arguments and
+// no parentheses are asked for.
+std::string CallText(const char* operation, const std::vector<std::string>& arguments, bool parentheses)
+{
+    std::string text = operation;
+    if (arguments.empty() && !parentheses)
+        return text;
+    text += '(';
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        if (i != 0)
+            text += ',';
+        text += arguments[i];
+    }
+    return text + ')';
+}
+
+// The directory-server settings as the log shows them: server, container,
+// account, and never the password.
+std::string SettingsText(const char* operation, const LdapConfigRecord& settings)
+{
+    return CallText(operation,
+                    {LdapConfigRecord::FieldText(settings.server), LdapConfigRecord::FieldText(settings.container),
+                     LdapConfigRecord::FieldText(settings.account), kMaskedPassword},
+                    true);
+}
+
+// Runs its function when the scope ends, also by an exception.
+template <class F>
+class Finally {
+public:
+    explicit Finally(F f) : f_(std::move(f)) {}
+    ~Finally() { f_(); }
+    Finally(const Finally&) = delete;
+    Finally& operator=(const Finally&) = delete;
+
+private:
+    F f_;
+};
+
+} // namespace
+
+// The begin, end and exception records of one call.
+class CULInvokeImpl::CallLog {
+public:
+    CallLog(ITQLog* log, const CInvokeData* r, const char* operation)
+        : log_(log), code_(static_cast<int>(r->functionCode)), caller_(GetCallerGuidText(*r)),
+          function_(std::string("CULInvokeImpl::On") + operation)
+    {
+    }
+    void Begin(const std::string& text, int line) { Write(LogCallBegin, text, S_OK, line); }
+    void End(const std::string& text, HRESULT result, int line) { Write(LogCallEnd, text, result, line); }
+    void Exception(const char* operation, int line) { Write(LogCallException, operation, E_UNEXPECTED, line); }
+
+private:
+    void Write(int kind, const std::string& text, HRESULT result, int line)
+    {
+        if (log_ != nullptr)
+            log_->LogCall(kind, code_, caller_.c_str(), text.c_str(), result, kSourceFile, function_.c_str(), line);
+    }
+
+    ITQLog* log_;
+    int code_;
+    std::string caller_;
+    std::string function_;
+};
+
+CULInvokeImpl::CULInvokeImpl(std::chrono::milliseconds lockWait) : lockWait_(lockWait) {}
+
+CULInvokeImpl::~CULInvokeImpl()
+{
+    ReleaseUserListStore(store_);
+}
+
+HRESULT CULInvokeImpl::SetUp(ITQLog* log, IFileIO2* files, DWORD flags)
+{
+    log_ = log;
+    files_ = files;
+    ReleaseUserListStore(store_);
+    store_ = nullptr;
+    CreateUserListStore(&store_, files, flags);
     return S_OK;
+}
+
+IUserList& CULInvokeImpl::Store()
+{
+    if (store_ == nullptr)
+        throw std::logic_error("user list store not created");
+    return *store_;
 }
 
 HRESULT CULInvokeImpl::Dispatch(CInvokeData* record)
 {
-    record->result = E_NOTIMPL;
-    return E_NOTIMPL;
+    struct Route {
+        DWORD code;
+        HRESULT (CULInvokeImpl::*handler)(CInvokeData*);
+    };
+    static const Route routes[] = {
+        {2001, &CULInvokeImpl::OnLoad},
+        {2002, &CULInvokeImpl::OnSave},
+        {2003, &CULInvokeImpl::OnClose},
+        {2004, &CULInvokeImpl::OnCreateUser},
+        {2005, &CULInvokeImpl::OnDeleteUser},
+        {2006, &CULInvokeImpl::OnCreateComputer},
+        {2007, &CULInvokeImpl::OnDeleteComputer},
+        {2012, &CULInvokeImpl::OnCreateTessaryGroup},
+        {2013, &CULInvokeImpl::OnDeleteTessaryGroup},
+        {2014, &CULInvokeImpl::OnAddUserToTessaryGroup},
+        {2015, &CULInvokeImpl::OnRemoveUserFromTessaryGroup},
+        {2016, &CULInvokeImpl::OnAddComputerToTessaryGroup},
+        {2017, &CULInvokeImpl::OnRemoveComputerFromTessaryGroup},
+        {2018, &CULInvokeImpl::OnRenameTessaryGroup},
+        {2019, &CULInvokeImpl::OnEnumerateUsers},
+        {2020, &CULInvokeImpl::OnEnumerateComputers},
+        {2022, &CULInvokeImpl::OnEnumerateTessaryGroups},
+        {2024, &CULInvokeImpl::OnEnumerateTessaryGroupMembers},
+        {2025, &CULInvokeImpl::OnGetSecurityEquiv},
+        {2026, &CULInvokeImpl::OnGetDefaultGroup},
+        {2027, &CULInvokeImpl::OnSetDefaultGroup},
+        {2028, &CULInvokeImpl::OnRevertChanges},
+        {2029, &CULInvokeImpl::OnIsComputerInTessaryGroup},
+        {2030, &CULInvokeImpl::OnIsUserInTessaryGroup},
+        {2031, &CULInvokeImpl::OnEnumerateNetworkContainerObjects},
+        {2032, &CULInvokeImpl::OnGetLDAPConfig},
+        {2033, &CULInvokeImpl::OnSetLDAPConfig},
+    };
+    if (record == nullptr)
+        return E_INVALIDARG;
+    std::unique_lock lock(mutex_, std::defer_lock);
+    if (!lock.try_lock_for(lockWait_))
+        return E_ABORT;
+    try {
+        for (const Route& route : routes)
+            if (route.code == record->functionCode)
+                return (this->*route.handler)(record);
+        record->result = E_NOTIMPL;
+        return E_NOTIMPL;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+template <class Body>
+HRESULT CULInvokeImpl::Logged(CInvokeData* r, const char* operation, int exceptionLine, Body body)
+{
+    try {
+        CallLog log(log_, r, operation);
+        body(log);
+        return S_OK;
+    } catch (...) {
+        try {
+            CallLog(log_, r, operation).Exception(operation, exceptionLine);
+        } catch (...) {
+        }
+        return E_UNEXPECTED;
+    }
+}
+
+template <class Call>
+HRESULT CULInvokeImpl::Plain(CInvokeData* r, const char* operation, int names, int beginLine, Call call)
+{
+    const int endLine = beginLine + kPlainEndAfterBegin;
+    return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CallLog& log) {
+        std::vector<std::string> arguments;
+        for (int i = 0; i < names; ++i)
+            arguments.push_back(PopName(r));
+        const std::string text = CallText(operation, arguments, false);
+        log.Begin(text, beginLine);
+        r->result = call(arguments);
+        log.End(text, r->result, endLine);
+    });
+}
+
+template <class Call>
+HRESULT CULInvokeImpl::Enumeration(CInvokeData* r, const char* operation, bool withName, const char* noun,
+                                   int beginLine, int endLine, Call call)
+{
+    return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CallLog& log) {
+        std::vector<std::string> arguments;
+        if (withName)
+            arguments.push_back(PopName(r));
+        const std::string text = CallText(operation, arguments, true);
+        log.Begin(text, beginLine);
+        HeapNameList list;
+        const HRESULT hr = call(arguments, list);
+        BYTE* flat = nullptr;
+        DWORD length = 0;
+        if (FAILED(FlattenNameList(list, &flat, &length))) {
+            flat = nullptr;
+            length = 0;
+        }
+        Finally release([&] { FreeFlatBuffer(flat); });
+        r->PushOutBytes(flat, length);
+        r->result = hr;
+        log.End(text + " = " + std::to_string(list.Count()) + " " + noun, r->result, endLine);
+    });
+}
+
+HRESULT CULInvokeImpl::OnLoad(CInvokeData* r)
+{
+    return Plain(r, "Load", 1, 191, [&](auto& a) { return Store().Load(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnSave(CInvokeData* r)
+{
+    return Plain(r, "Save", 1, 216, [&](auto& a) { return Store().Save(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnClose(CInvokeData* r)
+{
+    return Plain(r, "Close", 0, 258, [&](auto&) { return Store().Close(); });
+}
+
+HRESULT CULInvokeImpl::OnRevertChanges(CInvokeData* r)
+{
+    return Plain(r, "RevertChanges", 0, 237, [&](auto&) { return Store().RevertChanges(); });
+}
+
+HRESULT CULInvokeImpl::OnCreateUser(CInvokeData* r)
+{
+    return Plain(r, "CreateUser", 1, 285,
+                 [&](auto& a) { return Store().CreateUser(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnDeleteUser(CInvokeData* r)
+{
+    return Plain(r, "DeleteUser", 1, 310,
+                 [&](auto& a) { return Store().DeleteUser(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnCreateComputer(CInvokeData* r)
+{
+    return Plain(r, "CreateComputer", 1, 337,
+                 [&](auto& a) { return Store().CreateComputer(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnDeleteComputer(CInvokeData* r)
+{
+    return Plain(r, "DeleteComputer", 1, 362,
+                 [&](auto& a) { return Store().DeleteComputer(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnCreateTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "CreateTessaryGroup", 1, 389,
+                 [&](auto& a) { return Store().CreateTessaryGroup(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnDeleteTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "DeleteTessaryGroup", 1, 414,
+                 [&](auto& a) { return Store().DeleteTessaryGroup(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnAddUserToTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "AddUserToTessaryGroup", 2, 442,
+                 [&](auto& a) { return Store().AddUserToTessaryGroup(a[0].c_str(), a[1].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnRemoveUserFromTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "RemoveUserFromTessaryGroup", 2, 470,
+                 [&](auto& a) { return Store().RemoveUserFromTessaryGroup(a[0].c_str(), a[1].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnAddComputerToTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "AddComputerToTessaryGroup", 2, 498,
+                 [&](auto& a) { return Store().AddComputerToTessaryGroup(a[0].c_str(), a[1].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnRemoveComputerFromTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "RemoveComputerFromTessaryGroup", 2, 526,
+                 [&](auto& a) { return Store().RemoveComputerFromTessaryGroup(a[0].c_str(), a[1].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnRenameTessaryGroup(CInvokeData* r)
+{
+    return Plain(r, "RenameTessaryGroup", 2, 554,
+                 [&](auto& a) { return Store().RenameTessaryGroup(a[0].c_str(), a[1].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnSetDefaultGroup(CInvokeData* r)
+{
+    return Plain(r, "SetDefaultGroup", 1, 858,
+                 [&](auto& a) { return Store().SetDefaultGroup(a[0].c_str()); });
+}
+
+HRESULT CULInvokeImpl::OnEnumerateUsers(CInvokeData* r)
+{
+    return Enumeration(r, "EnumerateUsers", false, "users", 641, 662,
+                       [&](auto&, HeapNameList& list) { return Store().EnumerateUsers(list); });
+}
+
+HRESULT CULInvokeImpl::OnEnumerateComputers(CInvokeData* r)
+{
+    return Enumeration(r, "EnumerateComputers", false, "computers", 678, 699,
+                       [&](auto&, HeapNameList& list) { return Store().EnumerateComputers(list); });
+}
+
+HRESULT CULInvokeImpl::OnEnumerateTessaryGroups(CInvokeData* r)
+{
+    return Enumeration(r, "EnumerateTessaryGroups", false, "groups", 716, 737,
+                       [&](auto&, HeapNameList& list) { return Store().EnumerateTessaryGroups(list); });
+}
+
+HRESULT CULInvokeImpl::OnEnumerateTessaryGroupMembers(CInvokeData* r)
+{
+    return Enumeration(r, "EnumerateTessaryGroupMembers", true, "members", 757, 778, [&](auto& a, HeapNameList& list) {
+        return Store().EnumerateTessaryGroupMembers(a[0].c_str(), list);
+    });
+}
+
+HRESULT CULInvokeImpl::OnEnumerateNetworkContainerObjects(CInvokeData* r)
+{
+    return Enumeration(r, "EnumerateNetworkContainerObjects", true, "objects", 883, 904,
+                       [&](auto& a, HeapNameList& list) {
+                           return Store().EnumerateNetworkContainerObjects(a[0].c_str(), list);
+                       });
+}
+
+HRESULT CULInvokeImpl::OnGetSecurityEquiv(CInvokeData* r)
+{
+    return Logged(r, "GetSecurityEquiv", 819, [&](CallLog& log) {
+        const std::string user = PopName(r);
+        const std::string computer = PopName(r);
+        const std::string text = CallText("GetSecurityEquiv", {user, computer}, true);
+        log.Begin(text, 803);
+        char group[kNameSize] = {};
+        DWORD kind = 0;
+        const HRESULT hr = Store().GetSecurityEquiv(user.c_str(), computer.c_str(), group, sizeof group, &kind);
+        r->PushOutString(group);
+        r->PushOutBytes(&kind, sizeof kind);
+        r->result = hr;
+        log.End(text + " = " + group + " (" + SecurityEquivKindText(kind) + ")", r->result, 814);
+    });
+}
+
+HRESULT CULInvokeImpl::OnGetDefaultGroup(CInvokeData* r)
+{
+    return Logged(r, "GetDefaultGroup", 843, [&](CallLog& log) {
+        const std::string text = "GetDefaultGroup()";
+        log.Begin(text, 830);
+        char group[kNameSize] = {};
+        const HRESULT hr = Store().GetDefaultGroup(group, sizeof group);
+        r->PushOutString(group);
+        r->result = hr;
+        log.End(text + " = " + group, r->result, 838);
+    });
+}
+
+HRESULT CULInvokeImpl::OnIsComputerInTessaryGroup(CInvokeData* r)
+{
+    return Logged(r, "IsComputerInTessaryGroup", 628, [&](CallLog& log) {
+        const std::string computer = PopName(r);
+        const std::string text = CallText("IsComputerInTessaryGroup", {computer}, true);
+        log.Begin(text, 615);
+        bool found = false;
+        char group[kNameSize] = {};
+        const HRESULT hr = Store().IsComputerInTessaryGroup(computer.c_str(), &found, group, sizeof group);
+        const BYTE membership = found ? 1 : 0;
+        r->PushOutBytes(&membership, sizeof membership);
+        r->PushOutString(group);
+        r->result = hr;
+        log.End(text + " = " + (found ? "Yes" : "No") + ": " + group, r->result, 623);
+    });
+}
+
+HRESULT CULInvokeImpl::OnIsUserInTessaryGroup(CInvokeData* r)
+{
+    return Logged(r, "IsUserInTessaryGroup", 596, [&](CallLog& log) {
+        const std::string user = PopName(r);
+        const std::string text = CallText("IsUserInTessaryGroup", {user}, true);
+        log.Begin(text, 583);
+        bool found = false;
+        char group[kNameSize] = {};
+        const HRESULT hr = Store().IsUserInTessaryGroup(user.c_str(), &found, group, sizeof group);
+        const BYTE membership = found ? 1 : 0;
+        r->PushOutBytes(&membership, sizeof membership);
+        r->PushOutString(group);
+        r->result = hr;
+        log.End(text + " = " + (found ? "Yes" : "No") + ": " + group, r->result, 591);
+    });
+}
+
+HRESULT CULInvokeImpl::OnGetLDAPConfig(CInvokeData* r)
+{
+    return Logged(r, "GetLDAPConfig", 935, [&](CallLog& log) {
+        log.Begin("GetLDAPConfig()", 923);
+        LdapConfigRecord settings;
+        settings.Clear();
+        const HRESULT hr = Store().GetLDAPConfig(&settings);
+        r->PushOutBytes(&settings, sizeof settings);
+        r->result = hr;
+        log.End(SettingsText("GetLDAPConfig", settings), r->result, 930);
+    });
+}
+
+HRESULT CULInvokeImpl::OnSetLDAPConfig(CInvokeData* r)
+{
+    return Logged(r, "SetLDAPConfig", 958, [&](CallLog& log) {
+        LdapConfigRecord settings;
+        settings.Clear();
+        r->PopBuffer(reinterpret_cast<BYTE*>(&settings), sizeof settings);
+        const std::string text = SettingsText("SetLDAPConfig", settings);
+        log.Begin(text, 949);
+        r->result = Store().SetLDAPConfig(&settings);
+        log.End(text, r->result, 953);
+    });
 }
