@@ -295,18 +295,20 @@ LONG CInvokeData::PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD
             *length = 0;
         return -1;
     }
-    const InvokeItem& item = queue.front();
-    BYTE* copy = nullptr;
+    // The popped item's buffer is the copy the caller gets: a file of tens
+    // of megabytes is not copied once more on its way to the handler.
+    InvokeItem& item = queue.front();
+    BYTE* taken = nullptr;
     if (item.length > 0) {
-        copy = new BYTE[item.length];
-        std::memcpy(copy, item.data, item.length);
+        taken = item.data;
+        item.data = nullptr;
     }
-    if (data != nullptr)
-        *data = copy;
-    else
-        delete[] copy;
     if (length != nullptr)
         *length = item.length;
+    if (data != nullptr)
+        *data = taken;
+    else
+        delete[] taken;
     return PopFront(queue);
 }
 
@@ -377,6 +379,25 @@ DWORD CInvokeData::PushOutString(const char* text)
 DWORD CInvokeData::PushOutBytes(const void* data, DWORD length)
 {
     return Push(out_, InvokeItemBytes, data, length);
+}
+
+DWORD CInvokeData::AdoptOutBytes(BYTE* data, DWORD length)
+{
+    if (data == nullptr || length == 0) {
+        delete[] data;
+        return Push(out_, InvokeItemBytes, nullptr, 0);
+    }
+    InvokeItem item;
+    item.type = InvokeItemBytes;
+    item.length = length;
+    item.data = data;
+    try {
+        out_.push_back(item);
+    } catch (...) {
+        delete[] data;
+        throw;
+    }
+    return static_cast<DWORD>(out_.size());
 }
 
 std::string GetCallerGuidText(const CInvokeData& record)

@@ -72,7 +72,9 @@ public:
     LONG PopBuffer(BYTE* buffer, DWORD size);
     LONG PopDword(DWORD* value);
     LONG PopInt(LONG* value);
-    LONG PopBytes(BYTE** data, DWORD* length); // *data: array new copy, caller frees
+    // *data: the item's own array-new buffer, handed over (the caller frees
+    // it with array delete); null for an empty item.
+    LONG PopBytes(BYTE** data, DWORD* length);
 
     // Pushes return the queue's new length.
     DWORD PushInString(const char* text);
@@ -82,6 +84,9 @@ public:
     DWORD PushOutLong(LONG value);
     DWORD PushOutString(const char* text);
     DWORD PushOutBytes(const void* data, DWORD length);
+    // Like PushOutBytes, but takes over data (array new, at least length
+    // bytes) instead of copying it; a large reply then is not copied twice.
+    DWORD AdoptOutBytes(BYTE* data, DWORD length);
 
     // Reading the out-queue, for callers that receive replies (tests, clients).
     LONG PopOutString(char* buffer, DWORD size);

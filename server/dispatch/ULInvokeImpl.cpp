@@ -52,19 +52,6 @@ std::string SettingsText(const char* operation, const LdapConfigRecord& settings
                     true);
 }
 
-// Runs its function when the scope ends, also by an exception.
-template <class F>
-class Finally {
-public:
-    explicit Finally(F f) : f_(std::move(f)) {}
-    ~Finally() { f_(); }
-    Finally(const Finally&) = delete;
-    Finally& operator=(const Finally&) = delete;
-
-private:
-    F f_;
-};
-
 } // namespace
 
 // The begin, end and exception records of one call.
@@ -216,8 +203,8 @@ HRESULT CULInvokeImpl::Enumeration(CInvokeData* r, const char* operation, bool w
             flat = nullptr;
             length = 0;
         }
-        Finally release([&] { FreeFlatBuffer(flat); });
-        r->PushOutBytes(flat, length);
+        // The reply takes the flat list over (it is freed the same way).
+        r->AdoptOutBytes(flat, length);
         r->result = hr;
         log.End(text + " = " + std::to_string(list.Count()) + " " + noun, r->result, endLine);
     });

@@ -471,7 +471,8 @@ HRESULT CWinFileImpl::ReadWholeFile(const char* name, BYTE** buffer, LONG* size)
         return E_OUTOFMEMORY;
     }
     auto length = static_cast<DWORD>(st.st_size);
-    BYTE* data = new (std::nothrow) BYTE[length == 0 ? 1 : length]();
+    // Not zeroed first: only the bytes read are ever handed out.
+    BYTE* data = new (std::nothrow) BYTE[length == 0 ? 1 : length];
     if (data == nullptr) {
         CloseFile(handle);
         return E_OUTOFMEMORY;
@@ -775,8 +776,8 @@ HRESULT CWinFileImpl::OnReadWholeFile(CInvokeData* record)
             BYTE* content = nullptr;
             LONG size = 0;
             record->result = ReadWholeFile(name, &content, &size);
-            ByteArray owned(content);
-            record->PushOutBytes(content, static_cast<DWORD>(size));
+            // The reply takes the buffer over rather than a copy of it.
+            record->AdoptOutBytes(content, static_cast<DWORD>(size));
         },
         [] {});
 }

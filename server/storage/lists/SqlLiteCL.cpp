@@ -37,6 +37,10 @@ const char* const kTables[][2] = {
                     "integer,remarks text collate nocase)"},
 };
 constexpr const char* kNameIndex = "CREATE INDEX IF NOT EXISTS main.idxcpu_name ON cl_computers (cpu_name COLLATE NOCASE)";
+// Every item look-up names the computer, the app id and the id: without this
+// index each one reads the whole table. Made for older databases too.
+constexpr const char* kItemIndex =
+    "CREATE INDEX IF NOT EXISTS main.idxsysinfo_item ON cl_sysinfo (cpu_id, app_id, id)";
 
 bool Printable(char c)
 {
@@ -222,6 +226,7 @@ bool CSqlLiteCL::CreateTables()
         if (std::strcmp(table, "cl_computers") == 0)
             sqlite3_exec(db_, kNameIndex, nullptr, nullptr, nullptr);
     }
+    sqlite3_exec(db_, kItemIndex, nullptr, nullptr, nullptr);
     return true;
 }
 

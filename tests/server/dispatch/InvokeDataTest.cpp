@@ -231,6 +231,56 @@ TEST(InvokeDataPop, CopyRulesCutAndPad)
     EXPECT_STREQ(name, "xyz");
 }
 
+TEST(InvokeDataPop, PoppedBytesAreTheCallersToKeepAfterTheRecordIsGone)
+{
+    BYTE* bytes = nullptr;
+    DWORD length = 0;
+    {
+        CInvokeData r;
+        const std::string blob("\0\1two\0three", 10);
+        r.PushInBytes(blob.data(), static_cast<DWORD>(blob.size()));
+        r.PushInBytes("next", 4);
+        EXPECT_EQ(r.PopBytes(&bytes, &length), 1);
+        ASSERT_NE(bytes, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), length), blob);
+        // The item after it is untouched, and a pop without a target frees its bytes.
+        EXPECT_EQ(r.PopBytes(nullptr, nullptr), 0);
+        EXPECT_EQ(r.InCount(), 0u);
+    }
+    // The record is gone; the popped bytes are still whole.
+    EXPECT_EQ(std::memcmp(bytes, "\0\1two", 5), 0);
+    delete[] bytes;
+}
+
+TEST(InvokeDataPush, AdoptedBytesEncodeLikeCopiedOnes)
+{
+    CInvokeData copied, adopted;
+    copied.result = adopted.result = S_OK;
+    copied.PushOutBytes("payload", 7);
+    BYTE* buffer = new BYTE[7];
+    std::memcpy(buffer, "payload", 7);
+    EXPECT_EQ(adopted.AdoptOutBytes(buffer, 7), 1u);
+    // A buffer larger than the length given: only length bytes count.
+    BYTE* larger = new BYTE[100]();
+    std::memcpy(larger, "ab", 2);
+    copied.PushOutBytes("ab", 2);
+    EXPECT_EQ(adopted.AdoptOutBytes(larger, 2), 2u);
+    // Nothing, or a buffer with length 0, is an empty item (the buffer is freed).
+    copied.PushOutBytes(nullptr, 0);
+    copied.PushOutBytes(nullptr, 0);
+    adopted.AdoptOutBytes(nullptr, 5);
+    adopted.AdoptOutBytes(new BYTE[3], 0);
+    EXPECT_EQ(Encode(adopted, InvokeModeReply), Encode(copied, InvokeModeReply));
+
+    BYTE* back = nullptr;
+    DWORD length = 0;
+    EXPECT_EQ(adopted.PopOutBytes(&back, &length), 3);
+    EXPECT_EQ(length, 7u);
+    EXPECT_EQ(std::memcmp(back, "payload", 7), 0);
+    delete[] back;
+    EXPECT_EQ(adopted.OutItems().back().length, 0u);
+}
+
 TEST(InvokeDataDecode, MalformedBlobsFailAndLeaveNoItems)
 {
     CInvokeData good(7);

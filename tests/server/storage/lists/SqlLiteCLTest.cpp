@@ -277,6 +277,54 @@ TEST_F(StoreTest, NullDataRemovesAnItemAndOnlyThat)
     EXPECT_EQ(Query("SELECT count(*) FROM cl_sysinfo"), "1");
 }
 
+namespace {
+
+// How SQLite means to run a statement on the store's database file.
+std::string QueryPlan(const std::string& path, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    std::string plan;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &s, nullptr) == SQLITE_OK)
+            while (sqlite3_step(s) == SQLITE_ROW)
+                plan += reinterpret_cast<const char*>(sqlite3_column_text(s, 3)) + std::string("\n");
+        sqlite3_finalize(s);
+    }
+    sqlite3_close(db);
+    return plan;
+}
+
+} // namespace
+
+TEST_F(StoreTest, ItemLookUpsUseAnIndexAlsoInDatabasesMadeWithoutIt)
+{
+    const BYTE blob[] = {1, 2, 3};
+    ASSERT_EQ(store->SetComputerInformation("PC1", 5, 1, blob, 3), S_OK);
+    const std::string find = "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=5 AND id=1 AND cpu_id=1";
+    const std::string read = "SELECT s.data FROM cl_sysinfo s INNER JOIN cl_computers c on c.cpu_id=s.cpu_id "
+                             "WHERE c.cpu_name='PC1' AND s.app_id=5 AND s.id=1";
+    EXPECT_NE(QueryPlan(DbPath(), find).find("idxsysinfo_item"), std::string::npos) << QueryPlan(DbPath(), find);
+    EXPECT_NE(QueryPlan(DbPath(), read).find("idxsysinfo_item"), std::string::npos) << QueryPlan(DbPath(), read);
+
+    // A database of an earlier build has no such index: loading it adds one,
+    // and what it held reads as before.
+    store.reset();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(DbPath().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP INDEX idxsysinfo_item", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(QueryPlan(DbPath(), find).find("idxsysinfo_item"), std::string::npos);
+    Open();
+    EXPECT_NE(QueryPlan(DbPath(), find).find("idxsysinfo_item"), std::string::npos);
+    BYTE* data = nullptr;
+    int size = 0;
+    ASSERT_EQ(store->GetComputerInformation("PC1", 5, 1, &data, &size), S_OK);
+    EXPECT_EQ(std::vector<BYTE>(data, data + size), std::vector<BYTE>(blob, blob + 3));
+    store->FreeComputerInformation(data);
+    EXPECT_EQ(Query("SELECT count(*) FROM sqlite_master WHERE type='index' AND tbl_name='cl_sysinfo'"), "1");
+}
+
 TEST_F(StoreTest, InformationForBadNamesIsRefused)
 {
     const BYTE blob[] = {1};
