@@ -177,25 +177,22 @@ void StoreBench::Run()
         std::vector<BYTE> info(kItemSize);
 
         for (int round = 0; round < options.repeat && !failed; ++round) {
-            // CreateUser of users not yet listed, the same names on both sides.
-            for (int side = 0; side < 2 && !failed; ++side)
-                for (int k = 0; k < writes && !failed; ++k) {
-                    const std::string name = NumberedName(kNewUserPrefix, created + k);
-                    if (side == 0) {
-                        Timed(ops[0].rpc, [&] {
-                            CInvokeData request(kCreateUser), reply;
-                            request.PushInString(name.c_str());
-                            LONG value = -1;
-                            return (session.Invoke(request, reply, &value) && value == 0 && reply.result == S_OK) ||
-                                   fail("CreateUser(" + name + ") over RPC failed");
-                        });
-                    } else {
-                        Timed(ops[0].direct, [&] {
-                            return users.CreateUser(name) || fail(std::string("CreateUser directly: ") +
-                                                                  users.LastError());
-                        });
-                    }
-                }
+            // CreateUser of users not yet listed, the same names on both
+            // sides, one side after the other call by call so that both see
+            // the same machine.
+            for (int k = 0; k < writes && !failed; ++k) {
+                const std::string name = NumberedName(kNewUserPrefix, created + k);
+                Timed(ops[0].rpc, [&] {
+                    CInvokeData request(kCreateUser), reply;
+                    request.PushInString(name.c_str());
+                    LONG value = -1;
+                    return (session.Invoke(request, reply, &value) && value == 0 && reply.result == S_OK) ||
+                           fail("CreateUser(" + name + ") over RPC failed");
+                });
+                Timed(ops[0].direct, [&] {
+                    return users.CreateUser(name) || fail(std::string("CreateUser directly: ") + users.LastError());
+                });
+            }
             created += writes;
             const size_t listed = static_cast<size_t>(size + created);
 
@@ -219,32 +216,24 @@ void StoreBench::Run()
 
             // SetComputerInformation rewrites an item of computers spread
             // over the list, the same ones on both sides.
-            const uint64_t start = pick;
-            for (int side = 0; side < 2 && !failed; ++side) {
-                pick = start;
-                for (int k = 0; k < writes && !failed; ++k) {
-                    const std::string computer = NumberedName(kComputerPrefix, PickComputer(&pick, size));
-                    std::snprintf(reinterpret_cast<char*>(info.data()), info.size(), "round %d call %d", round, k);
-                    if (side == 0) {
-                        Timed(ops[2].rpc, [&] {
-                            CInvokeData request(kSetComputerInformation), reply;
-                            request.PushInString(computer.c_str());
-                            request.PushInDword(kUpdatedApp);
-                            request.PushInDword(kUpdatedId);
-                            request.PushInBytes(info.data(), static_cast<DWORD>(info.size()));
-                            LONG value = -1;
-                            return (session.Invoke(request, reply, &value) && value == 0 &&
-                                    reply.result == S_OK) ||
-                                   fail("SetComputerInformation(" + computer + ") over RPC failed");
-                        });
-                    } else {
-                        Timed(ops[2].direct, [&] {
-                            return computers.SetComputerInformation(computer, kUpdatedApp, kUpdatedId, info.data(),
-                                                                    static_cast<int>(info.size())) ||
-                                   fail(std::string("SetComputerInformation directly: ") + computers.LastError());
-                        });
-                    }
-                }
+            for (int k = 0; k < writes && !failed; ++k) {
+                const std::string computer = NumberedName(kComputerPrefix, PickComputer(&pick, size));
+                std::snprintf(reinterpret_cast<char*>(info.data()), info.size(), "round %d call %d", round, k);
+                Timed(ops[2].rpc, [&] {
+                    CInvokeData request(kSetComputerInformation), reply;
+                    request.PushInString(computer.c_str());
+                    request.PushInDword(kUpdatedApp);
+                    request.PushInDword(kUpdatedId);
+                    request.PushInBytes(info.data(), static_cast<DWORD>(info.size()));
+                    LONG value = -1;
+                    return (session.Invoke(request, reply, &value) && value == 0 && reply.result == S_OK) ||
+                           fail("SetComputerInformation(" + computer + ") over RPC failed");
+                });
+                Timed(ops[2].direct, [&] {
+                    return computers.SetComputerInformation(computer, kUpdatedApp, kUpdatedId, info.data(),
+                                                            static_cast<int>(info.size())) ||
+                           fail(std::string("SetComputerInformation directly: ") + computers.LastError());
+                });
             }
 
             for (int k = 0; k < reads && !failed; ++k) {

@@ -40,6 +40,14 @@ std::string OwnFolder()
     return slash == std::string::npos ? "." : text.substr(0, slash);
 }
 
+double OneMinuteLoad()
+{
+    std::ifstream in("/proc/loadavg");
+    double one = 0;
+    in >> one;
+    return one;
+}
+
 std::string LoadAverage()
 {
     std::ifstream in("/proc/loadavg");
@@ -102,6 +110,9 @@ int main(int argc, char** argv)
     std::printf("tqbench %s: %u cores, load average %s%s\nscratch folder %s\n", date,
                 std::thread::hardware_concurrency(), LoadAverage().c_str(), options.quick ? ", quick run" : "",
                 scratch.Path().c_str());
+    if (OneMinuteLoad() > std::thread::hardware_concurrency() / 2.0)
+        std::printf("note: the machine is busy; every server figure waits for its threads to be scheduled,\n"
+                    "which the in-process baselines do not, so the ratios come out worse than on a quiet machine.\n");
     if (PortAnswers(tq::kDefaultPort))
         std::printf("note: port %d is in use (tests running?): the server's default virtual server will not\n"
                     "listen there, and the figures may be disturbed by the other load.\n",
