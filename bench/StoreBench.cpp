@@ -138,8 +138,9 @@ void StoreBench::Run()
     Table table({"operation", "entries", "RPC", "direct", "ratio", "RPC - direct", "RPC per entry",
                  "direct per entry"});
     LatencyStats roundTrip;
-    // Per operation, its cost at each size.
-    std::vector<std::vector<double>> costs(4);
+    // Per operation, its cost at each size (per entry for the whole-list
+    // reads), over RPC and directly.
+    std::vector<std::vector<double>> costs(4), directCosts(4);
     bool failed = false;
     std::string failure;
     auto fail = [&](const std::string& what) {
@@ -263,6 +264,7 @@ void StoreBench::Run()
                           op.perEntry ? FormatDuration(rpc / entries) : "",
                           op.perEntry ? FormatDuration(directCost / entries) : ""});
             costs[o].push_back(op.perEntry ? rpc / entries : rpc);
+            directCosts[o].push_back(op.perEntry ? directCost / entries : directCost);
             // The goal is set at the list sizes named for each operation: the
             // user list at 100,000 entries, the computer list at 10,000.
             const int goalSize = o < 2 ? 100000 : 10000;
@@ -279,18 +281,24 @@ void StoreBench::Run()
     std::printf("  one round trip of an empty call (RemoteInvoke 6000, same connection): %s median\n",
                 FormatDuration(roundTrip.Median()).c_str());
     if (!failed && sizes_.size() > 1) {
-        const char* names[4] = {"CreateUser", "EnumerateUsers (per entry)", "SetComputerInformation",
-                                "GetCompleteComputerList (per entry)"};
-        std::string growth = "  growth " + FormatCount(sizes_.front()) + " -> " + FormatCount(sizes_.back()) +
-                             " entries, RPC:";
+        // An operation on one entry must cost the same in a large list as in
+        // a small one. A whole-list read costs more per entry in a large
+        // list even directly (its rows no longer fit the caches); the server
+        // must add no growth of its own.
+        const char* names[4] = {"CreateUser", "EnumerateUsers per entry", "SetComputerInformation",
+                                "GetCompleteComputerList per entry"};
+        const std::string span = FormatCount(sizes_.front()) + " -> " + FormatCount(sizes_.back()) + " entries";
+        std::printf("  cost growth %s, over RPC and (directly):\n", span.c_str());
         for (int o = 0; o < 4; ++o) {
-            const double g = costs[o].front() > 0 ? costs[o].back() / costs[o].front() : 0;
-            growth += std::string(o == 0 ? " " : ", ") + names[o] + " x" + FormatRatio(g);
-            context_.goals.AtMost(std::string(names[o]) + " cost growth " + FormatCount(sizes_.front()) + " -> " +
-                                      FormatCount(sizes_.back()) + " entries",
-                                  g, 1.5);
+            auto growth = [&](const std::vector<double>& c) { return c.front() > 0 ? c.back() / c.front() : 0; };
+            const double rpc = growth(costs[o]), direct = growth(directCosts[o]);
+            std::printf("    %-34s x%s (x%s)\n", names[o], FormatRatio(rpc).c_str(), FormatRatio(direct).c_str());
+            if (o % 2 == 0)
+                context_.goals.AtMost(std::string(names[o]) + " cost growth " + span, rpc, 1.5);
+            else
+                context_.goals.AtMost(std::string(names[o]) + " cost growth " + span + " / direct growth",
+                                      direct > 0 ? rpc / direct : 0, 1.5);
         }
-        std::printf("%s\n", growth.c_str());
     }
     std::printf("\n");
 }
