@@ -172,6 +172,7 @@ TEST_F(TqwlDirectoryTest, BrowsesAnLdapContainerOverRpc)
 TEST_F(TqwlEndToEndTest, UrgentOperationIsDeliveredToItsComputer)
 {
     // The client computers' port: these cases run one at a time.
+    ASSERT_TRUE(tqtest::WaitUntilPortFree(34348));
     transporttest::InvokeListener computer(34348);
     std::atomic<int> calls{0};
     std::atomic<HRESULT> answer{static_cast<HRESULT>(0x80041001u)};
