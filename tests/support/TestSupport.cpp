@@ -3,6 +3,8 @@
 #include "platform/win/Process.h"
 
 #include <arpa/inet.h>
+#include <chrono>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -63,21 +65,48 @@ std::string StateRootTest::EventLogText() const
     return ReadFileText(EventLogPath());
 }
 
-int FreeTcpPort()
+namespace {
+
+// Binds a loopback TCP socket to port (0: any); the port bound, or 0.
+int BindLoopback(int port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    int port = 0;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    int bound = 0;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
         socklen_t len = sizeof addr;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-        port = ntohs(addr.sin_port);
+        bound = ntohs(addr.sin_port);
     }
     ::close(fd);
-    return port;
+    return bound;
+}
+
+} // namespace
+
+int FreeTcpPort()
+{
+    // The server's own fixed ports lie in the kernel's ephemeral range; a
+    // test never takes them, so that the tests of the fixed ports find them free.
+    for (;;) {
+        int port = BindLoopback(0);
+        if (port != 0 && (port < 34340 || port > 34350))
+            return port;
+    }
+}
+
+bool WaitUntilPortFree(int port, int timeoutMs)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (BindLoopback(port) != port) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 std::string ReadFileText(const std::string& path)

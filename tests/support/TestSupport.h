@@ -43,8 +43,13 @@ private:
     bool hadEventLog_ = false;
 };
 
-// A TCP port on loopback that was free a moment ago.
+// A TCP port on loopback that was free a moment ago (never one of the
+// server's fixed ports).
 int FreeTcpPort();
+
+// Waits until the port can be bound (another process's passing use of it,
+// such as an outgoing connection's local port, has ended).
+bool WaitUntilPortFree(int port, int timeoutMs = 10000);
 
 // Whole content of a file ("" when it cannot be read).
 std::string ReadFileText(const std::string& path);

@@ -180,12 +180,14 @@ TEST_F(NamedPipeTest, WhenEveryInstanceHoldsAClientOneMoreWaitsInLine)
     Collector collector(kPipe, 4);
     ASSERT_EQ(collector.CreateResult(), ERROR_SUCCESS);
     std::vector<PipeHandle> held;
+    // One at a time: the server shortens its queue as it takes clients up,
+    // and clients that rush in meanwhile may find it full.
     for (int i = 0; i < 4; ++i) {
         held.push_back(Connect());
         std::string text = "held " + std::to_string(i);
         PipeWrite(held.back(), text.c_str(), static_cast<DWORD>(text.size() + 1), nullptr);
+        collector.WaitFor(static_cast<size_t>(i) + 1);
     }
-    collector.WaitFor(4);
     EXPECT_EQ(collector.Server().ConnectedCount(), 4u);
     PipeHandle fifth = Connect();
     PipeWrite(fifth, "fifth", 6, nullptr);

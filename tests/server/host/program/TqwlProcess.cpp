@@ -78,6 +78,7 @@ TqwlProcess::~TqwlProcess()
 
 void TqwlProcess::Start(const std::vector<std::string>& args)
 {
+    WaitUntilPortFree(34347);
     std::vector<std::string> argv{TQWL_PROGRAM};
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = Spawn(argv, stateRoot_ + "/tqwl.out", stateRoot_);
