@@ -10,7 +10,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <netinet/in.h>
+#include <set>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -70,18 +72,27 @@ LONG WriteVirtualServer(const VirtualServerConfig& server)
 
 int FreeLoopbackPort()
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int port = 0;
-    socklen_t length = sizeof addr;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-        port = ntohs(addr.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
+    // Never the server's own fixed ports, and never one handed out before in
+    // this run: each virtual server needs a port of its own.
+    static std::mutex mutex;
+    static std::set<int> given{tq::kDefaultPort, tq::kClientPort};
+    std::lock_guard lock(mutex);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int port = 0;
+        socklen_t length = sizeof addr;
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+            port = ntohs(addr.sin_port);
+        if (fd >= 0)
+            ::close(fd);
+        if (port != 0 && given.insert(port).second)
+            return port;
+    }
+    return 0;
 }
 
 bool PortAnswers(int port)

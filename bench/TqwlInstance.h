@@ -45,7 +45,8 @@ private:
     pid_t pid_ = -1;
 };
 
-// A loopback TCP port that was free a moment ago; 0 when none could be had.
+// A loopback TCP port that was free a moment ago, neither of the server's
+// fixed ports nor one it gave before; 0 when none could be had.
 int FreeLoopbackPort();
 // Whether something listens on the loopback port now.
 bool PortAnswers(int port);
