@@ -67,10 +67,13 @@ std::string StateRootTest::EventLogText() const
 
 namespace {
 
-// Binds a loopback TCP socket to port (0: any); the port bound, or 0.
+// Binds a loopback TCP socket to port (0: any); the port bound, or 0. As
+// servers do, it ignores connections of the port that only linger in TIME_WAIT.
 int BindLoopback(int port)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
