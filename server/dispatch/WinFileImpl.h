@@ -64,10 +64,10 @@ private:
     // How many of `wanted` bytes a read at the handle's position can return.
     static DWORD ReadableBytes(LONG handle, DWORD wanted);
 
-    void Log(int kind, const CInvokeData* record, const std::string& message, HRESULT result,
-             const char* function, int line) const;
-    // The exception record of a handler; never throws.
-    void LogException(const CInvokeData* record, const char* operation, const char* function, int line) const;
+    // Runs body with the call's log; an exception becomes an exception
+    // record at exceptionLine and E_UNEXPECTED.
+    template <class Body>
+    HRESULT Logged(CInvokeData* record, const char* operation, int exceptionLine, Body body);
 
     std::string folder_;
     ITQLog* log_ = nullptr;
