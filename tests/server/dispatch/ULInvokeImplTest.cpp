@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -322,27 +320,14 @@ TEST_F(ULInvokeTest, BusyListAnswersAbortWithoutARecord)
     CULInvokeImpl busy(std::chrono::milliseconds(150));
     busy.SetUp(&log, &files, kUserListKeepOpen);
     // One call holds the handlers' lock inside its begin record...
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, release = false;
-    log.hook = [&](int kind) {
-        if (kind != 0)
-            return;
-        std::unique_lock lock(m);
-        inside = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return release; });
-    };
+    BeginRecordGate gate(log);
     std::thread holder([&] {
         CInvokeData r(2001);
         r.PushInString("userlist.fdb");
         EXPECT_EQ(busy.Dispatch(&r), S_OK);
         EXPECT_EQ(r.result, S_OK);
     });
-    {
-        std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return inside; }));
-    }
+    ASSERT_TRUE(gate.WaitInside());
     // ...so another call gives up after the lock wait.
     CInvokeData second(2004);
     second.PushInString("alice");
@@ -353,11 +338,7 @@ TEST_F(ULInvokeTest, BusyListAnswersAbortWithoutARecord)
     EXPECT_EQ(second.InCount(), 1u);
     EXPECT_EQ(second.OutCount(), 0u);
     EXPECT_TRUE(log.Records().empty()); // the holder's begin record is not yet kept either
-    {
-        std::lock_guard lock(m);
-        release = true;
-        cv.notify_all();
-    }
+    gate.Release();
     holder.join();
     auto records = log.Records();
     ASSERT_EQ(records.size(), 2u);
