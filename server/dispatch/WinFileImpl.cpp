@@ -134,6 +134,22 @@ bool FillFindRecord(const std::string& folder, const std::string& name, FileFind
     return true;
 }
 
+// The handle's file, locked in *guard, when it is open for the direction
+// asked; else the failure, with the last error set.
+HRESULT LockedFile(LONG handle, bool forWriting, std::shared_ptr<CFileHandleTable::File>* file,
+                   std::unique_lock<std::mutex>* guard)
+{
+    *file = CFileHandleTable::Process().GetFile(handle);
+    if (*file == nullptr)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    *guard = std::unique_lock<std::mutex>((*file)->lock);
+    if ((*file)->fd < 0)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    if ((*file)->writable != forWriting)
+        return Win32Result(ERROR_ACCESS_DENIED);
+    return S_OK;
+}
+
 // Advances the search to its next entry that still exists.
 bool NextFound(CFileHandleTable::Search& search, FileFindRecord* record)
 {
@@ -199,6 +215,20 @@ int CWinFileImpl::OpenRegular(const std::string& path, bool forWriting)
     return fd;
 }
 
+HRESULT CWinFileImpl::StatRegular(const char* name, struct stat* st) const
+{
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
+    if (FAILED(hr))
+        return hr;
+    int fd = OpenRegular(path, false);
+    if (fd < 0)
+        return LastErrorResult();
+    hr = ::fstat(fd, st) == 0 ? S_OK : ErrnoResult();
+    ::close(fd);
+    return hr;
+}
+
 HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
 {
     if (name == nullptr || handle == nullptr)
@@ -225,14 +255,11 @@ HRESULT CWinFileImpl::ReadFile(LONG handle, void* buffer, DWORD size, DWORD* byt
     if (bytesRead == nullptr || (buffer == nullptr && size > 0))
         return E_INVALIDARG;
     *bytesRead = 0;
-    auto file = CFileHandleTable::Process().GetFile(handle);
-    if (file == nullptr)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    std::lock_guard<std::mutex> guard(file->lock);
-    if (file->fd < 0)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    if (file->writable)
-        return Win32Result(ERROR_ACCESS_DENIED);
+    std::shared_ptr<CFileHandleTable::File> file;
+    std::unique_lock<std::mutex> guard;
+    HRESULT hr = LockedFile(handle, false, &file, &guard);
+    if (FAILED(hr))
+        return hr;
     auto* out = static_cast<BYTE*>(buffer);
     DWORD total = 0;
     while (total < size) {
@@ -253,14 +280,11 @@ HRESULT CWinFileImpl::WriteFile(LONG handle, const void* data, DWORD size)
 {
     if (data == nullptr && size > 0)
         return E_INVALIDARG;
-    auto file = CFileHandleTable::Process().GetFile(handle);
-    if (file == nullptr)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    std::lock_guard<std::mutex> guard(file->lock);
-    if (file->fd < 0)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    if (!file->writable)
-        return Win32Result(ERROR_ACCESS_DENIED);
+    std::shared_ptr<CFileHandleTable::File> file;
+    std::unique_lock<std::mutex> guard;
+    HRESULT hr = LockedFile(handle, true, &file, &guard);
+    if (FAILED(hr))
+        return hr;
     const auto* in = static_cast<const BYTE*>(data);
     DWORD total = 0;
     while (total < size) {
@@ -305,16 +329,8 @@ HRESULT CWinFileImpl::GetFileDate(const char* name, SYSTEMTIME* lastWrite)
     if (name == nullptr || lastWrite == nullptr)
         return E_INVALIDARG;
     std::memset(lastWrite, 0, sizeof *lastWrite);
-    std::string path;
-    HRESULT hr = Resolve(name, &path);
-    if (FAILED(hr))
-        return hr;
-    int fd = OpenRegular(path, false);
-    if (fd < 0)
-        return LastErrorResult();
     struct stat st {};
-    hr = ::fstat(fd, &st) == 0 ? S_OK : ErrnoResult();
-    ::close(fd);
+    HRESULT hr = StatRegular(name, &st);
     if (SUCCEEDED(hr))
         *lastWrite = SystemTimeFromTimespec(st.st_mtim);
     return hr;
@@ -325,16 +341,8 @@ HRESULT CWinFileImpl::GetFileSize(const char* name, LONG* size)
     if (name == nullptr || size == nullptr)
         return E_INVALIDARG;
     *size = 0;
-    std::string path;
-    HRESULT hr = Resolve(name, &path);
-    if (FAILED(hr))
-        return hr;
-    int fd = OpenRegular(path, false);
-    if (fd < 0)
-        return LastErrorResult();
     struct stat st {};
-    hr = ::fstat(fd, &st) == 0 ? S_OK : ErrnoResult();
-    ::close(fd);
+    HRESULT hr = StatRegular(name, &st);
     if (SUCCEEDED(hr)) // the low 32 bits, as the interface has always given
         *size = static_cast<LONG>(static_cast<DWORD>(static_cast<ULONGLONG>(st.st_size)));
     return hr;
