@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -481,21 +480,12 @@ TEST(CLInvokeWithoutDatabase, ListsAreSentEmptyWithTheStoresFailure)
 
 TEST_F(CLInvokeTest, ExceptionInAHandlerIsLoggedAndAnswered)
 {
-    log.hook = [](int kind) {
-        if (kind == 0)
-            throw std::runtime_error("log failed");
-    };
+    dispatchtest::ThrowOnKinds(log, {0});
     CInvokeData r(4007);
     r.PushInString("PC1");
     EXPECT_EQ(handlers.Dispatch(&r), E_UNEXPECTED);
     EXPECT_EQ(r.result, E_FAIL); // not written
-    auto records = log.Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].kind, 2);
-    EXPECT_EQ(records[0].message, "AddComputer");
-    EXPECT_EQ(records[0].result, E_UNEXPECTED);
-    EXPECT_EQ(records[0].function, "CCLInvokeImpl::OnAddComputer");
-    EXPECT_EQ(records[0].line, 339);
+    dispatchtest::ExpectExceptionOnly(log, "AddComputer", "CCLInvokeImpl::OnAddComputer", 339);
 }
 
 TEST_F(CLInvokeTest, BusyListAnswersAbortWithoutARecord)

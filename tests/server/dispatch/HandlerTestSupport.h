@@ -9,7 +9,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <initializer_list>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -75,6 +77,29 @@ inline void ExpectBeginEnd(FakeLog& log, const BeginEnd& expected)
     EXPECT_EQ(records[1].result, expected.result);
     EXPECT_EQ(records[1].line, expected.endLine);
     log.Clear();
+}
+
+// Makes the log throw for records of the kinds, before it keeps them.
+inline void ThrowOnKinds(FakeLog& log, std::initializer_list<int> kinds)
+{
+    log.hook = [failing = std::vector<int>(kinds)](int kind) {
+        for (int k : failing)
+            if (k == kind)
+                throw std::runtime_error("log sink failed");
+    };
+}
+
+// Checks that the log holds exactly one record: the exception record of the
+// handler function, naming its operation.
+inline void ExpectExceptionOnly(FakeLog& log, const std::string& operation, const std::string& function, int line)
+{
+    auto records = log.Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].kind, 2);
+    EXPECT_EQ(records[0].message, operation);
+    EXPECT_EQ(records[0].result, E_UNEXPECTED);
+    EXPECT_EQ(records[0].function, function);
+    EXPECT_EQ(records[0].line, line);
 }
 
 // Stops every call that writes a begin record to the log there, before the

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -240,30 +239,18 @@ TEST_F(ULInvokeTest, CodesWithoutAHandlerAreNotImplemented)
 
 TEST_F(ULInvokeTest, ExceptionBeforeTheStoreCallLeavesTheResult)
 {
-    log.hook = [](int kind) {
-        if (kind == 0)
-            throw std::runtime_error("log failed");
-    };
+    ThrowOnKinds(log, {0});
     CInvokeData r(2004);
     r.PushInString("alice");
     EXPECT_EQ(handlers.Dispatch(&r), E_UNEXPECTED);
     EXPECT_EQ(r.result, E_FAIL); // not written
-    auto records = log.Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].kind, 2);
-    EXPECT_EQ(records[0].message, "CreateUser");
-    EXPECT_EQ(records[0].result, E_UNEXPECTED);
-    EXPECT_EQ(records[0].function, "CULInvokeImpl::OnCreateUser");
-    EXPECT_EQ(records[0].line, 295);
+    ExpectExceptionOnly(log, "CreateUser", "CULInvokeImpl::OnCreateUser", 295);
     EXPECT_EQ(Query("SELECT count(*) FROM wl_users"), "0");
 }
 
 TEST_F(ULInvokeTest, ExceptionAfterTheStoreCallKeepsBeginAndOutItems)
 {
-    log.hook = [](int kind) {
-        if (kind == 1)
-            throw std::runtime_error("log failed");
-    };
+    ThrowOnKinds(log, {1});
     CInvokeData r(2004);
     r.PushInString("alice");
     EXPECT_EQ(handlers.Dispatch(&r), E_UNEXPECTED);

@@ -1,6 +1,6 @@
 #include "server/dispatch/WinFileImpl.h"
 
-#include "tests/server/dispatch/FakeLog.h"
+#include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -596,27 +595,16 @@ TEST_F(WinFileTest, UnknownCodeIsNotImplemented)
 
 TEST_F(WinFileTest, ExceptionInAHandlerEndsTheCallWithAnExceptionRecord)
 {
-    log.hook = [](int kind) {
-        if (kind == 0)
-            throw std::runtime_error("log sink failed");
-    };
+    dispatchtest::ThrowOnKinds(log, {0});
     CInvokeData r(1004);
     r.result = E_NOTIMPL;
     r.PushInDword(0x104);
     EXPECT_EQ(files.Dispatch(&r), E_UNEXPECTED);
     EXPECT_EQ(r.result, E_NOTIMPL);
-    ASSERT_EQ(log.Records().size(), 1u);
-    EXPECT_EQ(log.Records()[0].kind, 2);
-    EXPECT_EQ(log.Records()[0].message, "CloseFile");
-    EXPECT_EQ(log.Records()[0].result, E_UNEXPECTED);
-    EXPECT_EQ(log.Records()[0].line, 552);
-    EXPECT_EQ(log.Records()[0].function, "CWinFileImpl::OnCloseFile");
+    dispatchtest::ExpectExceptionOnly(log, "CloseFile", "CWinFileImpl::OnCloseFile", 552);
 
     // A log sink that fails even for the exception record changes nothing more.
-    log.hook = [](int kind) {
-        if (kind == 0 || kind == 2)
-            throw std::runtime_error("log sink failed");
-    };
+    dispatchtest::ThrowOnKinds(log, {0, 2});
     log.Clear();
     CInvokeData again(1006);
     again.PushInString("x");
