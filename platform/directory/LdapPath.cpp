@@ -73,9 +73,9 @@ bool ParseServer(std::u16string_view server, std::string& host, int& port)
 
 HRESULT LdapPath::Parse(std::u16string_view path, LdapPath& out)
 {
-    if (!StartsWithNoCase(path, kPrefix) || !IsValidUtf16(path) || path.find(u'\0') != std::u16string_view::npos)
+    std::u16string_view rest;
+    if (!PathAfterPrefix(path, kPrefix, rest))
         return E_ADS_BAD_PATHNAME;
-    std::u16string_view rest = path.substr(kPrefix.size());
     size_t slash = rest.find(u'/');
     std::u16string_view server = rest.substr(0, slash);
     // A first component with "=" is a dn: a path without a server.

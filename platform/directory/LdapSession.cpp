@@ -161,16 +161,22 @@ int LdapSession::Search(const std::string& base, int scope, const std::string& f
     return outcome == LDAP_SIZELIMIT_EXCEEDED ? LDAP_SUCCESS : outcome;
 }
 
-int LdapSession::Read(const std::string& dn, LdapEntry& entry)
+int LdapSession::SearchOne(const std::string& base, int scope, const std::string& filter,
+                           const char* const* attributes, int sizeLimit, LdapEntry& entry)
 {
     std::vector<LdapEntry> found;
-    int rc = Search(dn, LDAP_SCOPE_BASE, "(objectClass=*)", kEntryAttributes, 0, nullptr, found);
+    int rc = Search(base, scope, filter, attributes, sizeLimit, nullptr, found);
     if (rc != LDAP_SUCCESS)
         return rc;
     if (found.empty())
         return LDAP_NO_SUCH_OBJECT;
     entry = std::move(found.front());
     return LDAP_SUCCESS;
+}
+
+int LdapSession::Read(const std::string& dn, LdapEntry& entry)
+{
+    return SearchOne(dn, LDAP_SCOPE_BASE, "(objectClass=*)", kEntryAttributes, 0, entry);
 }
 
 int LdapSession::ReadChildren(const std::string& base, std::string& cookie, std::vector<LdapEntry>& entries)
@@ -180,27 +186,18 @@ int LdapSession::ReadChildren(const std::string& base, std::string& cookie, std:
 
 int LdapSession::FindFirst(const std::string& base, const std::string& filter, LdapEntry& entry)
 {
-    std::vector<LdapEntry> found;
-    int rc = Search(base, LDAP_SCOPE_SUBTREE, filter, kEntryAttributes, 1, nullptr, found);
-    if (rc != LDAP_SUCCESS)
-        return rc;
-    if (found.empty())
-        return LDAP_NO_SUCH_OBJECT;
-    entry = std::move(found.front());
-    return LDAP_SUCCESS;
+    return SearchOne(base, LDAP_SCOPE_SUBTREE, filter, kEntryAttributes, 1, entry);
 }
 
 int LdapSession::NamingContexts(std::vector<std::string>& contexts)
 {
-    std::vector<LdapEntry> found;
-    int rc = Search("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, 0, nullptr, found);
+    LdapEntry root;
+    int rc = SearchOne("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, 0, root);
     if (rc != LDAP_SUCCESS)
         return rc;
-    if (found.empty())
-        return LDAP_NO_SUCH_OBJECT;
-    if (const auto* preferred = found.front().Values("defaultNamingContext"))
+    if (const auto* preferred = root.Values("defaultNamingContext"))
         contexts.insert(contexts.end(), preferred->begin(), preferred->end());
-    if (const auto* all = found.front().Values("namingContexts"))
+    if (const auto* all = root.Values("namingContexts"))
         contexts.insert(contexts.end(), all->begin(), all->end());
     return LDAP_SUCCESS;
 }

@@ -48,6 +48,9 @@ private:
     LdapSession(ldap* ld, std::string server) : ld_(ld), server_(std::move(server)) {}
     int Search(const std::string& base, int scope, const std::string& filter, const char* const* attributes,
                int sizeLimit, std::string* cookie, std::vector<LdapEntry>& entries);
+    // The first entry Search finds; LDAP_NO_SUCH_OBJECT when there is none.
+    int SearchOne(const std::string& base, int scope, const std::string& filter, const char* const* attributes,
+                  int sizeLimit, LdapEntry& entry);
     int Wait(int messageId, int all, ldapmsg*& result);
     int Bind(const std::string& user, const std::string& password);
     // The result of sending a request; a client-side failure ends the connection.

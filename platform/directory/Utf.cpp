@@ -148,6 +148,14 @@ bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix)
     return text.size() >= prefix.size() && SameNoCase(text.substr(0, prefix.size()), prefix);
 }
 
+bool PathAfterPrefix(std::u16string_view path, std::u16string_view prefix, std::u16string_view& rest)
+{
+    if (!StartsWithNoCase(path, prefix) || !IsValidUtf16(path) || path.find(u'\0') != std::u16string_view::npos)
+        return false;
+    rest = path.substr(prefix.size());
+    return true;
+}
+
 bool IsValidUtf16(std::u16string_view text)
 {
     for (size_t i = 0; i < text.size(); ++i) {

@@ -18,3 +18,8 @@ bool IsValidUtf16(std::u16string_view text);
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
 bool StartsWithNoCase(std::u16string_view text, std::u16string_view prefix);
+
+// What follows a directory path's provider prefix ("LDAP://", "WinNT://");
+// false when the path does not start with it, is not well-formed UTF-16 or
+// holds a NUL.
+bool PathAfterPrefix(std::u16string_view path, std::u16string_view prefix, std::u16string_view& rest);

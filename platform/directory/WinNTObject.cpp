@@ -58,48 +58,46 @@ HRESULT WinNTObject::ReadAttributes(std::vector<DirectoryAttribute>&) const
     return E_NOINTERFACE;
 }
 
-HRESULT WinNTObject::ReadAccounts(std::vector<LocalAccountDatabase::User>& users,
-                                  std::vector<LocalAccountDatabase::Group>& groups) const
+template <class Collect>
+HRESULT WinNTObject::EnumerateAccounts(Kind required, std::unique_ptr<DirectoryEnumerator>& out,
+                                       Collect collect) const
 {
+    if (kind_ != required)
+        return E_NOINTERFACE;
+    std::vector<LocalAccountDatabase::User> users;
+    std::vector<LocalAccountDatabase::Group> groups;
     HRESULT hr = accounts_->ReadUsers(users);
-    return FAILED(hr) ? hr : accounts_->ReadGroups(groups);
+    if (SUCCEEDED(hr))
+        hr = accounts_->ReadGroups(groups);
+    if (FAILED(hr))
+        return hr;
+    std::vector<std::unique_ptr<DirectoryObject>> objects;
+    collect(users, groups, [&](Kind kind, const std::string& name) {
+        objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, kind, name));
+    });
+    out = std::make_unique<WinNTEnumerator>(std::move(objects));
+    return S_OK;
 }
 
 HRESULT WinNTObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const
 {
-    if (kind_ != Kind::Computer)
-        return E_NOINTERFACE;
-    std::vector<LocalAccountDatabase::User> users;
-    std::vector<LocalAccountDatabase::Group> groups;
-    HRESULT hr = ReadAccounts(users, groups);
-    if (FAILED(hr))
-        return hr;
-    std::vector<std::unique_ptr<DirectoryObject>> objects;
-    for (const auto& u : users)
-        objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, Kind::User, u.name));
-    for (const auto& g : groups)
-        objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, Kind::Group, g.name));
-    children = std::make_unique<WinNTEnumerator>(std::move(objects));
-    return S_OK;
+    return EnumerateAccounts(Kind::Computer, children, [](const auto& users, const auto& groups, auto add) {
+        for (const auto& u : users)
+            add(Kind::User, u.name);
+        for (const auto& g : groups)
+            add(Kind::Group, g.name);
+    });
 }
 
 HRESULT WinNTObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const
 {
-    if (kind_ != Kind::Group)
-        return E_NOINTERFACE;
-    std::vector<LocalAccountDatabase::User> users;
-    std::vector<LocalAccountDatabase::Group> groups;
-    HRESULT hr = ReadAccounts(users, groups);
-    if (FAILED(hr))
-        return hr;
-    std::vector<std::unique_ptr<DirectoryObject>> objects;
-    for (const auto& g : groups) {
-        if (g.name != name_)
-            continue;
-        for (const std::string& m : LocalAccountDatabase::MembersOf(g, users))
-            objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, Kind::User, m));
-        break;
-    }
-    members = std::make_unique<WinNTEnumerator>(std::move(objects));
-    return S_OK;
+    return EnumerateAccounts(Kind::Group, members, [&](const auto& users, const auto& groups, auto add) {
+        for (const auto& g : groups) {
+            if (g.name != name_)
+                continue;
+            for (const std::string& m : LocalAccountDatabase::MembersOf(g, users))
+                add(Kind::User, m);
+            break;
+        }
+    });
 }

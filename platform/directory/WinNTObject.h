@@ -27,8 +27,10 @@ public:
     HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const override;
 
 private:
-    HRESULT ReadAccounts(std::vector<LocalAccountDatabase::User>& users,
-                         std::vector<LocalAccountDatabase::Group>& groups) const;
+    // With the object of the required kind: the accounts read, collect(users,
+    // groups, add) names the objects to list, and they become the enumerator.
+    template <class Collect>
+    HRESULT EnumerateAccounts(Kind required, std::unique_ptr<DirectoryEnumerator>& out, Collect collect) const;
 
     std::shared_ptr<const LocalAccountDatabase> accounts_;
     std::u16string computer_;

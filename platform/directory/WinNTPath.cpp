@@ -31,9 +31,9 @@ std::u16string_view SplitClass(std::u16string_view text, WinNTPath::Kind& kind)
 
 HRESULT WinNTPath::Parse(std::u16string_view path, WinNTPath& out)
 {
-    if (!StartsWithNoCase(path, kPrefix) || !IsValidUtf16(path) || path.find(u'\0') != std::u16string_view::npos)
+    std::u16string_view rest;
+    if (!PathAfterPrefix(path, kPrefix, rest))
         return E_ADS_BAD_PATHNAME;
-    std::u16string_view rest = path.substr(kPrefix.size());
     size_t slash = rest.find(u'/');
     WinNTPath parsed;
     if (slash == std::u16string_view::npos) {

@@ -73,6 +73,58 @@ void FinishPdu(CRpcBuffer& out, PduHeader h, size_t start)
     EncodeHeader(out.Data() + start, h);
 }
 
+// The fragment sizes and association group that open a bind and a bind_ack.
+template <class Pdu>
+void ReadAssociation(CNdrReader& r, Pdu& out)
+{
+    out.maxXmitFrag = r.U16();
+    out.maxRecvFrag = r.U16();
+    out.assocGroup = r.U32();
+}
+
+template <class Pdu>
+void WriteAssociation(CNdrWriter& w, const Pdu& body)
+{
+    w.U16(body.maxXmitFrag);
+    w.U16(body.maxRecvFrag);
+    w.U32(body.assocGroup);
+}
+
+// A list's count: one byte, then three of padding.
+BYTE ReadCount(CNdrReader& r)
+{
+    BYTE count = r.U8();
+    r.Skip(3);
+    return count;
+}
+
+void WriteCount(CNdrWriter& w, size_t count)
+{
+    w.U8(BYTE(count));
+    w.U8(0);
+    w.U16(0);
+}
+
+// The fields that open a response and a fault.
+template <class Pdu>
+void ReadResponseFields(CNdrReader& r, Pdu& out)
+{
+    out.allocHint = r.U32();
+    out.contextId = r.U16();
+    out.cancelCount = r.U8();
+    r.Skip(1);
+}
+
+// The common header, then the allocation hint and context id that open a
+// request, a response and a fault.
+void EncodeCallHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
+{
+    bool be = h.rep.BigEndian();
+    EncodeHeader(out, h);
+    ndr::Store32(out + 16, allocHint, be);
+    ndr::Store16(out + 20, contextId, be);
+}
+
 } // namespace
 
 PduHeader DecodeHeader(const BYTE* p)
@@ -119,11 +171,8 @@ bool ParseBind(std::span<const BYTE> pdu, const PduHeader& h, BindPdu& out)
     if (!Whole(pdu, h))
         return false;
     CNdrReader r = BodyReader(pdu, h);
-    out.maxXmitFrag = r.U16();
-    out.maxRecvFrag = r.U16();
-    out.assocGroup = r.U32();
-    BYTE count = r.U8();
-    r.Skip(3);
+    ReadAssociation(r, out);
+    BYTE count = ReadCount(r);
     out.contexts.clear();
     for (BYTE i = 0; i < count && r.Ok(); ++i) {
         PresentationContext c;
@@ -146,12 +195,8 @@ void EncodeBind(CRpcBuffer& out, const PduHeader& h, const BindPdu& body)
 {
     size_t start;
     CNdrWriter w = StartPdu(out, h, &start);
-    w.U16(body.maxXmitFrag);
-    w.U16(body.maxRecvFrag);
-    w.U32(body.assocGroup);
-    w.U8(BYTE(body.contexts.size()));
-    w.U8(0);
-    w.U16(0);
+    WriteAssociation(w, body);
+    WriteCount(w, body.contexts.size());
     for (const PresentationContext& c : body.contexts) {
         w.U16(c.id);
         w.U8(BYTE(c.transfers.size()));
@@ -168,15 +213,12 @@ bool ParseBindAck(std::span<const BYTE> pdu, const PduHeader& h, BindAckPdu& out
     if (!Whole(pdu, h))
         return false;
     CNdrReader r = BodyReader(pdu, h);
-    out.maxXmitFrag = r.U16();
-    out.maxRecvFrag = r.U16();
-    out.assocGroup = r.U32();
+    ReadAssociation(r, out);
     USHORT addrLength = r.U16();
     std::span<const BYTE> addr = r.Bytes(addrLength);
     out.secondaryAddress.assign(addr.begin(), std::find(addr.begin(), addr.end(), BYTE(0)));
     r.Align(4);
-    BYTE count = r.U8();
-    r.Skip(3);
+    BYTE count = ReadCount(r);
     out.results.clear();
     for (BYTE i = 0; i < count && r.Ok(); ++i) {
         ContextResult c;
@@ -193,9 +235,7 @@ void EncodeBindAck(CRpcBuffer& out, const PduHeader& h, const BindAckPdu& body)
 {
     size_t start;
     CNdrWriter w = StartPdu(out, h, &start);
-    w.U16(body.maxXmitFrag);
-    w.U16(body.maxRecvFrag);
-    w.U32(body.assocGroup);
+    WriteAssociation(w, body);
     if (body.secondaryAddress.empty()) {
         w.U16(0);
     } else {
@@ -203,9 +243,7 @@ void EncodeBindAck(CRpcBuffer& out, const PduHeader& h, const BindAckPdu& body)
         w.Bytes(body.secondaryAddress.c_str(), body.secondaryAddress.size() + 1);
     }
     w.Align(4);
-    w.U8(BYTE(body.results.size()));
-    w.U8(0);
-    w.U16(0);
+    WriteCount(w, body.results.size());
     for (const ContextResult& c : body.results) {
         w.U16(c.result);
         w.U16(c.reason);
@@ -262,11 +300,8 @@ bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out
 
 void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum)
 {
-    bool be = h.rep.BigEndian();
-    EncodeHeader(out, h);
-    ndr::Store32(out + 16, allocHint, be);
-    ndr::Store16(out + 20, contextId, be);
-    ndr::Store16(out + 22, opnum, be);
+    EncodeCallHeader(out, h, allocHint, contextId);
+    ndr::Store16(out + 22, opnum, h.rep.BigEndian());
 }
 
 bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& out)
@@ -274,20 +309,14 @@ bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& o
     if (!Whole(pdu, h))
         return false;
     CNdrReader r = FieldReader(pdu, h);
-    out.allocHint = r.U32();
-    out.contextId = r.U16();
-    out.cancelCount = r.U8();
-    r.Skip(1);
+    ReadResponseFields(r, out);
     return TakeStub(r, pdu, h, out.stub);
 }
 
 void EncodeResponseHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
 {
-    bool be = h.rep.BigEndian();
-    EncodeHeader(out, h);
-    ndr::Store32(out + 16, allocHint, be);
-    ndr::Store16(out + 20, contextId, be);
-    out[22] = 0;
+    EncodeCallHeader(out, h, allocHint, contextId);
+    out[22] = 0; // cancel count
     out[23] = 0;
 }
 
@@ -296,10 +325,7 @@ bool ParseFault(std::span<const BYTE> pdu, const PduHeader& h, FaultPdu& out)
     if (!Whole(pdu, h))
         return false;
     CNdrReader r = BodyReader(pdu, h);
-    out.allocHint = r.U32();
-    out.contextId = r.U16();
-    out.cancelCount = r.U8();
-    r.Skip(1);
+    ReadResponseFields(r, out);
     out.status = r.U32();
     return r.Ok();
 }
@@ -310,11 +336,7 @@ void EncodeFault(BYTE* out, PduHeader h, USHORT contextId, ULONG status)
     h.type = BYTE(PduType::Fault);
     h.fragLength = USHORT(kFaultPduSize);
     h.authLength = 0;
-    EncodeHeader(out, h);
-    ndr::Store32(out + 16, 0, be);
-    ndr::Store16(out + 20, contextId, be);
-    out[22] = 0;
-    out[23] = 0;
+    EncodeResponseHeader(out, h, 0, contextId);
     ndr::Store32(out + 24, status, be);
     ndr::Store32(out + 28, 0, be);
 }

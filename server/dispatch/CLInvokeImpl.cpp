@@ -1,10 +1,13 @@
 #include "server/dispatch/CLInvokeImpl.h"
 
+#include "server/dispatch/CallItems.h"
+#include "server/dispatch/CallLog.h"
+#include "server/dispatch/Finally.h"
+#include "server/dispatch/FormatText.h"
+#include "server/dispatch/LockedDispatch.h"
 #include "server/storage/lists/ComputerList.h"
 
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -13,54 +16,6 @@ namespace {
 
 constexpr const char* kSourceFile = "CLInvokeImpl";
 constexpr const char* kListFile = "complist.fdb";
-constexpr DWORD kNameSize = 260;
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int n = std::vsnprintf(nullptr, 0, format, args);
-    va_end(args);
-    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0)
-        std::vsnprintf(text.data(), text.size() + 1, format, again);
-    va_end(again);
-    return text;
-}
-
-// The begin, end and exception records of one call.
-class CallLog {
-public:
-    CallLog(ITQLog* log, const CInvokeData* r, std::string function)
-        : log_(log), code_(static_cast<int>(r->functionCode)), caller_(GetCallerGuidText(*r)),
-          function_(std::move(function))
-    {
-    }
-    void Begin(const std::string& text, int line) { Write(LogCallBegin, text, S_OK, line); }
-    void End(const std::string& text, HRESULT result, int line) { Write(LogCallEnd, text, result, line); }
-    void Exception(const char* operation, int line) { Write(LogCallException, operation, E_UNEXPECTED, line); }
-
-private:
-    void Write(int kind, const std::string& text, HRESULT result, int line)
-    {
-        if (log_ != nullptr)
-            log_->LogCall(kind, code_, caller_.c_str(), text.c_str(), result, kSourceFile, function_.c_str(), line);
-    }
-
-    ITQLog* log_;
-    int code_;
-    std::string caller_;
-    std::string function_;
-};
-
-std::string PopName(CInvokeData* r)
-{
-    char name[kNameSize];
-    r->PopString(name, sizeof name);
-    return name;
-}
 
 DWORD PopDword(CInvokeData* r)
 {
@@ -106,20 +61,6 @@ int Signed(DWORD value)
     return static_cast<int>(value);
 }
 
-// Runs its function when the scope ends, also by an exception: store buffers
-// go back to the store on every path.
-template <class F>
-class Finally {
-public:
-    explicit Finally(F f) : f_(std::move(f)) {}
-    ~Finally() { f_(); }
-    Finally(const Finally&) = delete;
-    Finally& operator=(const Finally&) = delete;
-
-private:
-    F f_;
-};
-
 } // namespace
 
 CCLInvokeImpl::CCLInvokeImpl() = default;
@@ -147,17 +88,7 @@ IComputerList2& CCLInvokeImpl::Store()
 template <class Body>
 HRESULT CCLInvokeImpl::Logged(CInvokeData* r, const char* operation, int exceptionLine, Body body)
 {
-    CallLog log(log_, r, std::string("CCLInvokeImpl::On") + operation);
-    try {
-        body(log);
-        return S_OK;
-    } catch (...) {
-        try {
-            log.Exception(operation, exceptionLine);
-        } catch (...) {
-        }
-        return E_UNEXPECTED;
-    }
+    return CCallLog::Run(log_, *r, kSourceFile, "CCLInvokeImpl", operation, exceptionLine, body);
 }
 
 HRESULT CCLInvokeImpl::Dispatch(CInvokeData* record)
@@ -189,32 +120,19 @@ HRESULT CCLInvokeImpl::Dispatch(CInvokeData* record)
         {4036, &CCLInvokeImpl::OnClearAllDowntimeSchedules, true},
         {4037, &CCLInvokeImpl::OnGetCompleteDowntimeList, false},
     };
-    if (record == nullptr)
-        return E_INVALIDARG;
-    std::unique_lock lock(mutex_, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(kLockWaitMs)))
-        return E_ABORT;
-    try {
-        for (const Route& route : routes) {
-            if (route.code != record->functionCode)
-                continue;
-            const HRESULT hr = (this->*route.handler)(record);
-            if (route.saves && store_ != nullptr)
-                store_->SaveComputerList(kListFile);
-            return hr;
-        }
-        record->result = E_NOTIMPL;
-        return E_NOTIMPL;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return DispatchLocked(record, mutex_, std::chrono::milliseconds(kLockWaitMs), routes, [&](const Route& route) {
+        const HRESULT hr = (this->*route.handler)(record);
+        if (route.saves && store_ != nullptr)
+            store_->SaveComputerList(kListFile);
+        return hr;
+    });
 }
 
 HRESULT CCLInvokeImpl::OnLoadComputerList(CInvokeData* r)
 {
-    return Logged(r, "LoadComputerList", 208, [&](CallLog& log) {
+    return Logged(r, "LoadComputerList", 208, [&](CCallLog& log) {
         const std::string name = PopName(r);
-        const std::string text = Format("LoadComputerList(%s)", name.c_str());
+        const std::string text = FormatText("LoadComputerList(%s)", name.c_str());
         log.Begin(text, 199);
         r->result = Store().LoadComputerList(name.c_str());
         log.End(text, r->result, 203);
@@ -223,9 +141,9 @@ HRESULT CCLInvokeImpl::OnLoadComputerList(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnSaveComputerList(CInvokeData* r)
 {
-    return Logged(r, "SaveComputerList", 232, [&](CallLog& log) {
+    return Logged(r, "SaveComputerList", 232, [&](CCallLog& log) {
         const std::string name = PopName(r);
-        const std::string text = Format("SaveComputerList(%s)", name.c_str());
+        const std::string text = FormatText("SaveComputerList(%s)", name.c_str());
         log.Begin(text, 223);
         r->result = Store().SaveComputerList(name.c_str());
         log.End(text, r->result, 227);
@@ -234,24 +152,24 @@ HRESULT CCLInvokeImpl::OnSaveComputerList(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnAddSchemaNode(CInvokeData* r)
 {
-    return Logged(r, "AddSchemaNode", 262, [&](CallLog& log) {
+    return Logged(r, "AddSchemaNode", 262, [&](CCallLog& log) {
         SchemaNodeRecord node{};
         r->PopBuffer(reinterpret_cast<BYTE*>(&node), sizeof node);
         const std::string name = FieldText(node.name, sizeof node.name);
-        log.Begin(Format("AddSchemaNode(%s)", name.c_str()), 249);
+        log.Begin(FormatText("AddSchemaNode(%s)", name.c_str()), 249);
         LONG schemaId = 0;
         const HRESULT hr = Store().AddSchemaNode(&node, &schemaId);
         r->PushOutLong(schemaId);
         r->result = hr;
-        log.End(Format("AddSchemaNode(%s) = %d", name.c_str(), schemaId), r->result, 257);
+        log.End(FormatText("AddSchemaNode(%s) = %d", name.c_str(), schemaId), r->result, 257);
     });
 }
 
 HRESULT CCLInvokeImpl::OnDeleteSchemaNode(CInvokeData* r)
 {
-    return Logged(r, "DeleteSchemaNode", 287, [&](CallLog& log) {
+    return Logged(r, "DeleteSchemaNode", 287, [&](CCallLog& log) {
         const DWORD schemaId = PopDword(r);
-        const std::string text = Format("DeleteSchemaNode(%d)", Signed(schemaId));
+        const std::string text = FormatText("DeleteSchemaNode(%d)", Signed(schemaId));
         log.Begin(text, 277);
         r->result = Store().DeleteSchemaNode(schemaId);
         log.End(text, r->result, 282);
@@ -260,9 +178,9 @@ HRESULT CCLInvokeImpl::OnDeleteSchemaNode(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnAddComputer(CInvokeData* r)
 {
-    return Logged(r, "AddComputer", 339, [&](CallLog& log) {
+    return Logged(r, "AddComputer", 339, [&](CCallLog& log) {
         const std::string computer = PopName(r);
-        const std::string text = Format("AddComputer(%s)", computer.c_str());
+        const std::string text = FormatText("AddComputer(%s)", computer.c_str());
         log.Begin(text, 331);
         r->result = Store().AddComputer(computer.c_str());
         log.End(text, r->result, 334);
@@ -271,9 +189,9 @@ HRESULT CCLInvokeImpl::OnAddComputer(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnDeleteComputer(CInvokeData* r)
 {
-    return Logged(r, "DeleteComputer", 362, [&](CallLog& log) {
+    return Logged(r, "DeleteComputer", 362, [&](CCallLog& log) {
         const std::string computer = PopName(r);
-        const std::string text = Format("DeleteComputer(%s)", computer.c_str());
+        const std::string text = FormatText("DeleteComputer(%s)", computer.c_str());
         log.Begin(text, 354);
         r->result = Store().DeleteComputer(computer.c_str());
         log.End(text, r->result, 357);
@@ -282,7 +200,7 @@ HRESULT CCLInvokeImpl::OnDeleteComputer(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnSetComputerInformation(CInvokeData* r)
 {
-    return Logged(r, "SetComputerInformation", 413, [&](CallLog& log) {
+    return Logged(r, "SetComputerInformation", 413, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD appId = PopDword(r);
         const DWORD id = PopDword(r);
@@ -296,7 +214,8 @@ HRESULT CCLInvokeImpl::OnSetComputerInformation(CInvokeData* r)
                                            reinterpret_cast<const BYTE*>(guid.c_str()),
                                            static_cast<int>(guid.size() + 1));
         }
-        const std::string text = Format("SetComputerInformation(%s,%d,%d)", computer.c_str(), Signed(appId), Signed(id));
+        const std::string text =
+            FormatText("SetComputerInformation(%s,%d,%d)", computer.c_str(), Signed(appId), Signed(id));
         log.Begin(text, 402);
         r->result = Store().SetComputerInformation(computer.c_str(), appId, id, data.get(), static_cast<int>(length));
         data.reset();
@@ -306,11 +225,11 @@ HRESULT CCLInvokeImpl::OnSetComputerInformation(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnGetComputerInformation(CInvokeData* r)
 {
-    return Logged(r, "GetComputerInformation", 450, [&](CallLog& log) {
+    return Logged(r, "GetComputerInformation", 450, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD appId = PopDword(r);
         const DWORD id = PopDword(r);
-        log.Begin(Format("GetComputerInformation(%s,%d,%d)", computer.c_str(), Signed(appId), Signed(id)), 436);
+        log.Begin(FormatText("GetComputerInformation(%s,%d,%d)", computer.c_str(), Signed(appId), Signed(id)), 436);
         BYTE* data = nullptr;
         int size = 0;
         IComputerList2& store = Store();
@@ -321,18 +240,18 @@ HRESULT CCLInvokeImpl::OnGetComputerInformation(CInvokeData* r)
         });
         r->PushOutBytes(data, static_cast<DWORD>(size));
         r->result = hr;
-        log.End(Format("GetComputerInformation(%s,%d,%d) - %d bytes", computer.c_str(), Signed(appId), Signed(id),
-                       size),
+        log.End(FormatText("GetComputerInformation(%s,%d,%d) - %d bytes", computer.c_str(), Signed(appId),
+                           Signed(id), size),
                 r->result, 445);
     });
 }
 
 HRESULT CCLInvokeImpl::OnClearAllPendingOps(CInvokeData* r)
 {
-    return Logged(r, "ClearAllPendingOps", 543, [&](CallLog& log) {
+    return Logged(r, "ClearAllPendingOps", 543, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD mask = PopDword(r);
-        const std::string text = Format("ClearAllPendingOps(%s,0x%X)", computer.c_str(), mask);
+        const std::string text = FormatText("ClearAllPendingOps(%s,0x%X)", computer.c_str(), mask);
         log.Begin(text, 533);
         r->result = Store().ClearAllPendingOps(computer.c_str(), mask);
         log.End(text, r->result, 538);
@@ -341,7 +260,7 @@ HRESULT CCLInvokeImpl::OnClearAllPendingOps(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnAddPendingOp(CInvokeData* r)
 {
-    return Logged(r, "AddPendingOp", 652, [&](CallLog& log) {
+    return Logged(r, "AddPendingOp", 652, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         PendingOpRecord op{};
         r->PopBuffer(reinterpret_cast<BYTE*>(&op), sizeof op);
@@ -370,25 +289,25 @@ HRESULT CCLInvokeImpl::OnAddPendingOp(CInvokeData* r)
             std::memcpy(preview, data.get(), std::min<DWORD>(dataLength, 15));
         if (dataLength > 15)
             std::strcat(preview, "...");
-        log.Begin(Format("AddPendingOp(%s,%d,op=%d,size=%d,%s)", computer.c_str(), Signed(op.appId), Signed(op.id),
-                         Signed(dataLength), preview),
+        log.Begin(FormatText("AddPendingOp(%s,%d,op=%d,size=%d,%s)", computer.c_str(), Signed(op.appId),
+                             Signed(op.id), Signed(dataLength), preview),
                   625);
         LONG opId = 0;
         const HRESULT hr = Store().AddPendingOp(computer.c_str(), &op, static_cast<int>(priority), &opId);
         r->PushOutLong(opId);
         r->result = hr;
-        log.End(Format("AddPendingOp(%s,%d,op=%d,size=%d,%s)=%d", computer.c_str(), Signed(op.appId),
-                       Signed(op.id), Signed(dataLength), preview, opId),
+        log.End(FormatText("AddPendingOp(%s,%d,op=%d,size=%d,%s)=%d", computer.c_str(), Signed(op.appId),
+                           Signed(op.id), Signed(dataLength), preview, opId),
                 r->result, 647);
     });
 }
 
 HRESULT CCLInvokeImpl::OnDeletePendingOp(CInvokeData* r)
 {
-    return Logged(r, "DeletePendingOp", 714, [&](CallLog& log) {
+    return Logged(r, "DeletePendingOp", 714, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD opId = PopDword(r);
-        const std::string text = Format("DeletePendingOp(%s,%d)", computer.c_str(), Signed(opId));
+        const std::string text = FormatText("DeletePendingOp(%s,%d)", computer.c_str(), Signed(opId));
         log.Begin(text, 704);
         r->result = Store().DeletePendingOp(computer.c_str(), opId);
         log.End(text, r->result, 709);
@@ -397,14 +316,14 @@ HRESULT CCLInvokeImpl::OnDeletePendingOp(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnUpdatePendingOp(CInvokeData* r)
 {
-    return Logged(r, "UpdatePendingOp", 687, [&](CallLog& log) {
+    return Logged(r, "UpdatePendingOp", 687, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD opId = PopDword(r);
         const DWORD status = PopDword(r);
         const DWORD result = PopDword(r);
         DWORD remarksLength = 0;
         auto remarks = PopText(r, &remarksLength);
-        const std::string text = Format("UpdatePendingOp(%s,%d)", computer.c_str(), Signed(opId));
+        const std::string text = FormatText("UpdatePendingOp(%s,%d)", computer.c_str(), Signed(opId));
         log.Begin(text, 676);
         r->result = Store().UpdatePendingOp(computer.c_str(), opId, status, result, remarks.get());
         log.End(text, r->result, 682);
@@ -413,7 +332,7 @@ HRESULT CCLInvokeImpl::OnUpdatePendingOp(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnGetCompleteSchemaNodeList(CInvokeData* r)
 {
-    return Logged(r, "GetCompleteSchemaNodeList", 315, [&](CallLog& log) {
+    return Logged(r, "GetCompleteSchemaNodeList", 315, [&](CCallLog& log) {
         const std::string text = "GetCompleteSchemaNodeList()";
         log.Begin(text, 298);
         BYTE* list = nullptr;
@@ -432,7 +351,7 @@ HRESULT CCLInvokeImpl::OnGetCompleteSchemaNodeList(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnGetCompleteComputerList(CInvokeData* r)
 {
-    return Logged(r, "GetCompleteComputerList", 479, [&](CallLog& log) {
+    return Logged(r, "GetCompleteComputerList", 479, [&](CCallLog& log) {
         log.Begin("GetCompleteComputerList()", 464);
         char* list = nullptr;
         int length = 0;
@@ -444,16 +363,16 @@ HRESULT CCLInvokeImpl::OnGetCompleteComputerList(CInvokeData* r)
         });
         r->PushOutBytes(list, static_cast<DWORD>(length));
         r->result = hr;
-        log.End(Format("GetCompleteComputerList() - %d bytes", length), r->result, 474);
+        log.End(FormatText("GetCompleteComputerList() - %d bytes", length), r->result, 474);
     });
 }
 
 HRESULT CCLInvokeImpl::OnGetCompletePendingOpsList(CInvokeData* r)
 {
-    return Logged(r, "GetCompletePendingOpsList", 516, [&](CallLog& log) {
+    return Logged(r, "GetCompletePendingOpsList", 516, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD word = PopDword(r);
-        log.Begin(Format("GetCompletePendingOpsList(%s)", computer.c_str()), 501);
+        log.Begin(FormatText("GetCompletePendingOpsList(%s)", computer.c_str()), 501);
         BYTE* list = nullptr;
         int length = 0;
         IComputerList2& store = Store();
@@ -464,16 +383,16 @@ HRESULT CCLInvokeImpl::OnGetCompletePendingOpsList(CInvokeData* r)
         });
         r->PushOutBytes(list, static_cast<DWORD>(length));
         r->result = hr;
-        log.End(Format("GetCompletePendingOpsList(%s) - %d bytes", computer.c_str(), length), r->result, 511);
+        log.End(FormatText("GetCompletePendingOpsList(%s) - %d bytes", computer.c_str(), length), r->result, 511);
     });
 }
 
 HRESULT CCLInvokeImpl::OnGetPendingOp(CInvokeData* r)
 {
-    return Logged(r, "GetPendingOp", 580, [&](CallLog& log) {
+    return Logged(r, "GetPendingOp", 580, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD opId = PopDword(r);
-        const std::string text = Format("GetPendingOp(%s,%d)", computer.c_str(), Signed(opId));
+        const std::string text = FormatText("GetPendingOp(%s,%d)", computer.c_str(), Signed(opId));
         log.Begin(text, 560);
         PendingOpRecord* op = nullptr;
         IComputerList2& store = Store();
@@ -502,7 +421,7 @@ HRESULT CCLInvokeImpl::OnGetPendingOp(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnAddDowntimeSchedule(CInvokeData* r)
 {
-    return Logged(r, "AddDowntimeSchedule", 758, [&](CallLog& log) {
+    return Logged(r, "AddDowntimeSchedule", 758, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         DowntimeRecord schedule{};
         r->PopBuffer(reinterpret_cast<BYTE*>(&schedule), sizeof schedule);
@@ -511,21 +430,21 @@ HRESULT CCLInvokeImpl::OnAddDowntimeSchedule(CInvokeData* r)
         if (remarks == nullptr)
             remarks = EmptyText();
         schedule.remarks = remarks.get();
-        log.Begin(Format("AddDowntimeSchedule(%s,%s)", computer.c_str(), remarks.get()), 742);
+        log.Begin(FormatText("AddDowntimeSchedule(%s,%s)", computer.c_str(), remarks.get()), 742);
         LONG downId = 0;
         const HRESULT hr = Store().AddDowntimeSchedule(computer.c_str(), &schedule, &downId);
         r->PushOutLong(downId);
         r->result = hr;
-        log.End(Format("AddDowntimeSchedule(%s,%s) = %d", computer.c_str(), remarks.get(), downId), r->result, 750);
+        log.End(FormatText("AddDowntimeSchedule(%s,%s) = %d", computer.c_str(), remarks.get(), downId), r->result, 750);
     });
 }
 
 HRESULT CCLInvokeImpl::OnDeleteDowntimeSchedule(CInvokeData* r)
 {
-    return Logged(r, "DeleteDowntimeSchedule", 785, [&](CallLog& log) {
+    return Logged(r, "DeleteDowntimeSchedule", 785, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const DWORD downId = PopDword(r);
-        const std::string text = Format("DeleteDowntimeSchedule(%s,%d)", computer.c_str(), Signed(downId));
+        const std::string text = FormatText("DeleteDowntimeSchedule(%s,%d)", computer.c_str(), Signed(downId));
         log.Begin(text, 775);
         r->result = Store().DeleteDowntimeSchedule(computer.c_str(), downId);
         log.End(text, r->result, 780);
@@ -534,9 +453,9 @@ HRESULT CCLInvokeImpl::OnDeleteDowntimeSchedule(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnClearAllDowntimeSchedules(CInvokeData* r)
 {
-    return Logged(r, "ClearAllDowntimeSchedules", 809, [&](CallLog& log) {
+    return Logged(r, "ClearAllDowntimeSchedules", 809, [&](CCallLog& log) {
         const std::string computer = PopName(r);
-        const std::string text = Format("ClearAllDowntimeSchedules(%s)", computer.c_str());
+        const std::string text = FormatText("ClearAllDowntimeSchedules(%s)", computer.c_str());
         log.Begin(text, 799);
         r->result = Store().ClearAllDowntimeSchedules(computer.c_str());
         log.End(text, r->result, 804);
@@ -545,9 +464,9 @@ HRESULT CCLInvokeImpl::OnClearAllDowntimeSchedules(CInvokeData* r)
 
 HRESULT CCLInvokeImpl::OnGetCompleteDowntimeList(CInvokeData* r)
 {
-    return Logged(r, "GetCompleteDowntimeList", 841, [&](CallLog& log) {
+    return Logged(r, "GetCompleteDowntimeList", 841, [&](CCallLog& log) {
         const std::string computer = PopName(r);
-        log.Begin(Format("GetCompleteDowntimeList(%s)", computer.c_str()), 826);
+        log.Begin(FormatText("GetCompleteDowntimeList(%s)", computer.c_str()), 826);
         BYTE* list = nullptr;
         int length = 0;
         IComputerList2& store = Store();
@@ -558,6 +477,6 @@ HRESULT CCLInvokeImpl::OnGetCompleteDowntimeList(CInvokeData* r)
         });
         r->PushOutBytes(list, static_cast<DWORD>(length));
         r->result = hr;
-        log.End(Format("GetCompleteDowntimeList(%s) - %d bytes", computer.c_str(), length), r->result, 836);
+        log.End(FormatText("GetCompleteDowntimeList(%s) - %d bytes", computer.c_str(), length), r->result, 836);
     });
 }

@@ -1,7 +1,11 @@
 #include "server/dispatch/ULInvokeImpl.h"
 
+#include "server/dispatch/CallItems.h"
+#include "server/dispatch/CallLog.h"
+#include "server/dispatch/Finally.h"
 #include "server/dispatch/FlatNameList.h"
 #include "server/dispatch/HeapNameList.h"
+#include "server/dispatch/LockedDispatch.h"
 #include "server/dispatch/LdapConfigRecord.h"
 #include "server/dispatch/SecurityEquivKind.h"
 #include "server/storage/lists/UserList.h"
@@ -11,20 +15,12 @@
 namespace {
 
 constexpr const char* kSourceFile = "ULInvokeImpl";
-constexpr DWORD kNameSize = 260;
 // In the log, in the password's place.
 constexpr const char* kMaskedPassword = "*****";
 // Every handler's exception record comes five lines after its end record.
 constexpr int kExceptionAfterEnd = 5;
 // A plain handler's end record comes five lines after its begin record.
 constexpr int kPlainEndAfterBegin = 5;
-
-std::string PopName(CInvokeData* r)
-{
-    char name[kNameSize];
-    r->PopString(name, sizeof name);
-    return name;
-}
 
 // "Operation(a,b)"; the bare operation name when there are no arguments and
 // no parentheses are asked for.
@@ -53,31 +49,6 @@ std::string SettingsText(const char* operation, const LdapConfigRecord& settings
 }
 
 } // namespace
-
-// The begin, end and exception records of one call.
-class CULInvokeImpl::CallLog {
-public:
-    CallLog(ITQLog* log, const CInvokeData* r, const char* operation)
-        : log_(log), code_(static_cast<int>(r->functionCode)), caller_(GetCallerGuidText(*r)),
-          function_(std::string("CULInvokeImpl::On") + operation)
-    {
-    }
-    void Begin(const std::string& text, int line) { Write(LogCallBegin, text, S_OK, line); }
-    void End(const std::string& text, HRESULT result, int line) { Write(LogCallEnd, text, result, line); }
-    void Exception(const char* operation, int line) { Write(LogCallException, operation, E_UNEXPECTED, line); }
-
-private:
-    void Write(int kind, const std::string& text, HRESULT result, int line)
-    {
-        if (log_ != nullptr)
-            log_->LogCall(kind, code_, caller_.c_str(), text.c_str(), result, kSourceFile, function_.c_str(), line);
-    }
-
-    ITQLog* log_;
-    int code_;
-    std::string caller_;
-    std::string function_;
-};
 
 CULInvokeImpl::CULInvokeImpl(std::chrono::milliseconds lockWait) : lockWait_(lockWait) {}
 
@@ -138,43 +109,21 @@ HRESULT CULInvokeImpl::Dispatch(CInvokeData* record)
         {2032, &CULInvokeImpl::OnGetLDAPConfig},
         {2033, &CULInvokeImpl::OnSetLDAPConfig},
     };
-    if (record == nullptr)
-        return E_INVALIDARG;
-    std::unique_lock lock(mutex_, std::defer_lock);
-    if (!lock.try_lock_for(lockWait_))
-        return E_ABORT;
-    try {
-        for (const Route& route : routes)
-            if (route.code == record->functionCode)
-                return (this->*route.handler)(record);
-        record->result = E_NOTIMPL;
-        return E_NOTIMPL;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    return DispatchLocked(record, mutex_, lockWait_, routes,
+                          [&](const Route& route) { return (this->*route.handler)(record); });
 }
 
 template <class Body>
 HRESULT CULInvokeImpl::Logged(CInvokeData* r, const char* operation, int exceptionLine, Body body)
 {
-    try {
-        CallLog log(log_, r, operation);
-        body(log);
-        return S_OK;
-    } catch (...) {
-        try {
-            CallLog(log_, r, operation).Exception(operation, exceptionLine);
-        } catch (...) {
-        }
-        return E_UNEXPECTED;
-    }
+    return CCallLog::Run(log_, *r, kSourceFile, "CULInvokeImpl", operation, exceptionLine, body);
 }
 
 template <class Call>
 HRESULT CULInvokeImpl::Plain(CInvokeData* r, const char* operation, int names, int beginLine, Call call)
 {
     const int endLine = beginLine + kPlainEndAfterBegin;
-    return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CallLog& log) {
+    return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CCallLog& log) {
         std::vector<std::string> arguments;
         for (int i = 0; i < names; ++i)
             arguments.push_back(PopName(r));
@@ -189,7 +138,7 @@ template <class Call>
 HRESULT CULInvokeImpl::Enumeration(CInvokeData* r, const char* operation, bool withName, const char* noun,
                                    int beginLine, int endLine, Call call)
 {
-    return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CallLog& log) {
+    return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CCallLog& log) {
         std::vector<std::string> arguments;
         if (withName)
             arguments.push_back(PopName(r));
@@ -337,12 +286,12 @@ HRESULT CULInvokeImpl::OnEnumerateNetworkContainerObjects(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnGetSecurityEquiv(CInvokeData* r)
 {
-    return Logged(r, "GetSecurityEquiv", 819, [&](CallLog& log) {
+    return Logged(r, "GetSecurityEquiv", 819, [&](CCallLog& log) {
         const std::string user = PopName(r);
         const std::string computer = PopName(r);
         const std::string text = CallText("GetSecurityEquiv", {user, computer}, true);
         log.Begin(text, 803);
-        char group[kNameSize] = {};
+        char group[kCallNameSize] = {};
         DWORD kind = 0;
         const HRESULT hr = Store().GetSecurityEquiv(user.c_str(), computer.c_str(), group, sizeof group, &kind);
         r->PushOutString(group);
@@ -354,10 +303,10 @@ HRESULT CULInvokeImpl::OnGetSecurityEquiv(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnGetDefaultGroup(CInvokeData* r)
 {
-    return Logged(r, "GetDefaultGroup", 843, [&](CallLog& log) {
+    return Logged(r, "GetDefaultGroup", 843, [&](CCallLog& log) {
         const std::string text = "GetDefaultGroup()";
         log.Begin(text, 830);
-        char group[kNameSize] = {};
+        char group[kCallNameSize] = {};
         const HRESULT hr = Store().GetDefaultGroup(group, sizeof group);
         r->PushOutString(group);
         r->result = hr;
@@ -367,12 +316,12 @@ HRESULT CULInvokeImpl::OnGetDefaultGroup(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnIsComputerInTessaryGroup(CInvokeData* r)
 {
-    return Logged(r, "IsComputerInTessaryGroup", 628, [&](CallLog& log) {
+    return Logged(r, "IsComputerInTessaryGroup", 628, [&](CCallLog& log) {
         const std::string computer = PopName(r);
         const std::string text = CallText("IsComputerInTessaryGroup", {computer}, true);
         log.Begin(text, 615);
         bool found = false;
-        char group[kNameSize] = {};
+        char group[kCallNameSize] = {};
         const HRESULT hr = Store().IsComputerInTessaryGroup(computer.c_str(), &found, group, sizeof group);
         const BYTE membership = found ? 1 : 0;
         r->PushOutBytes(&membership, sizeof membership);
@@ -384,12 +333,12 @@ HRESULT CULInvokeImpl::OnIsComputerInTessaryGroup(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnIsUserInTessaryGroup(CInvokeData* r)
 {
-    return Logged(r, "IsUserInTessaryGroup", 596, [&](CallLog& log) {
+    return Logged(r, "IsUserInTessaryGroup", 596, [&](CCallLog& log) {
         const std::string user = PopName(r);
         const std::string text = CallText("IsUserInTessaryGroup", {user}, true);
         log.Begin(text, 583);
         bool found = false;
-        char group[kNameSize] = {};
+        char group[kCallNameSize] = {};
         const HRESULT hr = Store().IsUserInTessaryGroup(user.c_str(), &found, group, sizeof group);
         const BYTE membership = found ? 1 : 0;
         r->PushOutBytes(&membership, sizeof membership);
@@ -401,7 +350,7 @@ HRESULT CULInvokeImpl::OnIsUserInTessaryGroup(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnGetLDAPConfig(CInvokeData* r)
 {
-    return Logged(r, "GetLDAPConfig", 935, [&](CallLog& log) {
+    return Logged(r, "GetLDAPConfig", 935, [&](CCallLog& log) {
         log.Begin("GetLDAPConfig()", 923);
         LdapConfigRecord settings;
         settings.Clear();
@@ -414,7 +363,7 @@ HRESULT CULInvokeImpl::OnGetLDAPConfig(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnSetLDAPConfig(CInvokeData* r)
 {
-    return Logged(r, "SetLDAPConfig", 958, [&](CallLog& log) {
+    return Logged(r, "SetLDAPConfig", 958, [&](CCallLog& log) {
         LdapConfigRecord settings;
         settings.Clear();
         r->PopBuffer(reinterpret_cast<BYTE*>(&settings), sizeof settings);

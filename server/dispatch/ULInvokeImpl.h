@@ -37,8 +37,6 @@ public:
     HRESULT Dispatch(CInvokeData* record);
 
 private:
-    class CallLog;
-
     HRESULT OnLoad(CInvokeData* r);
     HRESULT OnSave(CInvokeData* r);
     HRESULT OnClose(CInvokeData* r);

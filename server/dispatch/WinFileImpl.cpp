@@ -3,12 +3,12 @@
 #include "platform/win/Time.h"
 
 #include "platform/win/LastError.h"
+#include "server/dispatch/CallLog.h"
 #include "server/dispatch/FileHandleTable.h"
+#include "server/dispatch/FormatText.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -42,25 +42,6 @@ HRESULT Win32Result(DWORD error)
 {
     SetLastError(error);
     return HRESULT_FROM_WIN32(error);
-}
-
-__attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...)
-{
-    char small[512];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (n < 0)
-        return {};
-    if (static_cast<size_t>(n) < sizeof small)
-        return std::string(small, static_cast<size_t>(n));
-    std::string text(static_cast<size_t>(n) + 1, '\0');
-    va_start(args, format);
-    std::vsnprintf(text.data(), text.size(), format, args);
-    va_end(args);
-    text.resize(static_cast<size_t>(n));
-    return text;
 }
 
 char Fold(char c)
@@ -153,6 +134,22 @@ bool FillFindRecord(const std::string& folder, const std::string& name, FileFind
     return true;
 }
 
+// The handle's file, locked in *guard, when it is open for the direction
+// asked; else the failure, with the last error set.
+HRESULT LockedFile(LONG handle, bool forWriting, std::shared_ptr<CFileHandleTable::File>* file,
+                   std::unique_lock<std::mutex>* guard)
+{
+    *file = CFileHandleTable::Process().GetFile(handle);
+    if (*file == nullptr)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    *guard = std::unique_lock<std::mutex>((*file)->lock);
+    if ((*file)->fd < 0)
+        return Win32Result(ERROR_INVALID_HANDLE);
+    if ((*file)->writable != forWriting)
+        return Win32Result(ERROR_ACCESS_DENIED);
+    return S_OK;
+}
+
 // Advances the search to its next entry that still exists.
 bool NextFound(CFileHandleTable::Search& search, FileFindRecord* record)
 {
@@ -170,20 +167,6 @@ struct ArrayDelete {
     void operator()(BYTE* p) const { delete[] p; }
 };
 using ByteArray = std::unique_ptr<BYTE, ArrayDelete>;
-
-// Runs a handler's body; an exception ends the call with E_UNEXPECTED,
-// after onException (its exception record, where the handler logs).
-template <class Body, class OnException>
-HRESULT Guarded(Body body, OnException onException)
-{
-    try {
-        body();
-        return S_OK;
-    } catch (...) {
-        onException();
-        return E_UNEXPECTED;
-    }
-}
 
 } // namespace
 
@@ -232,6 +215,20 @@ int CWinFileImpl::OpenRegular(const std::string& path, bool forWriting)
     return fd;
 }
 
+HRESULT CWinFileImpl::StatRegular(const char* name, struct stat* st) const
+{
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
+    if (FAILED(hr))
+        return hr;
+    int fd = OpenRegular(path, false);
+    if (fd < 0)
+        return LastErrorResult();
+    hr = ::fstat(fd, st) == 0 ? S_OK : ErrnoResult();
+    ::close(fd);
+    return hr;
+}
+
 HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
 {
     if (name == nullptr || handle == nullptr)
@@ -258,14 +255,11 @@ HRESULT CWinFileImpl::ReadFile(LONG handle, void* buffer, DWORD size, DWORD* byt
     if (bytesRead == nullptr || (buffer == nullptr && size > 0))
         return E_INVALIDARG;
     *bytesRead = 0;
-    auto file = CFileHandleTable::Process().GetFile(handle);
-    if (file == nullptr)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    std::lock_guard<std::mutex> guard(file->lock);
-    if (file->fd < 0)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    if (file->writable)
-        return Win32Result(ERROR_ACCESS_DENIED);
+    std::shared_ptr<CFileHandleTable::File> file;
+    std::unique_lock<std::mutex> guard;
+    HRESULT hr = LockedFile(handle, false, &file, &guard);
+    if (FAILED(hr))
+        return hr;
     auto* out = static_cast<BYTE*>(buffer);
     DWORD total = 0;
     while (total < size) {
@@ -286,14 +280,11 @@ HRESULT CWinFileImpl::WriteFile(LONG handle, const void* data, DWORD size)
 {
     if (data == nullptr && size > 0)
         return E_INVALIDARG;
-    auto file = CFileHandleTable::Process().GetFile(handle);
-    if (file == nullptr)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    std::lock_guard<std::mutex> guard(file->lock);
-    if (file->fd < 0)
-        return Win32Result(ERROR_INVALID_HANDLE);
-    if (!file->writable)
-        return Win32Result(ERROR_ACCESS_DENIED);
+    std::shared_ptr<CFileHandleTable::File> file;
+    std::unique_lock<std::mutex> guard;
+    HRESULT hr = LockedFile(handle, true, &file, &guard);
+    if (FAILED(hr))
+        return hr;
     const auto* in = static_cast<const BYTE*>(data);
     DWORD total = 0;
     while (total < size) {
@@ -338,16 +329,8 @@ HRESULT CWinFileImpl::GetFileDate(const char* name, SYSTEMTIME* lastWrite)
     if (name == nullptr || lastWrite == nullptr)
         return E_INVALIDARG;
     std::memset(lastWrite, 0, sizeof *lastWrite);
-    std::string path;
-    HRESULT hr = Resolve(name, &path);
-    if (FAILED(hr))
-        return hr;
-    int fd = OpenRegular(path, false);
-    if (fd < 0)
-        return LastErrorResult();
     struct stat st {};
-    hr = ::fstat(fd, &st) == 0 ? S_OK : ErrnoResult();
-    ::close(fd);
+    HRESULT hr = StatRegular(name, &st);
     if (SUCCEEDED(hr))
         *lastWrite = SystemTimeFromTimespec(st.st_mtim);
     return hr;
@@ -358,16 +341,8 @@ HRESULT CWinFileImpl::GetFileSize(const char* name, LONG* size)
     if (name == nullptr || size == nullptr)
         return E_INVALIDARG;
     *size = 0;
-    std::string path;
-    HRESULT hr = Resolve(name, &path);
-    if (FAILED(hr))
-        return hr;
-    int fd = OpenRegular(path, false);
-    if (fd < 0)
-        return LastErrorResult();
     struct stat st {};
-    hr = ::fstat(fd, &st) == 0 ? S_OK : ErrnoResult();
-    ::close(fd);
+    HRESULT hr = StatRegular(name, &st);
     if (SUCCEEDED(hr)) // the low 32 bits, as the interface has always given
         *size = static_cast<LONG>(static_cast<DWORD>(static_cast<ULONGLONG>(st.st_size)));
     return hr;
@@ -535,26 +510,6 @@ DWORD CWinFileImpl::ReadableBytes(LONG handle, DWORD wanted)
     return left < wanted ? static_cast<DWORD>(left) : wanted;
 }
 
-void CWinFileImpl::Log(int kind, const CInvokeData* record, const std::string& message, HRESULT result,
-                       const char* function, int line) const
-{
-    if (log_ == nullptr)
-        return;
-    std::string caller = GetCallerGuidText(*record);
-    log_->LogCall(kind, static_cast<int>(record->functionCode), caller.c_str(), message.c_str(), result,
-                  kSourceFile, function, line);
-}
-
-void CWinFileImpl::LogException(const CInvokeData* record, const char* operation, const char* function,
-                                int line) const
-{
-    try {
-        Log(LogCallException, record, operation, E_UNEXPECTED, function, line);
-    } catch (...) {
-        // Logging never fails a call; the call has failed already.
-    }
-}
-
 HRESULT CWinFileImpl::Dispatch(CInvokeData* record)
 {
     if (record == nullptr)
@@ -582,202 +537,177 @@ HRESULT CWinFileImpl::Dispatch(CInvokeData* record)
     }
 }
 
+template <class Body>
+HRESULT CWinFileImpl::Logged(CInvokeData* record, const char* operation, int exceptionLine, Body body)
+{
+    return CCallLog::Run(log_, *record, kSourceFile, "CWinFileImpl", operation, exceptionLine, body);
+}
+
 HRESULT CWinFileImpl::OnOpenFile(CInvokeData* record)
 {
-    constexpr const char* kFunction = "CWinFileImpl::OnOpenFile";
-    return Guarded(
-        [&] {
-            char name[kNameBuffer];
-            DWORD access = 0;
-            record->PopString(name, sizeof name);
-            record->PopDword(&access);
-            const char* mode = (access & GENERIC_WRITE) != 0 ? "WRITE" : "READ";
-            Log(LogCallBegin, record, Format("OpenFile(%s,%s)", name, mode), S_OK, kFunction, 446);
-            LONG handle = -1;
-            record->result = OpenFile(name, access, &handle);
-            record->PushOutDword(static_cast<DWORD>(handle));
-            Log(LogCallEnd, record, Format("OpenFile(%s,%s) = %d", name, mode, handle), record->result, kFunction, 456);
-        },
-        [&] { LogException(record, "OpenFile", kFunction, 464); });
+    return Logged(record, "OpenFile", 464, [&](CCallLog& log) {
+        char name[kNameBuffer];
+        DWORD access = 0;
+        record->PopString(name, sizeof name);
+        record->PopDword(&access);
+        const char* mode = (access & GENERIC_WRITE) != 0 ? "WRITE" : "READ";
+        log.Begin(FormatText("OpenFile(%s,%s)", name, mode), 446);
+        LONG handle = -1;
+        record->result = OpenFile(name, access, &handle);
+        record->PushOutDword(static_cast<DWORD>(handle));
+        log.End(FormatText("OpenFile(%s,%s) = %d", name, mode, handle), record->result, 456);
+    });
 }
 
 HRESULT CWinFileImpl::OnReadFile(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            LONG handle = 0, size = 0;
-            record->PopInt(&handle);
-            record->PopInt(&size);
-            if (size < 0) // no buffer of 2 GiB or more is ever made
-                throw std::bad_array_new_length();
-            // Never more than the file can give back from where it stands.
-            DWORD room = ReadableBytes(handle, static_cast<DWORD>(size));
-            ByteArray buffer(new (std::nothrow) BYTE[room == 0 ? 1 : room]());
-            DWORD got = 0;
-            record->result = buffer == nullptr ? E_OUTOFMEMORY : ReadFile(handle, buffer.get(), room, &got);
-            record->PushOutBytes(buffer.get(), got);
-            record->PushOutDword(got);
-        },
-        [&] { LogException(record, "ReadFile", "CWinFileImpl::OnReadFile", 498); });
+    return Logged(record, "ReadFile", 498, [&](CCallLog&) {
+        LONG handle = 0, size = 0;
+        record->PopInt(&handle);
+        record->PopInt(&size);
+        if (size < 0) // no buffer of 2 GiB or more is ever made
+            throw std::bad_array_new_length();
+        // Never more than the file can give back from where it stands.
+        DWORD room = ReadableBytes(handle, static_cast<DWORD>(size));
+        ByteArray buffer(new (std::nothrow) BYTE[room == 0 ? 1 : room]());
+        DWORD got = 0;
+        record->result = buffer == nullptr ? E_OUTOFMEMORY : ReadFile(handle, buffer.get(), room, &got);
+        record->PushOutBytes(buffer.get(), got);
+        record->PushOutDword(got);
+    });
 }
 
 HRESULT CWinFileImpl::OnWriteFile(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            LONG handle = 0, size = 0;
-            BYTE* popped = nullptr;
-            DWORD length = 0;
-            record->PopInt(&handle);
-            record->PopInt(&size);
-            record->PopBytes(&popped, &length);
-            ByteArray data(popped);
-            if (size < 0)
-                throw std::bad_array_new_length();
-            // The block is `size` bytes: the data item's, cut to it, then zeros
-            // where the item was shorter.
-            DWORD wanted = static_cast<DWORD>(size);
-            DWORD fromData = std::min(length, wanted);
-            HRESULT hr = WriteFile(handle, data.get(), fromData);
-            for (DWORD left = wanted - fromData; SUCCEEDED(hr) && left > 0;) {
-                DWORD n = static_cast<DWORD>(std::min<size_t>(left, kZeroBlock));
-                hr = WriteFile(handle, kZeros, n);
-                left -= n;
-            }
-            record->result = hr;
-        },
-        [&] { LogException(record, "WriteFile", "CWinFileImpl::OnWriteFile", 524); });
+    return Logged(record, "WriteFile", 524, [&](CCallLog&) {
+        LONG handle = 0, size = 0;
+        BYTE* popped = nullptr;
+        DWORD length = 0;
+        record->PopInt(&handle);
+        record->PopInt(&size);
+        record->PopBytes(&popped, &length);
+        ByteArray data(popped);
+        if (size < 0)
+            throw std::bad_array_new_length();
+        // The block is `size` bytes: the data item's, cut to it, then zeros
+        // where the item was shorter.
+        DWORD wanted = static_cast<DWORD>(size);
+        DWORD fromData = std::min(length, wanted);
+        HRESULT hr = WriteFile(handle, data.get(), fromData);
+        for (DWORD left = wanted - fromData; SUCCEEDED(hr) && left > 0;) {
+            DWORD n = static_cast<DWORD>(std::min<size_t>(left, kZeroBlock));
+            hr = WriteFile(handle, kZeros, n);
+            left -= n;
+        }
+        record->result = hr;
+    });
 }
 
 HRESULT CWinFileImpl::OnCloseFile(CInvokeData* record)
 {
-    constexpr const char* kFunction = "CWinFileImpl::OnCloseFile";
-    return Guarded(
-        [&] {
-            LONG handle = 0;
-            record->PopInt(&handle);
-            Log(LogCallBegin, record, Format("CloseFile(%d)", handle), S_OK, kFunction, 539);
-            record->result = SUCCEEDED(CloseFile(handle)) ? S_OK : E_FAIL;
-            Log(LogCallEnd, record, Format("CloseFile(%d)", handle), record->result, kFunction, 547);
-        },
-        [&] { LogException(record, "CloseFile", kFunction, 552); });
+    return Logged(record, "CloseFile", 552, [&](CCallLog& log) {
+        LONG handle = 0;
+        record->PopInt(&handle);
+        log.Begin(FormatText("CloseFile(%d)", handle), 539);
+        record->result = SUCCEEDED(CloseFile(handle)) ? S_OK : E_FAIL;
+        log.End(FormatText("CloseFile(%d)", handle), record->result, 547);
+    });
 }
 
 HRESULT CWinFileImpl::OnDeleteFile(CInvokeData* record)
 {
-    constexpr const char* kFunction = "CWinFileImpl::OnDeleteFile";
-    return Guarded(
-        [&] {
-            char name[kNameBuffer];
-            record->PopString(name, sizeof name);
-            Log(LogCallBegin, record, Format("DeleteFile(%s)", name), S_OK, kFunction, 567);
-            record->result = DeleteFile(name);
-            Log(LogCallEnd, record, Format("DeleteFile(%s)", name), record->result, kFunction, 572);
-        },
-        [&] { LogException(record, "DeleteFile", kFunction, 577); });
+    return Logged(record, "DeleteFile", 577, [&](CCallLog& log) {
+        char name[kNameBuffer];
+        record->PopString(name, sizeof name);
+        log.Begin(FormatText("DeleteFile(%s)", name), 567);
+        record->result = DeleteFile(name);
+        log.End(FormatText("DeleteFile(%s)", name), record->result, 572);
+    });
 }
 
 HRESULT CWinFileImpl::OnGetFileDate(CInvokeData* record)
 {
-    constexpr const char* kFunction = "CWinFileImpl::OnGetFileDate";
-    return Guarded(
-        [&] {
-            char name[kNameBuffer];
-            record->PopString(name, sizeof name);
-            Log(LogCallBegin, record, Format("GetFileDate(%s)", name), S_OK, kFunction, 592);
-            SYSTEMTIME st{};
-            record->result = GetFileDate(name, &st);
-            record->PushOutBytes(&st, sizeof st);
-            Log(LogCallEnd, record,
-                Format("GetFileDate(%s) = %.2u/%.2u/%.4u %.2u:%.2u:%.2u", name, unsigned{st.wMonth}, unsigned{st.wDay},
-                       unsigned{st.wYear}, unsigned{st.wHour}, unsigned{st.wMinute}, unsigned{st.wSecond}),
-                record->result, kFunction, 600);
-        },
-        [&] { LogException(record, "GetFileDate", kFunction, 605); });
+    return Logged(record, "GetFileDate", 605, [&](CCallLog& log) {
+        char name[kNameBuffer];
+        record->PopString(name, sizeof name);
+        log.Begin(FormatText("GetFileDate(%s)", name), 592);
+        SYSTEMTIME st{};
+        record->result = GetFileDate(name, &st);
+        record->PushOutBytes(&st, sizeof st);
+        log.End(FormatText("GetFileDate(%s) = %.2u/%.2u/%.4u %.2u:%.2u:%.2u", name, unsigned{st.wMonth},
+                           unsigned{st.wDay}, unsigned{st.wYear}, unsigned{st.wHour}, unsigned{st.wMinute},
+                           unsigned{st.wSecond}),
+                record->result, 600);
+    });
 }
 
 HRESULT CWinFileImpl::OnGetFileSize(CInvokeData* record)
 {
-    constexpr const char* kFunction = "CWinFileImpl::OnGetFileSize";
-    return Guarded(
-        [&] {
-            char name[kNameBuffer];
-            record->PopString(name, sizeof name);
-            Log(LogCallBegin, record, Format("GetFileSize(%s)", name), S_OK, kFunction, 620);
-            LONG size = 0;
-            record->result = GetFileSize(name, &size);
-            record->PushOutLong(size);
-            Log(LogCallEnd, record, Format("GetFileSize(%s) = %d", name, size), record->result, kFunction, 627);
-        },
-        [&] { LogException(record, "GetFileSize", kFunction, 632); });
+    return Logged(record, "GetFileSize", 632, [&](CCallLog& log) {
+        char name[kNameBuffer];
+        record->PopString(name, sizeof name);
+        log.Begin(FormatText("GetFileSize(%s)", name), 620);
+        LONG size = 0;
+        record->result = GetFileSize(name, &size);
+        record->PushOutLong(size);
+        log.End(FormatText("GetFileSize(%s) = %d", name, size), record->result, 627);
+    });
 }
+
+// The handlers below write no records; an exception in one ends the call in
+// Dispatch with E_UNEXPECTED.
 
 HRESULT CWinFileImpl::OnFindFirstFile(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            char pattern[kNameBuffer];
-            record->PopString(pattern, sizeof pattern);
-            LONG handle = -1;
-            FileFindRecord found{};
-            FindFirstFile(pattern, &handle, &found);
-            record->result = handle != -1 ? S_OK : E_FAIL;
-            record->PushOutDword(static_cast<DWORD>(handle));
-            record->PushOutBytes(&found, sizeof found);
-        },
-        [] {});
+    char pattern[kNameBuffer];
+    record->PopString(pattern, sizeof pattern);
+    LONG handle = -1;
+    FileFindRecord found{};
+    FindFirstFile(pattern, &handle, &found);
+    record->result = handle != -1 ? S_OK : E_FAIL;
+    record->PushOutDword(static_cast<DWORD>(handle));
+    record->PushOutBytes(&found, sizeof found);
+    return S_OK;
 }
 
 HRESULT CWinFileImpl::OnFindNextFile(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            LONG handle = 0;
-            record->PopInt(&handle);
-            FileFindRecord found{};
-            record->result = FindNextFile(handle, &found);
-            record->PushOutBytes(&found, sizeof found);
-        },
-        [] {});
+    LONG handle = 0;
+    record->PopInt(&handle);
+    FileFindRecord found{};
+    record->result = FindNextFile(handle, &found);
+    record->PushOutBytes(&found, sizeof found);
+    return S_OK;
 }
 
 HRESULT CWinFileImpl::OnFindClose(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            LONG handle = 0;
-            record->PopInt(&handle);
-            record->result = FindClose(handle);
-        },
-        [] {});
+    LONG handle = 0;
+    record->PopInt(&handle);
+    record->result = FindClose(handle);
+    return S_OK;
 }
 
 HRESULT CWinFileImpl::OnWriteWholeFile(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            char name[kNameBuffer];
-            BYTE* popped = nullptr;
-            DWORD length = 0;
-            record->PopString(name, sizeof name);
-            record->PopBytes(&popped, &length);
-            ByteArray data(popped);
-            record->result = WriteWholeFile(name, data.get(), static_cast<LONG>(length));
-        },
-        [] {});
+    char name[kNameBuffer];
+    BYTE* popped = nullptr;
+    DWORD length = 0;
+    record->PopString(name, sizeof name);
+    record->PopBytes(&popped, &length);
+    ByteArray data(popped);
+    record->result = WriteWholeFile(name, data.get(), static_cast<LONG>(length));
+    return S_OK;
 }
 
 HRESULT CWinFileImpl::OnReadWholeFile(CInvokeData* record)
 {
-    return Guarded(
-        [&] {
-            char name[kNameBuffer];
-            record->PopString(name, sizeof name);
-            BYTE* content = nullptr;
-            LONG size = 0;
-            record->result = ReadWholeFile(name, &content, &size);
-            // The reply takes the buffer over rather than a copy of it.
-            record->AdoptOutBytes(content, static_cast<DWORD>(size));
-        },
-        [] {});
+    char name[kNameBuffer];
+    record->PopString(name, sizeof name);
+    BYTE* content = nullptr;
+    LONG size = 0;
+    record->result = ReadWholeFile(name, &content, &size);
+    // The reply takes the buffer over rather than a copy of it.
+    record->AdoptOutBytes(content, static_cast<DWORD>(size));
+    return S_OK;
 }

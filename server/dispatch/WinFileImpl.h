@@ -19,6 +19,8 @@
 
 #include <string>
 
+struct stat;
+
 class CWinFileImpl : public IFileIO2 {
 public:
     // Keeps the folder, with a '/' added when it does not end in one. Until
@@ -59,15 +61,17 @@ private:
 
     // The path of a client's name inside the folder, or E_INVALIDARG.
     HRESULT Resolve(const char* name, std::string* path) const;
+    // The status of a regular file named by a client.
+    HRESULT StatRegular(const char* name, struct stat* st) const;
     // Opens a regular file; a descriptor, or -1 with the last error set.
     static int OpenRegular(const std::string& path, bool forWriting);
     // How many of `wanted` bytes a read at the handle's position can return.
     static DWORD ReadableBytes(LONG handle, DWORD wanted);
 
-    void Log(int kind, const CInvokeData* record, const std::string& message, HRESULT result,
-             const char* function, int line) const;
-    // The exception record of a handler; never throws.
-    void LogException(const CInvokeData* record, const char* operation, const char* function, int line) const;
+    // Runs body with the call's log; an exception becomes an exception
+    // record at exceptionLine and E_UNEXPECTED.
+    template <class Body>
+    HRESULT Logged(CInvokeData* record, const char* operation, int exceptionLine, Body body);
 
     std::string folder_;
     ITQLog* log_ = nullptr;

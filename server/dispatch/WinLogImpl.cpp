@@ -5,9 +5,7 @@
 #include "platform/win/DebugOutput.h"
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
-
-#include <cstdio>
-#include <vector>
+#include "server/dispatch/FormatText.h"
 
 namespace {
 
@@ -16,18 +14,6 @@ constexpr DWORD kBusyPipeWaitMs = 1000;
 const char* OrNA(const char* text)
 {
     return text != nullptr ? text : "N/A";
-}
-
-// printf into a string of whatever length the record needs.
-template <typename... Args>
-std::string Format(const char* format, Args... args)
-{
-    int n = std::snprintf(nullptr, 0, format, args...);
-    if (n <= 0)
-        return {};
-    std::vector<char> buf(static_cast<size_t>(n) + 1);
-    std::snprintf(buf.data(), buf.size(), format, args...);
-    return std::string(buf.data(), static_cast<size_t>(n));
 }
 
 } // namespace
@@ -60,7 +46,7 @@ std::string CWinLogImpl::CallPipeName(DWORD port)
 {
     std::string name = tq::kLogPipe;
     if (port != 0)
-        name += Format(".%u", port);
+        name += FormatText(".%u", port);
     return name;
 }
 
@@ -68,8 +54,8 @@ std::string CWinLogImpl::FormatCallRecord(int kind, int functionCode, const char
                                           HRESULT result, const char* sourceFile, const char* functionName, int line,
                                           DWORD threadId)
 {
-    return Format(tq::kLogCallFormat, kind, functionCode, static_cast<int>(result), OrNA(callerGuid), OrNA(message),
-                  OrNA(sourceFile), OrNA(functionName), line, threadId);
+    return FormatText(tq::kLogCallFormat, kind, functionCode, static_cast<int>(result), OrNA(callerGuid),
+                      OrNA(message), OrNA(sourceFile), OrNA(functionName), line, threadId);
 }
 
 HRESULT CWinLogImpl::LogCall(int kind, int functionCode, const char* callerGuid, const char* message, HRESULT result,
@@ -82,8 +68,8 @@ HRESULT CWinLogImpl::LogCall(int kind, int functionCode, const char* callerGuid,
 
 HRESULT CWinLogImpl::LogInfo(const char* text)
 {
-    WriteToPipe(tq::kInfoPipe, Format(tq::kLogInfoFormat, OrNA(text), GetCurrentThreadId(),
-                                      GetModuleFileName().c_str()));
+    WriteToPipe(tq::kInfoPipe,
+                FormatText(tq::kLogInfoFormat, OrNA(text), GetCurrentThreadId(), GetModuleFileName().c_str()));
     return S_OK;
 }
 
@@ -98,7 +84,7 @@ void CWinLogImpl::WriteToPipe(const std::string& pipeName, const std::string& re
 
     err = PipeSetMessageMode(pipe);
     if (err != ERROR_SUCCESS) {
-        OutputDebugStringA(Format("Error %u setting pipe handle state:", err).c_str());
+        OutputDebugStringA(FormatText("Error %u setting pipe handle state:", err).c_str());
         OutputDebugStringA(record.c_str());
         PipeClose(pipe);
         return;
@@ -106,7 +92,7 @@ void CWinLogImpl::WriteToPipe(const std::string& pipeName, const std::string& re
     // The NUL travels with the record: readers take the message as a C string.
     err = PipeWrite(pipe, record.c_str(), static_cast<DWORD>(record.size() + 1), nullptr);
     if (err != ERROR_SUCCESS) {
-        OutputDebugStringA(Format("Error %u writing message into pipe:", err).c_str());
+        OutputDebugStringA(FormatText("Error %u writing message into pipe:", err).c_str());
         OutputDebugStringA(record.c_str());
     }
     PipeClose(pipe);

@@ -389,11 +389,7 @@ HRESULT CAttribute::GetSerializedSize(LONG* size)
         return E_INVALIDARG;
     if (record_ == nullptr)
         return E_UNEXPECTED;
-    const unsigned long long n = AttributeRecordHeader::FromRecord(*record_).RecordBytes();
-    if (n > static_cast<unsigned long long>(INT32_MAX))
-        return E_OUTOFMEMORY;
-    *size = static_cast<LONG>(n);
-    return S_OK;
+    return attrib::SizeResult(AttributeRecordHeader::FromRecord(*record_).RecordBytes(), size);
 }
 
 HRESULT CAttribute::Serialize(BYTE* buffer, LONG* size)

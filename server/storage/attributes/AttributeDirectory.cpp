@@ -29,6 +29,11 @@ struct NamedRecord {
     }
 };
 
+bool IsVisible(const AttributeRecord* r)
+{
+    return IsVisibleAttribute(*r);
+}
+
 } // namespace
 
 CAttributeDirectory::CAttributeDirectory() : cursor_(records_.end()) {}
@@ -80,20 +85,8 @@ HRESULT CAttributeDirectory::FindAttributes(AttributeFilter filter, std::uintptr
     *list = nullptr;
     if (first != nullptr)
         *first = nullptr;
-    return attrib::Guarded([&]() -> HRESULT {
-        AttributeRecordSequence taken;
-        // A filter that adds attributes does not see them in this walk.
-        for (AttributeRecord* r : VisibleRecords()) {
-            CAttribute* handle = nullptr;
-            if (FAILED(CAttribute::CreateAttached(r, this, &handle)))
-                continue;
-            const BOOL take = filter(handle, userData);
-            handle->Release();
-            if (take != 0)
-                taken.push_back(r);
-        }
-        return CAttributeList::CreateResult(taken, this, list, first);
-    });
+    return attrib::Guarded(
+        [&] { return FilterRecords(VisibleRecords(), this, filter, userData, list, first); });
 }
 
 HRESULT CAttributeDirectory::QueryAttributes(CAttributeQuery* query, CAttributeList** list, CAttribute** first)
@@ -337,6 +330,16 @@ HRESULT CAttributeDirectory::Clear()
     });
 }
 
+AttributeRecordSequence::iterator CAttributeDirectory::LastVisibleBefore(AttributeRecordSequence::iterator end)
+{
+    for (auto it = end; it != records_.begin();) {
+        --it;
+        if (IsVisible(*it))
+            return it;
+    }
+    return records_.end();
+}
+
 HRESULT CAttributeDirectory::HandAt(AttributeRecordSequence::iterator it, CAttribute** attribute)
 {
     if (it == records_.end())
@@ -350,9 +353,7 @@ HRESULT CAttributeDirectory::GetFirstAttribute(CAttribute** attribute)
     if (attribute == nullptr)
         return E_POINTER;
     *attribute = nullptr;
-    cursor_ = std::find_if(records_.begin(), records_.end(), [](const AttributeRecord* r) {
-        return IsVisibleAttribute(*r);
-    });
+    cursor_ = std::find_if(records_.begin(), records_.end(), IsVisible);
     return HandAt(cursor_, attribute);
 }
 
@@ -363,9 +364,7 @@ HRESULT CAttributeDirectory::GetNextAttribute(CAttribute** attribute)
     *attribute = nullptr;
     if (cursor_ == records_.end())
         return E_OUTOFMEMORY;
-    cursor_ = std::find_if(std::next(cursor_), records_.end(), [](const AttributeRecord* r) {
-        return IsVisibleAttribute(*r);
-    });
+    cursor_ = std::find_if(std::next(cursor_), records_.end(), IsVisible);
     return HandAt(cursor_, attribute);
 }
 
@@ -374,12 +373,8 @@ HRESULT CAttributeDirectory::GetPreviousAttribute(CAttribute** attribute)
     if (attribute == nullptr)
         return E_POINTER;
     *attribute = nullptr;
-    for (auto it = cursor_; it != records_.begin();) {
-        --it;
-        if (IsVisibleAttribute(**it))
-            return HandAt(it, attribute);
-    }
-    return E_OUTOFMEMORY;
+    // Without one the cursor stays where it is.
+    return HandAt(LastVisibleBefore(cursor_), attribute);
 }
 
 HRESULT CAttributeDirectory::GetLastAttribute(CAttribute** attribute)
@@ -387,13 +382,8 @@ HRESULT CAttributeDirectory::GetLastAttribute(CAttribute** attribute)
     if (attribute == nullptr)
         return E_POINTER;
     *attribute = nullptr;
-    for (auto it = records_.end(); it != records_.begin();) {
-        --it;
-        if (IsVisibleAttribute(**it))
-            return HandAt(it, attribute);
-    }
-    cursor_ = records_.end();
-    return E_OUTOFMEMORY;
+    cursor_ = LastVisibleBefore(records_.end());
+    return HandAt(cursor_, attribute);
 }
 
 HRESULT CAttributeDirectory::DirectoryAt(std::size_t index, CAttributeDirectory** directory, char* name, LONG size)
@@ -509,11 +499,7 @@ HRESULT CAttributeDirectory::GetSerializedSize(LONG* size)
 {
     if (size == nullptr)
         return E_POINTER;
-    const unsigned long long n = StreamBytes();
-    if (n > static_cast<unsigned long long>(INT32_MAX))
-        return E_OUTOFMEMORY;
-    *size = static_cast<LONG>(n);
-    return S_OK;
+    return attrib::SizeResult(StreamBytes(), size);
 }
 
 HRESULT CAttributeDirectory::WriteStream(BYTE* out, std::size_t capacity, std::size_t& written)

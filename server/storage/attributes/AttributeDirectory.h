@@ -113,6 +113,8 @@ private:
     void EnterChild(AttributeRecord* record, CAttributeDirectory* child);
     void ReindexName(const std::string& key);
     HRESULT HandAt(AttributeRecordSequence::iterator it, CAttribute** attribute);
+    // The last visible record before end, or records_.end() when there is none.
+    AttributeRecordSequence::iterator LastVisibleBefore(AttributeRecordSequence::iterator end);
     HRESULT DirectoryAt(std::size_t index, CAttributeDirectory** directory, char* name, LONG size);
     AttributeRecordSequence VisibleRecords() const;
 

@@ -263,19 +263,10 @@ HRESULT CAttributeList::FindAttributes(AttributeFilter filter, std::uintptr_t us
     *list = nullptr;
     if (first != nullptr)
         *first = nullptr;
-    return attrib::Guarded([&]() -> HRESULT {
-        AttributeRecordSequence taken;
+    return attrib::Guarded([&] {
+        // A copy: a filter that adds attributes through this list does not see them.
         const AttributeRecordSequence offered = records_;
-        for (AttributeRecord* r : offered) {
-            CAttribute* handle = nullptr;
-            if (FAILED(CAttribute::CreateAttached(r, directory_, &handle)))
-                continue;
-            const BOOL take = filter(handle, userData);
-            handle->Release();
-            if (take != 0)
-                taken.push_back(r);
-        }
-        return CreateResult(taken, directory_, list, first);
+        return FilterRecords(offered, directory_, filter, userData, list, first);
     });
 }
 
@@ -320,10 +311,7 @@ HRESULT CAttributeList::GetSerializedSize(LONG* size)
         if (IsLive(r))
             n += AttributeRecordHeader::FromRecord(*r).RecordBytes();
     }
-    if (n > static_cast<unsigned long long>(INT32_MAX))
-        return E_OUTOFMEMORY;
-    *size = static_cast<LONG>(n);
-    return S_OK;
+    return attrib::SizeResult(n, size);
 }
 
 HRESULT CAttributeList::Serialize(BYTE* buffer, LONG* size)

@@ -26,7 +26,8 @@ HRESULT CompareOrdered(T a, T c, DWORD op)
     return holds ? S_OK : E_FAIL;
 }
 
-// The text column of the operator table, given whether the pattern matched.
+// The text and bytes column of the operator table, given whether the pattern
+// matched (or the bytes were equal).
 HRESULT TextResult(bool matched, DWORD op)
 {
     switch (op) {
@@ -126,19 +127,7 @@ HRESULT CompareBinary(const BYTE* value, DWORD valueLength, const BYTE* criterio
         return E_FAIL;
     const DWORD n = length - 1;
     const bool equal = valueLength == n && (n == 0 || (value != nullptr && std::memcmp(value, criterion, n) == 0));
-    switch (op) {
-    case QUERY_EQUAL:
-    case QUERY_GREATER_EQUAL:
-    case QUERY_LESS_EQUAL:
-    case QUERY_EQUAL_NO_CASE:
-        return equal ? S_OK : E_FAIL;
-    case QUERY_LESS:
-    case QUERY_GREATER:
-    case QUERY_NOT_EQUAL:
-        return equal ? E_FAIL : S_OK;
-    default:
-        return E_FAIL;
-    }
+    return TextResult(equal, op);
 }
 
 HRESULT CompareWideText(const attrib::TextKey& pattern, const attrib::TextKey& text, DWORD op)
@@ -186,6 +175,22 @@ HRESULT ScanQuery(const AttributeRecordSequence& records, CAttributeDirectory* o
                 all = CompareInteger(*n, c.Number(), c.op) == S_OK;
         }
         if (all)
+            taken.push_back(r);
+    }
+    return CAttributeList::CreateResult(taken, owner, list, first);
+}
+
+HRESULT FilterRecords(const AttributeRecordSequence& records, CAttributeDirectory* owner, AttributeFilter filter,
+                      std::uintptr_t userData, CAttributeList** list, CAttribute** first)
+{
+    AttributeRecordSequence taken;
+    for (AttributeRecord* r : records) {
+        CAttribute* handle = nullptr;
+        if (FAILED(CAttribute::CreateAttached(r, owner, &handle)))
+            continue;
+        const BOOL take = filter(handle, userData);
+        handle->Release();
+        if (take != 0)
             taken.push_back(r);
     }
     return CAttributeList::CreateResult(taken, owner, list, first);

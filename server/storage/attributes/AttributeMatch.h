@@ -5,6 +5,7 @@
 // The indexed strategy (AttributeIndexes.h) uses the same comparisons, so a
 // query gives the same attributes whichever strategy answers it.
 
+#include "server/storage/attributes/AttributeFilter.h"
 #include "server/storage/attributes/AttributeQuery.h"
 #include "server/storage/attributes/AttributeRecord.h"
 #include "server/storage/attributes/AttributeText.h"
@@ -31,6 +32,12 @@ HRESULT CompareText(const char* pattern, const char* text, DWORD op);
 // none the list is released, both outs are null and E_OUTOFMEMORY returned.
 HRESULT ScanQuery(const AttributeRecordSequence& records, CAttributeDirectory* owner, CAttributeQuery* query,
                   CAttributeList** list, CAttribute** first);
+
+// The records that filter takes, walked as given (a filter that adds
+// attributes does not see them), as a list bound to owner; outs as for
+// ScanQuery.
+HRESULT FilterRecords(const AttributeRecordSequence& records, CAttributeDirectory* owner, AttributeFilter filter,
+                      std::uintptr_t userData, CAttributeList** list, CAttribute** first);
 
 // The per-attribute matcher, a FindAttributes callback with the query as
 // user data: 1 to take the attribute, 0 to skip it.

@@ -1,6 +1,7 @@
 #include "server/storage/lists/PendingOpDelivery.h"
 
 #include "platform/transport/ClientTransport.h"
+#include "server/dispatch/FormatText.h"
 #include "server/dispatch/InvokeData.h"
 #include "server/host/ExceptionTranslator.h"
 
@@ -22,13 +23,6 @@ ULONGLONG NowTicks()
     std::timespec ts{};
     std::timespec_get(&ts, TIME_UTC);
     return FileTimeToUInt64(FileTimeFromTimespec(ts));
-}
-
-std::string Format(const char* format, HRESULT hr, int retries)
-{
-    char text[128];
-    std::snprintf(text, sizeof text, format, static_cast<unsigned>(hr), retries);
-    return text;
 }
 
 } // namespace
@@ -166,8 +160,8 @@ void CPendingOpDelivery::Deliver()
     ++record.attempts;
     std::unique_lock lock(queueMutex_, std::defer_lock);
     if (record.attempts < kMaxAttempts) {
-        const std::string remarks =
-            Format("Immediate execution failed (0x%.8X), %d retries left", hr, kMaxAttempts - record.attempts);
+        const std::string remarks = FormatText("Immediate execution failed (0x%.8X), %d retries left",
+                                               static_cast<unsigned>(hr), kMaxAttempts - record.attempts);
         record.lastAttempt = FileTimeFromUInt64(NowTicks());
         if (!lock.try_lock_for(std::chrono::milliseconds(kWorkWaitMs)))
             return;
@@ -177,7 +171,8 @@ void CPendingOpDelivery::Deliver()
         lock.unlock();
         QueueWorkItem();
     } else {
-        const std::string remarks = Format("Immediate execution failed (0x%.8X), waiting for update interval", hr, 0);
+        const std::string remarks =
+            FormatText("Immediate execution failed (0x%.8X), waiting for update interval", static_cast<unsigned>(hr));
         if (!lock.try_lock_for(std::chrono::milliseconds(kWorkWaitMs)))
             return;
         store_->UpdatePendingOp(record.computer, record.opId, kPendingOpWaiting, static_cast<DWORD>(hr),

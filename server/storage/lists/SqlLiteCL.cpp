@@ -3,6 +3,7 @@
 #include "platform/oledate/OleDate.h"
 #include "platform/win/DebugOutput.h"
 #include "server/storage/lists/FlatLists.h"
+#include "server/storage/lists/SqliteDatabase.h"
 #include "server/storage/lists/SqliteStatement.h"
 
 #include <cstdio>
@@ -174,8 +175,7 @@ CSqlLiteCL::~CSqlLiteCL()
 {
     delivery_.Stop();
     Lock lock(mutex_);
-    sqlite3_close(db_);
-    db_ = nullptr;
+    CloseDatabase(&db_);
 }
 
 std::string CSqlLiteCL::DatabasePath()
@@ -215,13 +215,11 @@ HRESULT CSqlLiteCL::EnsureComputer(const char* computer, int* cpuId)
 bool CSqlLiteCL::CreateTables()
 {
     for (const auto& [table, create] : kTables) {
-        CSqliteStatement s(db_, "SELECT name FROM main.sqlite_master WHERE type='table' AND tbl_name=?");
-        s.BindText(1, table);
-        int rc = s.Step();
-        if (rc == SQLITE_ROW)
-            continue;
-        if (rc != SQLITE_DONE)
+        bool exists = false;
+        if (FindTable(db_, table, &exists) != SQLITE_OK)
             return false;
+        if (exists)
+            continue;
         sqlite3_exec(db_, create, nullptr, nullptr, nullptr);
         if (std::strcmp(table, "cl_computers") == 0)
             sqlite3_exec(db_, kNameIndex, nullptr, nullptr, nullptr);
@@ -241,24 +239,18 @@ HRESULT CSqlLiteCL::LoadComputerList(const char* fileName)
     files_->GetFolder(folder, sizeof folder);
     const std::string path = std::string(folder) + fileName;
 
-    sqlite3_close(db_);
-    db_ = nullptr;
     path_.clear();
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open(path.c_str(), &db);
+    const int rc = ReopenDatabase(&db_, path);
     if (rc != SQLITE_OK) {
         OutputDebugStringA(("Computer list " + path + " does not open: " + sqlite3_errstr(rc) + "\n").c_str());
-        sqlite3_close(db);
         return E_FAIL;
     }
-    db_ = db;
     sqlite3_exec(db_, "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
     sqlite3_exec(db_, "PRAGMA journal_mode=OFF;", nullptr, nullptr, nullptr);
     if (!CreateTables()) {
         // Not a database: leave the file as it is.
         OutputDebugStringA(("Computer list " + path + " is no database: " + sqlite3_errmsg(db_) + "\n").c_str());
-        sqlite3_close(db_);
-        db_ = nullptr;
+        CloseDatabase(&db_);
         return E_FAIL;
     }
     path_ = path;

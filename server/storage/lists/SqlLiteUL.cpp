@@ -4,6 +4,7 @@
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
 #include "server/storage/container/DynIO.h"
+#include "server/storage/lists/SqliteDatabase.h"
 #include "server/storage/lists/SqliteStatement.h"
 
 #include <cstring>
@@ -158,18 +159,14 @@ void CSqlLiteUL::ConfigureBrowser()
 int CSqlLiteUL::Run(const char* sql, Texts texts)
 {
     CSqliteStatement s(db_, sql);
-    int index = 1;
-    for (const char* text : texts)
-        s.BindText(index++, text);
+    s.BindTexts(texts);
     return s.Run();
 }
 
 bool CSqlLiteUL::HasRow(const char* sql, Texts texts, int* rc)
 {
     CSqliteStatement s(db_, sql);
-    int index = 1;
-    for (const char* text : texts)
-        s.BindText(index++, text);
+    s.BindTexts(texts);
     const int step = s.Step();
     *rc = step == SQLITE_ROW || step == SQLITE_DONE ? SQLITE_OK : step;
     return step == SQLITE_ROW;
@@ -178,9 +175,7 @@ bool CSqlLiteUL::HasRow(const char* sql, Texts texts, int* rc)
 bool CSqlLiteUL::LastText(const char* sql, Texts texts, std::string* text, int* rc)
 {
     CSqliteStatement s(db_, sql);
-    int index = 1;
-    for (const char* t : texts)
-        s.BindText(index++, t);
+    s.BindTexts(texts);
     text->clear();
     int step;
     while ((step = s.Step()) == SQLITE_ROW)
@@ -192,9 +187,7 @@ bool CSqlLiteUL::LastText(const char* sql, Texts texts, std::string* text, int* 
 int CSqlLiteUL::AppendNames(const char* sql, Texts texts, DWORD tag, HeapNameList& list)
 {
     CSqliteStatement s(db_, sql);
-    int index = 1;
-    for (const char* text : texts)
-        s.BindText(index++, text);
+    s.BindTexts(texts);
     int step;
     while ((step = s.Step()) == SQLITE_ROW)
         list.Append(tag, s.ColumnText(0));
@@ -219,8 +212,9 @@ int CSqlLiteUL::CreateTables()
 {
     return InTransaction([&] {
         for (const TableSpec& table : kTables) {
-            int rc = SQLITE_OK;
-            if (HasRow("SELECT name FROM main.sqlite_master WHERE type='table' AND tbl_name=?", {table.name}, &rc))
+            bool exists = false;
+            int rc = FindTable(db_, table.name, &exists);
+            if (rc == SQLITE_OK && exists)
                 continue;
             if (rc != SQLITE_OK || (rc = Run(table.create, {})) != SQLITE_OK)
                 return rc;
@@ -244,22 +238,14 @@ HRESULT CSqlLiteUL::Load(const char* fileName)
         return hr;
     const std::string path = std::string(folder) + fileName;
 
-    // A second load replaces the connection rather than leaking it.
-    sqlite3_close(db_);
-    db_ = nullptr;
     path_.clear();
-    sqlite3* db = nullptr;
-    int rc = sqlite3_open(path.c_str(), &db);
-    if (rc != SQLITE_OK) {
-        sqlite3_close(db);
+    int rc = ReopenDatabase(&db_, path);
+    if (rc != SQLITE_OK)
         return rc;
-    }
-    db_ = db;
     rc = CreateTables();
     if (rc != SQLITE_OK) {
         // Not a database, or one that cannot be written: the file stays as it is.
-        sqlite3_close(db_);
-        db_ = nullptr;
+        CloseDatabase(&db_);
         return rc;
     }
     path_ = path;
@@ -280,8 +266,7 @@ HRESULT CSqlLiteUL::Close()
 {
     if ((flags_ & kUserListKeepOpen) != 0)
         return S_OK;
-    sqlite3_close(db_);
-    db_ = nullptr;
+    CloseDatabase(&db_);
     return S_OK;
 }
 

@@ -42,6 +42,14 @@ CSqliteStatement& CSqliteStatement::BindBlob(int index, const void* data, int si
     return *this;
 }
 
+CSqliteStatement& CSqliteStatement::BindTexts(std::initializer_list<const char*> texts)
+{
+    int index = 1;
+    for (const char* text : texts)
+        BindText(index++, text);
+    return *this;
+}
+
 int CSqliteStatement::Step()
 {
     if (prepareResult_ != SQLITE_OK)

@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <initializer_list>
 #include <string>
 
 class CSqliteStatement {
@@ -22,6 +23,8 @@ public:
     CSqliteStatement& BindText(int index, const char* text);
     CSqliteStatement& BindText(int index, const std::string& text);
     CSqliteStatement& BindBlob(int index, const void* data, int size);
+    // The texts to the parameters 1, 2, ... in order.
+    CSqliteStatement& BindTexts(std::initializer_list<const char*> texts);
 
     // SQLITE_ROW, SQLITE_DONE or an error; a statement that failed to prepare
     // answers its prepare result.

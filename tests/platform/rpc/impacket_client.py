@@ -3,42 +3,22 @@
 Usage: impacket_client.py <scenario> <port>. Exits 0 when the scenario
 behaves as expected; otherwise prints what went wrong and exits 1.
 """
+import os
 import sys
 
 from impacket.dcerpc.v5 import transport
-from impacket.dcerpc.v5.dtypes import LONG, LPBYTE, NULL, ULONG
-from impacket.dcerpc.v5.ndr import NDRCALL, NDRSTRUCT
+from impacket.dcerpc.v5.dtypes import LONG
+from impacket.dcerpc.v5.ndr import NDRCALL
 from impacket.dcerpc.v5.rpcrt import (CtxItem, DCERPCException, MSRPC_BIND, MSRPC_BINDACK, MSRPCBind,
                                       MSRPCBindAck, MSRPCHeader, RPC_C_AUTHN_LEVEL_CONNECT)
 from impacket.uuid import uuidtup_to_bin
 
-IF50 = uuidtup_to_bin(('A9934395-CC29-4CBA-9104-F01FC6BA6AA0', '5.0'))
-IF65 = uuidtup_to_bin(('55D8F461-543B-4019-9D94-54584C00ECD4', '5.0'))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'support'))
+from tq_rpc import IF50, IF65, GetVersion, connect, remote_invoke, reply_bytes  # noqa: E402
+
 NDR20 = ('8a885d04-1ceb-11c9-9fe8-08002b104860', '2.0')
 NDR64 = ('71710533-BEBA-4937-8319-B5DBEF9CCC36', '1.0')
 FEATURES = ('6cb71c2c-9812-4540-0300-000000000000', '1.0')
-
-
-class InvokeBlob(NDRSTRUCT):
-    structure = (('size', ULONG), ('data', LPBYTE))
-
-
-class GetVersion(NDRCALL):
-    opnum = 0
-    structure = ()
-
-
-class GetVersionResponse(NDRCALL):
-    structure = (('ErrorCode', LONG),)
-
-
-class RemoteInvoke(NDRCALL):
-    opnum = 1
-    structure = (('request', InvokeBlob),)
-
-
-class RemoteInvokeResponse(NDRCALL):
-    structure = (('reply', InvokeBlob), ('ErrorCode', LONG))
 
 
 class Unknown(NDRCALL):
@@ -55,27 +35,9 @@ def fail(message):
     sys.exit(1)
 
 
-def connect(port, iface=IF50, bind=True):
-    rpc = transport.DCERPCTransportFactory('ncacn_ip_tcp:127.0.0.1[%d]' % port)
-    dce = rpc.get_dce_rpc()
-    dce.connect()
-    if bind:
-        dce.bind(iface)
-    return dce
-
-
 def invoke(dce, data):
-    request = RemoteInvoke()
-    if data is None:
-        request['request']['size'] = 0
-        request['request']['data'] = NULL
-    else:
-        request['request']['size'] = len(data)
-        request['request']['data'] = data
-    reply = dce.request(request, checkError=False)
-    size = reply['reply']['size']
-    body = b''.join(reply['reply']['data']) if reply['reply']['data'] else b''
-    return size, body, reply['ErrorCode']
+    answer = remote_invoke(dce, data)
+    return answer['reply']['size'], reply_bytes(answer), answer['ErrorCode']
 
 
 def expect_invoke(dce, data):

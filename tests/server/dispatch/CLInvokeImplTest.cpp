@@ -1,27 +1,26 @@
 #include "server/dispatch/CLInvokeImpl.h"
 
 #include "server/storage/lists/ComputerList.h"
-#include "tests/server/dispatch/FakeLog.h"
+#include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <mutex>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
 namespace {
 
+using dispatchtest::BeginRecordGate;
 using dispatchtest::FakeLog;
 using dispatchtest::kNilCaller;
-using dispatchtest::LogRecord;
+using dispatchtest::OutBytes;
+using dispatchtest::OutLong;
 
 class CLInvokeTest : public ::testing::Test {
 protected:
@@ -49,41 +48,8 @@ protected:
     void ExpectBeginEnd(DWORD code, const std::string& function, const std::string& begin, int beginLine,
                         const std::string& end, HRESULT result, int endLine)
     {
-        auto records = log.Records();
-        ASSERT_EQ(records.size(), 2u);
-        const LogRecord& b = records[0];
-        EXPECT_EQ(b.kind, 0);
-        EXPECT_EQ(b.code, static_cast<int>(code));
-        EXPECT_EQ(b.message, begin);
-        EXPECT_EQ(b.result, S_OK);
-        EXPECT_EQ(b.file, "CLInvokeImpl");
-        EXPECT_EQ(b.function, "CCLInvokeImpl::" + function);
-        EXPECT_EQ(b.line, beginLine);
-        const LogRecord& e = records[1];
-        EXPECT_EQ(e.kind, 1);
-        EXPECT_EQ(e.code, static_cast<int>(code));
-        EXPECT_EQ(e.message, end);
-        EXPECT_EQ(e.result, result);
-        EXPECT_EQ(e.file, "CLInvokeImpl");
-        EXPECT_EQ(e.function, "CCLInvokeImpl::" + function);
-        EXPECT_EQ(e.line, endLine);
-        log.Clear();
-    }
-
-    static std::vector<BYTE> OutBytes(CInvokeData& r)
-    {
-        BYTE* data = nullptr;
-        DWORD length = 0;
-        EXPECT_GE(r.PopOutBytes(&data, &length), 0);
-        std::vector<BYTE> out(data, data + length);
-        delete[] data;
-        return out;
-    }
-    static LONG OutLong(CInvokeData& r)
-    {
-        LONG v = -1;
-        EXPECT_GE(r.PopOutInt(&v), 0);
-        return v;
+        dispatchtest::ExpectBeginEnd(log, {"CLInvokeImpl", "CCLInvokeImpl::" + function, code, begin, beginLine, end,
+                                           result, endLine, nullptr});
     }
 
     static void PushPendingOp(CInvokeData& r, const char* computer, DWORD appId, DWORD id, const void* data,
@@ -514,47 +480,25 @@ TEST(CLInvokeWithoutDatabase, ListsAreSentEmptyWithTheStoresFailure)
 
 TEST_F(CLInvokeTest, ExceptionInAHandlerIsLoggedAndAnswered)
 {
-    log.hook = [](int kind) {
-        if (kind == 0)
-            throw std::runtime_error("log failed");
-    };
+    dispatchtest::ThrowOnKinds(log, {0});
     CInvokeData r(4007);
     r.PushInString("PC1");
     EXPECT_EQ(handlers.Dispatch(&r), E_UNEXPECTED);
     EXPECT_EQ(r.result, E_FAIL); // not written
-    auto records = log.Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].kind, 2);
-    EXPECT_EQ(records[0].message, "AddComputer");
-    EXPECT_EQ(records[0].result, E_UNEXPECTED);
-    EXPECT_EQ(records[0].function, "CCLInvokeImpl::OnAddComputer");
-    EXPECT_EQ(records[0].line, 339);
+    dispatchtest::ExpectExceptionOnly(log, "AddComputer", "CCLInvokeImpl::OnAddComputer", 339);
 }
 
 TEST_F(CLInvokeTest, BusyListAnswersAbortWithoutARecord)
 {
     // One call holds the handlers' lock inside its begin record...
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, release = false;
-    log.hook = [&](int kind) {
-        if (kind != 0)
-            return;
-        std::unique_lock lock(m);
-        inside = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return release; });
-    };
+    BeginRecordGate gate(log);
     std::thread holder([&] {
         CInvokeData r(4007);
         r.PushInString("PC1");
         EXPECT_EQ(handlers.Dispatch(&r), S_OK);
         EXPECT_EQ(r.result, S_OK);
     });
-    {
-        std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return inside; }));
-    }
+    ASSERT_TRUE(gate.WaitInside());
     // ...so another call gives up after the lock wait.
     CInvokeData second(4007);
     second.PushInString("PC2");
@@ -565,11 +509,7 @@ TEST_F(CLInvokeTest, BusyListAnswersAbortWithoutARecord)
     EXPECT_EQ(second.InCount(), 1u);
     EXPECT_EQ(second.OutCount(), 0u);
     EXPECT_TRUE(log.Records().empty()); // the holder's begin record is not yet kept either
-    {
-        std::lock_guard lock(m);
-        release = true;
-        cv.notify_all();
-    }
+    gate.Release();
     holder.join();
     auto records = log.Records();
     ASSERT_EQ(records.size(), 2u);

@@ -6,9 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -242,30 +239,18 @@ TEST_F(ULInvokeTest, CodesWithoutAHandlerAreNotImplemented)
 
 TEST_F(ULInvokeTest, ExceptionBeforeTheStoreCallLeavesTheResult)
 {
-    log.hook = [](int kind) {
-        if (kind == 0)
-            throw std::runtime_error("log failed");
-    };
+    ThrowOnKinds(log, {0});
     CInvokeData r(2004);
     r.PushInString("alice");
     EXPECT_EQ(handlers.Dispatch(&r), E_UNEXPECTED);
     EXPECT_EQ(r.result, E_FAIL); // not written
-    auto records = log.Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].kind, 2);
-    EXPECT_EQ(records[0].message, "CreateUser");
-    EXPECT_EQ(records[0].result, E_UNEXPECTED);
-    EXPECT_EQ(records[0].function, "CULInvokeImpl::OnCreateUser");
-    EXPECT_EQ(records[0].line, 295);
+    ExpectExceptionOnly(log, "CreateUser", "CULInvokeImpl::OnCreateUser", 295);
     EXPECT_EQ(Query("SELECT count(*) FROM wl_users"), "0");
 }
 
 TEST_F(ULInvokeTest, ExceptionAfterTheStoreCallKeepsBeginAndOutItems)
 {
-    log.hook = [](int kind) {
-        if (kind == 1)
-            throw std::runtime_error("log failed");
-    };
+    ThrowOnKinds(log, {1});
     CInvokeData r(2004);
     r.PushInString("alice");
     EXPECT_EQ(handlers.Dispatch(&r), E_UNEXPECTED);
@@ -322,27 +307,14 @@ TEST_F(ULInvokeTest, BusyListAnswersAbortWithoutARecord)
     CULInvokeImpl busy(std::chrono::milliseconds(150));
     busy.SetUp(&log, &files, kUserListKeepOpen);
     // One call holds the handlers' lock inside its begin record...
-    std::mutex m;
-    std::condition_variable cv;
-    bool inside = false, release = false;
-    log.hook = [&](int kind) {
-        if (kind != 0)
-            return;
-        std::unique_lock lock(m);
-        inside = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return release; });
-    };
+    BeginRecordGate gate(log);
     std::thread holder([&] {
         CInvokeData r(2001);
         r.PushInString("userlist.fdb");
         EXPECT_EQ(busy.Dispatch(&r), S_OK);
         EXPECT_EQ(r.result, S_OK);
     });
-    {
-        std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return inside; }));
-    }
+    ASSERT_TRUE(gate.WaitInside());
     // ...so another call gives up after the lock wait.
     CInvokeData second(2004);
     second.PushInString("alice");
@@ -353,11 +325,7 @@ TEST_F(ULInvokeTest, BusyListAnswersAbortWithoutARecord)
     EXPECT_EQ(second.InCount(), 1u);
     EXPECT_EQ(second.OutCount(), 0u);
     EXPECT_TRUE(log.Records().empty()); // the holder's begin record is not yet kept either
-    {
-        std::lock_guard lock(m);
-        release = true;
-        cv.notify_all();
-    }
+    gate.Release();
     holder.join();
     auto records = log.Records();
     ASSERT_EQ(records.size(), 2u);

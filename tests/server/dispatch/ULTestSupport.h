@@ -1,11 +1,11 @@
 #pragma once
 // Helpers for tests of the user-list handlers: handlers over a real folder
-// with a capturing log, and readers of their out-items.
+// with a capturing log, and the reader of their flat name lists.
 
 #include "server/dispatch/ULInvokeImpl.h"
 #include "server/dispatch/WinFileImpl.h"
 #include "server/storage/lists/UserList.h"
-#include "tests/server/dispatch/FakeLog.h"
+#include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -17,23 +17,6 @@
 #include <vector>
 
 namespace dispatchtest {
-
-inline std::vector<BYTE> OutBytes(CInvokeData& r)
-{
-    BYTE* data = nullptr;
-    DWORD length = 0;
-    EXPECT_GE(r.PopOutBytes(&data, &length), 0);
-    std::vector<BYTE> out(data, data + length);
-    delete[] data;
-    return out;
-}
-
-inline std::string OutString(CInvokeData& r)
-{
-    char text[1024] = {};
-    EXPECT_GE(r.PopOutString(text, sizeof text), 0);
-    return text;
-}
 
 // The entries of a flat name list as "tag:name:second"; checks that every
 // size is consistent with the bytes.
@@ -127,23 +110,8 @@ protected:
     void ExpectBeginEnd(DWORD code, const std::string& function, const std::string& begin, int beginLine,
                         const std::string& end, HRESULT result, int endLine, const std::string& caller = kNilCaller)
     {
-        auto records = log.Records();
-        ASSERT_EQ(records.size(), 2u) << function;
-        for (const LogRecord& rec : records) {
-            EXPECT_EQ(rec.code, static_cast<int>(code));
-            EXPECT_EQ(rec.caller, caller);
-            EXPECT_EQ(rec.file, "ULInvokeImpl");
-            EXPECT_EQ(rec.function, "CULInvokeImpl::" + function);
-        }
-        EXPECT_EQ(records[0].kind, 0);
-        EXPECT_EQ(records[0].message, begin);
-        EXPECT_EQ(records[0].result, S_OK);
-        EXPECT_EQ(records[0].line, beginLine);
-        EXPECT_EQ(records[1].kind, 1);
-        EXPECT_EQ(records[1].message, end);
-        EXPECT_EQ(records[1].result, result);
-        EXPECT_EQ(records[1].line, endLine);
-        log.Clear();
+        dispatchtest::ExpectBeginEnd(log, {"ULInvokeImpl", "CULInvokeImpl::" + function, code, begin, beginLine, end,
+                                           result, endLine, caller.c_str()});
     }
 
     tqtest::TempFolder folder;

@@ -1,5 +1,6 @@
 #include "server/dispatch/WinFileImpl.h"
 
+#include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,35 +17,8 @@
 
 namespace {
 
-struct LoggedCall {
-    int kind;
-    int code;
-    std::string caller;
-    std::string message;
-    HRESULT result;
-    std::string source;
-    std::string function;
-    int line;
-};
-
-class FakeLog : public ITQLog {
-public:
-    HRESULT LogMessage(const char*) override { return S_OK; }
-    HRESULT ReportEvent(WORD, WORD, DWORD, WORD, const char**, DWORD, const void*) override { return S_OK; }
-    HRESULT LogCall(int kind, int code, const char* caller, const char* message, HRESULT result, const char* source,
-                    const char* function, int line) override
-    {
-        for (int k : throwOnKinds)
-            if (k == kind)
-                throw std::runtime_error("log sink failed");
-        calls.push_back({kind, code, caller, message, result, source, function, line});
-        return S_OK;
-    }
-    HRESULT LogInfo(const char*) override { return S_OK; }
-
-    std::vector<LoggedCall> calls;
-    std::vector<int> throwOnKinds;
-};
+using dispatchtest::FakeLog;
+using dispatchtest::LogRecord;
 
 constexpr DWORD kNoHandle = 0xFFFFFFFFu;
 constexpr HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002u);
@@ -180,17 +153,17 @@ TEST_F(WinFileTest, OpenForWritingCreatesAndLogsBeginAndEnd)
     EXPECT_NE(handle, kNoHandle);
     EXPECT_TRUE(std::filesystem::exists(InFolder("new.txt")));
 
-    ASSERT_EQ(log.calls.size(), 2u);
-    const LoggedCall& begin = log.calls[0];
+    ASSERT_EQ(log.Records().size(), 2u);
+    const LogRecord begin = log.Records()[0];
     EXPECT_EQ(begin.kind, 0);
     EXPECT_EQ(begin.code, 1001);
     EXPECT_EQ(begin.caller, "00000000-0000-0000-0000-000000000000");
     EXPECT_EQ(begin.message, "OpenFile(new.txt,WRITE)");
     EXPECT_EQ(begin.result, S_OK);
-    EXPECT_EQ(begin.source, "WinFileImpl");
+    EXPECT_EQ(begin.file, "WinFileImpl");
     EXPECT_EQ(begin.function, "CWinFileImpl::OnOpenFile");
     EXPECT_EQ(begin.line, 446);
-    const LoggedCall& end = log.calls[1];
+    const LogRecord end = log.Records()[1];
     EXPECT_EQ(end.kind, 1);
     EXPECT_EQ(end.message, "OpenFile(new.txt,WRITE) = " + std::to_string(static_cast<LONG>(handle)));
     EXPECT_EQ(end.result, S_OK);
@@ -205,10 +178,10 @@ TEST_F(WinFileTest, OpenForReadingAMissingFileFailsWithoutAHandle)
     EXPECT_EQ(r->result, kFileNotFound);
     EXPECT_EQ(handle, kNoHandle);
     EXPECT_FALSE(std::filesystem::exists(InFolder("missing.txt")));
-    ASSERT_EQ(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0].message, "OpenFile(missing.txt,READ)");
-    EXPECT_EQ(log.calls[1].message, "OpenFile(missing.txt,READ) = -1");
-    EXPECT_EQ(log.calls[1].result, kFileNotFound);
+    ASSERT_EQ(log.Records().size(), 2u);
+    EXPECT_EQ(log.Records()[0].message, "OpenFile(missing.txt,READ)");
+    EXPECT_EQ(log.Records()[1].message, "OpenFile(missing.txt,READ) = -1");
+    EXPECT_EQ(log.Records()[1].result, kFileNotFound);
 }
 
 TEST_F(WinFileTest, ReadAndWriteAccessIsLoggedAsWriteButOnlyReads)
@@ -217,7 +190,7 @@ TEST_F(WinFileTest, ReadAndWriteAccessIsLoggedAsWriteButOnlyReads)
     DWORD handle = 0;
     auto r = Open("keep.txt", GENERIC_READ | GENERIC_WRITE, &handle);
     ASSERT_EQ(r->result, S_OK);
-    EXPECT_EQ(log.calls[0].message, "OpenFile(keep.txt,WRITE)");
+    EXPECT_EQ(log.Records()[0].message, "OpenFile(keep.txt,WRITE)");
     EXPECT_EQ(Write(handle, 3, "new"), kAccessDenied);
     std::string text;
     EXPECT_EQ(Read(handle, 100, &text), S_OK);
@@ -235,15 +208,15 @@ TEST_F(WinFileTest, WriteCloseReopenRead)
     Open("data.bin", GENERIC_WRITE, &handle);
     EXPECT_EQ(Write(handle, 5, "hello"), S_OK);
     EXPECT_EQ(Write(handle, 6, " world"), S_OK);
-    log.calls.clear();
+    log.Clear();
     EXPECT_EQ(Close(handle), S_OK);
-    ASSERT_EQ(log.calls.size(), 2u);
+    ASSERT_EQ(log.Records().size(), 2u);
     std::string shown = "CloseFile(" + std::to_string(static_cast<LONG>(handle)) + ")";
-    EXPECT_EQ(log.calls[0].message, shown);
-    EXPECT_EQ(log.calls[0].line, 539);
-    EXPECT_EQ(log.calls[1].message, shown);
-    EXPECT_EQ(log.calls[1].line, 547);
-    EXPECT_EQ(log.calls[1].function, "CWinFileImpl::OnCloseFile");
+    EXPECT_EQ(log.Records()[0].message, shown);
+    EXPECT_EQ(log.Records()[0].line, 539);
+    EXPECT_EQ(log.Records()[1].message, shown);
+    EXPECT_EQ(log.Records()[1].line, 547);
+    EXPECT_EQ(log.Records()[1].function, "CWinFileImpl::OnCloseFile");
 
     Open("data.bin", GENERIC_READ, &handle);
     std::string text;
@@ -256,7 +229,7 @@ TEST_F(WinFileTest, WriteCloseReopenRead)
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(Close(handle), S_OK);
     // Two closes and an open; reads and writes write no log records.
-    EXPECT_EQ(log.calls.size(), 6u);
+    EXPECT_EQ(log.Records().size(), 6u);
 }
 
 TEST_F(WinFileTest, WriteBlockIsTheAnnouncedSize)
@@ -285,7 +258,7 @@ TEST_F(WinFileTest, SizesOfTwoGigabytesOrMoreEndTheCallAsAnException)
 {
     DWORD handle = 0;
     Open("f.bin", GENERIC_WRITE, &handle);
-    log.calls.clear();
+    log.Clear();
     for (DWORD code : {1002u, 1003u}) {
         CInvokeData r(code);
         r.result = E_NOTIMPL;
@@ -295,14 +268,14 @@ TEST_F(WinFileTest, SizesOfTwoGigabytesOrMoreEndTheCallAsAnException)
         EXPECT_EQ(files.Dispatch(&r), E_UNEXPECTED);
         EXPECT_EQ(r.result, E_NOTIMPL) << "the result is left as it was";
     }
-    ASSERT_EQ(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0].kind, 2);
-    EXPECT_EQ(log.calls[0].message, "ReadFile");
-    EXPECT_EQ(log.calls[0].result, E_UNEXPECTED);
-    EXPECT_EQ(log.calls[0].line, 498);
-    EXPECT_EQ(log.calls[1].message, "WriteFile");
-    EXPECT_EQ(log.calls[1].line, 524);
-    EXPECT_EQ(log.calls[1].function, "CWinFileImpl::OnWriteFile");
+    ASSERT_EQ(log.Records().size(), 2u);
+    EXPECT_EQ(log.Records()[0].kind, 2);
+    EXPECT_EQ(log.Records()[0].message, "ReadFile");
+    EXPECT_EQ(log.Records()[0].result, E_UNEXPECTED);
+    EXPECT_EQ(log.Records()[0].line, 498);
+    EXPECT_EQ(log.Records()[1].message, "WriteFile");
+    EXPECT_EQ(log.Records()[1].line, 524);
+    EXPECT_EQ(log.Records()[1].function, "CWinFileImpl::OnWriteFile");
     // The handle survived and still works.
     EXPECT_EQ(Write(handle, 2, "ok"), S_OK);
     EXPECT_EQ(Close(handle), S_OK);
@@ -444,13 +417,13 @@ TEST_F(WinFileTest, DeleteFile)
     ASSERT_TRUE(tqtest::WriteFileText(InFolder("old.txt"), "x"));
     EXPECT_EQ(ByName(1005, "old.txt"), S_OK);
     EXPECT_FALSE(std::filesystem::exists(InFolder("old.txt")));
-    ASSERT_EQ(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0].message, "DeleteFile(old.txt)");
-    EXPECT_EQ(log.calls[0].line, 567);
-    EXPECT_EQ(log.calls[1].message, "DeleteFile(old.txt)");
-    EXPECT_EQ(log.calls[1].line, 572);
+    ASSERT_EQ(log.Records().size(), 2u);
+    EXPECT_EQ(log.Records()[0].message, "DeleteFile(old.txt)");
+    EXPECT_EQ(log.Records()[0].line, 567);
+    EXPECT_EQ(log.Records()[1].message, "DeleteFile(old.txt)");
+    EXPECT_EQ(log.Records()[1].line, 572);
     EXPECT_EQ(ByName(1005, "old.txt"), kFileNotFound);
-    EXPECT_EQ(log.calls[3].result, kFileNotFound);
+    EXPECT_EQ(log.Records()[3].result, kFileNotFound);
 }
 
 TEST_F(WinFileTest, FileDateIsTheLastWriteInUtc)
@@ -476,18 +449,18 @@ TEST_F(WinFileTest, FileDateIsTheLastWriteInUtc)
     EXPECT_EQ(st.wMinute, 9);
     EXPECT_EQ(st.wSecond, 26);
     EXPECT_EQ(st.wMilliseconds, 250);
-    ASSERT_EQ(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0].message, "GetFileDate(dated.txt)");
-    EXPECT_EQ(log.calls[0].line, 592);
-    EXPECT_EQ(log.calls[1].message, "GetFileDate(dated.txt) = 03/14/2021 15:09:26");
-    EXPECT_EQ(log.calls[1].line, 600);
+    ASSERT_EQ(log.Records().size(), 2u);
+    EXPECT_EQ(log.Records()[0].message, "GetFileDate(dated.txt)");
+    EXPECT_EQ(log.Records()[0].line, 592);
+    EXPECT_EQ(log.Records()[1].message, "GetFileDate(dated.txt) = 03/14/2021 15:09:26");
+    EXPECT_EQ(log.Records()[1].line, 600);
 
     auto missing = Call(1006, [](CInvokeData& c) { c.PushInString("none.txt"); });
     EXPECT_EQ(missing->result, kFileNotFound);
     std::vector<BYTE> zero = PopOutBytes(*missing);
     EXPECT_EQ(zero.size(), 16u);
     EXPECT_TRUE(AllZero(zero));
-    EXPECT_EQ(log.calls.back().message, "GetFileDate(none.txt) = 00/00/0000 00:00:00");
+    EXPECT_EQ(log.Records().back().message, "GetFileDate(none.txt) = 00/00/0000 00:00:00");
 }
 
 TEST_F(WinFileTest, FileSizeOfFiveGigabytesIsItsLowWord)
@@ -501,11 +474,11 @@ TEST_F(WinFileTest, FileSizeOfFiveGigabytesIsItsLowWord)
     LONG size = 0;
     r->PopOutInt(&size);
     EXPECT_EQ(size, 0x40000000);
-    ASSERT_EQ(log.calls.size(), 2u);
-    EXPECT_EQ(log.calls[0].message, "GetFileSize(big.bin)");
-    EXPECT_EQ(log.calls[0].line, 620);
-    EXPECT_EQ(log.calls[1].message, "GetFileSize(big.bin) = 1073741824");
-    EXPECT_EQ(log.calls[1].line, 627);
+    ASSERT_EQ(log.Records().size(), 2u);
+    EXPECT_EQ(log.Records()[0].message, "GetFileSize(big.bin)");
+    EXPECT_EQ(log.Records()[0].line, 620);
+    EXPECT_EQ(log.Records()[1].message, "GetFileSize(big.bin) = 1073741824");
+    EXPECT_EQ(log.Records()[1].line, 627);
 
     // Too big to hand back whole.
     std::string content;
@@ -550,7 +523,7 @@ TEST_F(WinFileTest, FindWithNoMatchAndAfterTheLastMatch)
     EXPECT_TRUE(AllZero(after));
     EXPECT_EQ(Call(1009, [&](CInvokeData& c) { c.PushInDword(handle); })->result, E_OUTOFMEMORY);
     EXPECT_EQ(Call(1010, [&](CInvokeData& c) { c.PushInDword(handle); })->result, S_OK);
-    EXPECT_TRUE(log.calls.empty()); // searches write no log records
+    EXPECT_TRUE(log.Records().empty()); // searches write no log records
 }
 
 TEST_F(WinFileTest, FindPatternsFollowThePlatformRules)
@@ -607,7 +580,7 @@ TEST_F(WinFileTest, WholeFiles)
     EXPECT_EQ(WriteWhole("empty.ad", ""), S_OK);
     EXPECT_EQ(ReadWhole("empty.ad", &content), S_OK);
     EXPECT_EQ(content, "");
-    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(log.Records().empty());
 }
 
 TEST_F(WinFileTest, UnknownCodeIsNotImplemented)
@@ -617,31 +590,26 @@ TEST_F(WinFileTest, UnknownCodeIsNotImplemented)
     EXPECT_EQ(files.Dispatch(&r), E_NOTIMPL);
     EXPECT_EQ(r.result, E_NOTIMPL);
     EXPECT_EQ(r.OutCount(), 0u);
-    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(log.Records().empty());
 }
 
 TEST_F(WinFileTest, ExceptionInAHandlerEndsTheCallWithAnExceptionRecord)
 {
-    log.throwOnKinds = {0};
+    dispatchtest::ThrowOnKinds(log, {0});
     CInvokeData r(1004);
     r.result = E_NOTIMPL;
     r.PushInDword(0x104);
     EXPECT_EQ(files.Dispatch(&r), E_UNEXPECTED);
     EXPECT_EQ(r.result, E_NOTIMPL);
-    ASSERT_EQ(log.calls.size(), 1u);
-    EXPECT_EQ(log.calls[0].kind, 2);
-    EXPECT_EQ(log.calls[0].message, "CloseFile");
-    EXPECT_EQ(log.calls[0].result, E_UNEXPECTED);
-    EXPECT_EQ(log.calls[0].line, 552);
-    EXPECT_EQ(log.calls[0].function, "CWinFileImpl::OnCloseFile");
+    dispatchtest::ExpectExceptionOnly(log, "CloseFile", "CWinFileImpl::OnCloseFile", 552);
 
     // A log sink that fails even for the exception record changes nothing more.
-    log.throwOnKinds = {0, 2};
-    log.calls.clear();
+    dispatchtest::ThrowOnKinds(log, {0, 2});
+    log.Clear();
     CInvokeData again(1006);
     again.PushInString("x");
     EXPECT_EQ(files.Dispatch(&again), E_UNEXPECTED);
-    EXPECT_TRUE(log.calls.empty());
+    EXPECT_TRUE(log.Records().empty());
 }
 
 TEST_F(WinFileTest, FolderText)
