@@ -283,24 +283,23 @@ bool CommandLineHasSwitch(const char* commandLine, const char* word)
 
 namespace {
 
+GUID InterfaceUuid(const char* text)
+{
+    GUID uuid{};
+    UuidFromString(text, &uuid);
+    return uuid;
+}
+
 const GUID& Tqcam50()
 {
-    static const GUID g = [] {
-        GUID u{};
-        UuidFromString("A9934395-CC29-4CBA-9104-F01FC6BA6AA0", &u);
-        return u;
-    }();
-    return g;
+    static const GUID uuid = InterfaceUuid("A9934395-CC29-4CBA-9104-F01FC6BA6AA0");
+    return uuid;
 }
 
 const GUID& Tqcam65()
 {
-    static const GUID g = [] {
-        GUID u{};
-        UuidFromString("55D8F461-543B-4019-9D94-54584C00ECD4", &u);
-        return u;
-    }();
-    return g;
+    static const GUID uuid = InterfaceUuid("55D8F461-543B-4019-9D94-54584C00ECD4");
+    return uuid;
 }
 
 constexpr USHORT kInterfaceMajor = 5;
