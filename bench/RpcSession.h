@@ -5,7 +5,7 @@
 
 #include "platform/rpc/RpcBuffer.h"
 #include "platform/rpc/RpcClient.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 namespace tqbench {
 

@@ -10,6 +10,9 @@ packages=(
   libsqlite3-dev sqlite3 liblzo2-dev
   libldap-dev slapd ldap-utils
   python3-impacket
+  qt6-base-dev qt6-qpa-plugins libgl-dev libvulkan-dev libxkbcommon-dev
+  libpugixml-dev libcurl4-openssl-dev
+  xvfb xauth fonts-liberation2
 )
 
 missing=()

@@ -12,7 +12,7 @@
 // reason and leaves the file as it is.
 
 #include "server/dispatch/FileIO.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/TQLog.h"
 
 #include <mutex>

@@ -4,7 +4,7 @@
 // log for each, and a save of the list after every code that changes it.
 
 #include "server/dispatch/FileIO.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/TQLog.h"
 
 #include <mutex>

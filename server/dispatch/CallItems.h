@@ -1,7 +1,7 @@
 #pragma once
 // In-items of a call record as the handlers take them.
 
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 #include <string>
 

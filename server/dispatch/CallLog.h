@@ -3,7 +3,7 @@
 // call's code and caller, the handler's source file and function name, and
 // the line that the log has always shown for it. A null log writes nothing.
 
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/TQLog.h"
 
 #include <string>

@@ -3,7 +3,7 @@
 // looked up by the record's code, and the call waits a bounded time for the
 // one before it.
 
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 #include <chrono>
 #include <cstddef>

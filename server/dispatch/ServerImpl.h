@@ -4,7 +4,7 @@
 
 #include "server/dispatch/BaseWLImpl.h"
 #include "server/dispatch/CLInvokeImpl.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/SnapinRecord.h"
 #include "server/dispatch/ULInvokeImpl.h"
 #include "server/dispatch/WinFileImpl.h"

@@ -5,7 +5,7 @@
 // The directory-server password never reaches the log.
 
 #include "server/dispatch/FileIO.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/TQLog.h"
 
 #include <chrono>

@@ -14,7 +14,7 @@
 // always empty: the file system keeps no 8.3 names.
 
 #include "server/dispatch/FileIO.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/TQLog.h"
 
 #include <string>

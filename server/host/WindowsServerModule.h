@@ -6,7 +6,7 @@
 #include "platform/rpc/RpcServer.h"
 #include "platform/scm/ServiceControl.h"
 #include "platform/win/WinTypes.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/dispatch/ServerImpl.h"
 
 #include <condition_variable>

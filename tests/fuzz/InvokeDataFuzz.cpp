@@ -1,6 +1,6 @@
 // Decodes arbitrary blobs as call records; a decoded record must encode back
 // to a blob that decodes to the same record.
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 #include <cstdlib>
 #include <vector>

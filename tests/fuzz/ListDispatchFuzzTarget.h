@@ -4,7 +4,7 @@
 // at exit. Whatever a client sends, the handlers must answer without
 // touching memory they do not own.
 
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
 
 #include <cstdint>

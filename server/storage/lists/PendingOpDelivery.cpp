@@ -2,7 +2,7 @@
 
 #include "platform/transport/ClientTransport.h"
 #include "server/dispatch/FormatText.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "server/host/ExceptionTranslator.h"
 
 #include <algorithm>

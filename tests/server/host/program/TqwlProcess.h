@@ -2,7 +2,7 @@
 // The server program as the tests start it: its own process with a state
 // root of the test's, its output in a file.
 
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 #include <string>
 #include <sys/types.h>

@@ -3,7 +3,7 @@
 // and answers as the test tells it. Install it with ScopedFakeTransport.
 
 #include "platform/transport/ClientTransport.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -3,7 +3,7 @@
 // the transport is aimed at the peer's free port after the delivery chose
 // its binding; everything else is the production path.
 #include "platform/transport/RpcClientTransport.h"
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 #include "tests/platform/transport/InvokeListener.h"
 #include "tests/server/storage/lists/DeliveryTestFixture.h"
 

@@ -1,4 +1,4 @@
-#include "server/dispatch/InvokeData.h"
+#include "common/callrecord/InvokeData.h"
 
 #include <gtest/gtest.h>
 
