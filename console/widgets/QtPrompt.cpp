@@ -1,0 +1,97 @@
+#include "console/widgets/QtPrompt.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QSettings>
+#include <QUrl>
+
+namespace {
+
+QMessageBox::Icon ToQt(PromptIcon icon)
+{
+    switch (icon) {
+    case PromptIcon::Information: return QMessageBox::Information;
+    case PromptIcon::Question: return QMessageBox::Question;
+    case PromptIcon::Warning: return QMessageBox::Warning;
+    case PromptIcon::Error: return QMessageBox::Critical;
+    case PromptIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Per-user choices of the console, as the desktop keeps them.
+QSettings UserSettings()
+{
+    return QSettings(QStringLiteral("Tessary Quorle"), QStringLiteral("WLStatus"));
+}
+
+QString RememberPath(const std::string& key)
+{
+    return QStringLiteral("DontShowAgain/") + QString::fromStdString(key);
+}
+
+} // namespace
+
+QWidget* CQtPrompt::Owner() const
+{
+    return parent_ ? parent_ : QApplication::activeWindow();
+}
+
+PromptAnswer CQtPrompt::Message(const std::string& text, const std::string& caption, PromptButtons buttons,
+                                PromptIcon icon)
+{
+    QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::NoButton, Owner());
+    switch (buttons) {
+    case PromptButtons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case PromptButtons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case PromptButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Yes: return PromptAnswer::Yes;
+    case QMessageBox::No: return PromptAnswer::No;
+    case QMessageBox::Cancel: return PromptAnswer::Cancel;
+    default: break;
+    }
+    // Closing a box that has a Cancel button answers Cancel; an OK-only box answers OK.
+    return PromptAnswer::Ok;
+}
+
+PromptAnswer CQtPrompt::NoticeWithCheck(const std::string& text, const std::string& caption, PromptIcon icon,
+                                        const std::string& rememberKey)
+{
+    QSettings settings = UserSettings();
+    if (settings.value(RememberPath(rememberKey), false).toBool())
+        return PromptAnswer::Ok;
+    QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
+                    Owner());
+    auto* check = new QCheckBox(QObject::tr("In the future, do not show me this dialog box"));
+    box.setCheckBox(check);
+    box.exec();
+    if (check->isChecked())
+        settings.setValue(RememberPath(rememberKey), true);
+    return PromptAnswer::Ok;
+}
+
+std::optional<std::string> CQtPrompt::SaveFileName(const std::string& title, const std::string& filter)
+{
+    QString name = QFileDialog::getSaveFileName(Owner(), QString::fromStdString(title), QString(),
+                                                QString::fromStdString(filter));
+    if (name.isEmpty())
+        return std::nullopt;
+    return name.toStdString();
+}
+
+bool CQtPrompt::OpenUrl(const std::string& url)
+{
+    return QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}

@@ -1,0 +1,63 @@
+#pragma once
+// A prompt that shows nothing: it records every request and answers from a
+// queue the test fills (Ok, or no file, when the queue is empty).
+
+#include "console/core/Prompt.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+struct PromptRecord {
+    std::string kind; // "message", "notice", "save", "url"
+    std::string text;
+    std::string caption;
+    PromptButtons buttons = PromptButtons::Ok;
+    PromptIcon icon = PromptIcon::None;
+};
+
+class RecordingPrompt : public IPrompt {
+public:
+    PromptAnswer Message(const std::string& text, const std::string& caption, PromptButtons buttons,
+                         PromptIcon icon) override
+    {
+        records.push_back({"message", text, caption, buttons, icon});
+        return NextAnswer();
+    }
+    PromptAnswer NoticeWithCheck(const std::string& text, const std::string& caption, PromptIcon icon,
+                                 const std::string& rememberKey) override
+    {
+        records.push_back({"notice", text, caption, PromptButtons::Ok, icon});
+        lastRememberKey = rememberKey;
+        return PromptAnswer::Ok;
+    }
+    std::optional<std::string> SaveFileName(const std::string& title, const std::string&) override
+    {
+        records.push_back({"save", title, {}, PromptButtons::Ok, PromptIcon::None});
+        if (files.empty())
+            return std::nullopt;
+        std::string name = files.front();
+        files.pop_front();
+        return name;
+    }
+    bool OpenUrl(const std::string& url) override
+    {
+        records.push_back({"url", url, {}, PromptButtons::Ok, PromptIcon::None});
+        return true;
+    }
+
+    std::deque<PromptAnswer> answers;
+    std::deque<std::string> files;
+    std::vector<PromptRecord> records;
+    std::string lastRememberKey;
+
+private:
+    PromptAnswer NextAnswer()
+    {
+        if (answers.empty())
+            return PromptAnswer::Ok;
+        PromptAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
