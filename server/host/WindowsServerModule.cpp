@@ -535,11 +535,9 @@ int CWindowsServerModule::Start()
     RegCloseKey(appIds);
     if (rc != ERROR_SUCCESS)
         return rc;
-    char value[MAX_PATH] = {};
-    DWORD type = REG_NONE, size = sizeof value;
-    const bool localService = RegQueryValueExA(appId, tq::kLocalServiceValue, nullptr, &type,
-                                               reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-                              (type == REG_SZ || type == REG_EXPAND_SZ);
+    // The value's presence decides, whatever its type or size.
+    const bool localService =
+        RegQueryValueExA(appId, tq::kLocalServiceValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(appId);
 
     if (localService) {
