@@ -31,29 +31,32 @@ void SetText(HKEY key, const char* name, const std::string& text)
                    static_cast<DWORD>(text.size() + 1));
 }
 
-void AddServer(const std::string& root, const std::string& name, DWORD port, const std::string& description)
+// The folders the pictures show; they need not exist, since no scene saves.
+constexpr const char* kShownInstallFolder = "/srv/tqwl";
+
+void AddServer(const std::string& name, DWORD port, const std::string& description)
 {
     HKEY key = nullptr;
     const std::string path = std::string(tq::kVirtualServersKey) + "\\" + name;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return;
     RegSetValueExA(key, tq::kPortValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port), sizeof port);
-    SetText(key, tq::kStorageFolderValue, root + "/" + name + "/");
+    SetText(key, tq::kStorageFolderValue, std::string(kShownInstallFolder) + "/" + name + "/");
     SetText(key, tq::kDescriptionValue, description);
     RegCloseKey(key);
 }
 
 // The configuration every picture starts from.
-bool SeedScratchRoot(const std::string& root)
+bool SeedScratchRoot()
 {
     HKEY key = nullptr;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
         return false;
-    SetText(key, tq::kStorageFolderValue, root + "/storage/");
-    SetText(key, tq::kPathValue, root);
+    SetText(key, tq::kStorageFolderValue, std::string(kShownInstallFolder) + "/storage/");
+    SetText(key, tq::kPathValue, kShownInstallFolder);
     RegCloseKey(key);
-    AddServer(root, "Sales Office", 35001, "Clients of the sales office");
-    AddServer(root, "Warehouse", 35002, "Scanners and stock terminals");
+    AddServer("Sales Office", 35001, "Clients of the sales office");
+    AddServer("Warehouse", 35002, "Scanners and stock terminals");
     return true;
 }
 
@@ -82,7 +85,7 @@ int main(int argc, char** argv)
     }
     const std::string root = pattern;
     setenv("TQ_STATE_ROOT", root.c_str(), 1);
-    if (!SeedScratchRoot(root)) {
+    if (!SeedScratchRoot()) {
         std::fprintf(stderr, "wlscreenshots: cannot write the scratch registry\n");
         return 1;
     }

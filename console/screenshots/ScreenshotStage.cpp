@@ -1,6 +1,8 @@
 #include "console/screenshots/ScreenshotStage.h"
 
 #include <QApplication>
+#include <QCursor>
+#include <QToolBar>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
@@ -67,4 +69,13 @@ QMenu* CScreenshotStage::OpenMenu(const QString& title, int highlightId)
         return menu;
     }
     return nullptr;
+}
+
+void CScreenshotStage::HoverToolBarButton(int id)
+{
+    QWidget* button = frame_->OptionsToolBar()->widgetForAction(frame_->Action(id));
+    if (!button)
+        return;
+    QCursor::setPos(button->mapToGlobal(button->rect().center()));
+    Settle();
 }

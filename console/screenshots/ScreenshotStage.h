@@ -1,7 +1,8 @@
 #pragma once
 // What a screenshot scene works with: a fresh main window over the scratch
-// configuration (servers "Default", "Sales Office" and "Warehouse"), shown at
-// a fixed place and size, and a prompt that never opens a box.
+// configuration (servers "Default", "Sales Office" and "Warehouse", with
+// folders under "/srv/tqwl" that need not exist: scenes must not save), shown
+// at a fixed place and size, and a prompt that never opens a box.
 
 #include "console/widgets/MainFrame.h"
 
@@ -20,6 +21,9 @@ public:
     // Opens the menu bar's menu with this title (as "&File") and highlights
     // one of its commands (0: none); returns the menu.
     QMenu* OpenMenu(const QString& title, int highlightId = 0);
+    // Moves the mouse pointer onto the toolbar button of this command, so it
+    // shows its hot look.
+    void HoverToolBarButton(int id);
 
 private:
     std::unique_ptr<IPrompt> prompt_;
