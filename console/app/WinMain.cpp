@@ -22,8 +22,13 @@ bool Set(const char* name)
 // Qt aborts when its platform cannot connect; say why before it gets there.
 bool HasDisplay()
 {
-    if (Set("QT_QPA_PLATFORM"))
-        return true; // the caller chose the platform (offscreen, vnc, ...)
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("xcb"))
+        return Set("DISPLAY");
+    if (platform.startsWith("wayland"))
+        return Set("WAYLAND_DISPLAY");
+    if (!platform.isEmpty())
+        return true; // a platform without a display server (offscreen, vnc, ...)
     return Set("DISPLAY") || Set("WAYLAND_DISPLAY");
 }
 

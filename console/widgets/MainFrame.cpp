@@ -16,6 +16,7 @@
 #include <QStandardItemModel>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -32,6 +33,21 @@ void SetPrompt(QAction* action, const char* text)
     if (parts.size() > 1)
         action->setToolTip(parts.value(1));
 }
+
+// Toolbar buttons show a tooltip only for commands that have a prompt string;
+// Qt would otherwise repeat the button's own text.
+class PromptlessToolTipFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::ToolTip)
+            if (auto* button = qobject_cast<QToolButton*>(watched))
+                if (button->defaultAction() && button->defaultAction()->statusTip().isEmpty())
+                    return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -158,6 +174,9 @@ void CMainFrame::CreateToolBar()
     toolBar_->addAction(Action(cmd::kNewServer));
     toolBar_->addAction(Action(cmd::kDeleteServer));
     toolBar_->addAction(Action(cmd::kViewServerActivity));
+    auto* filter = new PromptlessToolTipFilter(toolBar_);
+    for (int id : {cmd::kNewServer, cmd::kDeleteServer, cmd::kViewServerActivity})
+        toolBar_->widgetForAction(Action(id))->installEventFilter(filter);
     addToolBar(Qt::TopToolBarArea, toolBar_);
 }
 

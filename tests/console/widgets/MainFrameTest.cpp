@@ -21,6 +21,8 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <QToolTip>
+#include <QHelpEvent>
 #include <QTreeView>
 
 #include <memory>
@@ -209,6 +211,16 @@ TEST_F(MainFrameTest, ToolBarHasItsThreeButtonsInAFixedBand)
         }
     }
     EXPECT_EQ(Frame().createPopupMenu(), nullptr);
+
+    // None of the three commands has a prompt string, so no button shows a tooltip.
+    Frame().show();
+    for (int id : {cmd::kNewServer, cmd::kDeleteServer, cmd::kViewServerActivity}) {
+        QWidget* button = bar->widgetForAction(Frame().Action(id));
+        ASSERT_NE(button, nullptr);
+        QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), button->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(button, &help);
+        EXPECT_FALSE(QToolTip::isVisible()) << id;
+    }
 }
 
 TEST_F(MainFrameTest, EveryCommandIsDispatchedByItsId)
