@@ -15,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -444,4 +445,23 @@ TEST_F(MainFrameTest, YesAtTheClosePromptSavesThenCloses)
     EXPECT_TRUE(frame.close());
     EXPECT_EQ(frame.calls, std::vector<std::string>{"save"});
     EXPECT_FALSE(frame.isVisible());
+}
+
+TEST_F(MainFrameTest, MenuPromptShowsWhileAnItemIsHighlightedAndGoesWithTheMenu)
+{
+    RecordingFrame& frame = Frame();
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    frame.SetServiceStatusText("Service Status: Stopped");
+    QMenu* file = frame.menuBar()->actions().first()->menu();
+    frame.menuBar()->setActiveAction(frame.menuBar()->actions().first());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return file->isVisible(); }, 2000));
+    file->setActiveAction(frame.Action(cmd::kFileNew));
+    EXPECT_EQ(frame.statusBar()->currentMessage(), QString("Create a new Virtual Server"));
+    file->setActiveAction(frame.Action(cmd::kFileSave)); // no prompt of its own
+    EXPECT_TRUE(frame.statusBar()->currentMessage().isEmpty());
+    file->setActiveAction(frame.Action(cmd::kFileNew));
+    file->hide();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame.statusBar()->currentMessage().isEmpty(); }, 2000));
+    EXPECT_EQ(frame.ServiceStatusText(), QString("Service Status: Stopped"));
 }
