@@ -84,6 +84,13 @@ bool CRpcAssociation::HoldsMemory() const
 void CRpcAssociation::ReleaseMemory()
 {
     reply_.Trim(kKeptReplyBytes);
+    ReleaseSpare();
+}
+
+void CRpcAssociation::ReleaseSpare()
+{
+    if (spare_.Capacity() == 0 && spareCharge_ == 0)
+        return;
     spare_ = CRpcBuffer();
     Refund(std::exchange(spareCharge_, 0));
 }
@@ -281,7 +288,10 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
         if (request.stub.size() > limits_.maxRequestBytes)
             return Next::Close;
         if (last) {
-            // The common case: the stub data is used where it lies.
+            // The common case: the stub data is used where it lies. A
+            // connection that went on with small calls after a large one
+            // gives the large buffer's share back to the others.
+            ReleaseSpare();
             Execute(h.callId, request.contextId, request.opnum, h.rep, request.stub, h.flags);
             return Next::Continue;
         }

@@ -94,6 +94,7 @@ private:
     // budget first; false when the budget had no room in time.
     bool Cover(PendingCall& call, size_t needed);
     void Refund(size_t charge);
+    void ReleaseSpare();
 
     CRpcInterfaceRegistry& registry_;
     CRpcCallGate& gate_;
