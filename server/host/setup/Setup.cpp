@@ -5,7 +5,9 @@
 //       registers the service TQWL, writes the AppID key (with "LocalService"
 //       when --service is given: the program then runs under the service
 //       controller; without it, it runs in its own process) and the default
-//       server's storage folder, and creates that folder
+//       server's storage folder, and creates that folder; the folder that
+//       holds it becomes the install folder "Path", under which the console
+//       makes the folders of new virtual servers
 //   tqwlsetup seed <storage folder>
 //       the same for a server run by hand: AppID key without "LocalService",
 //       storage folder; values already there are kept
@@ -68,6 +70,14 @@ int WriteAppId(bool service)
     return rc == ERROR_SUCCESS ? 0 : Fail("cannot write LocalService", static_cast<DWORD>(rc));
 }
 
+// The folder that holds the storage folder.
+std::string InstallFolder(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return std::filesystem::path(folder).parent_path().string();
+}
+
 // The default server's storage folder, kept when one is set already.
 int WriteStorageFolder(const std::string& folder, bool replace)
 {
@@ -84,6 +94,8 @@ int WriteStorageFolder(const std::string& folder, bool replace)
     std::string withSlash = folder.back() == '/' ? folder : folder + "/";
     if (replace || !HasValue(key, tq::kStorageFolderValue))
         rc = SetText(key, tq::kStorageFolderValue, withSlash);
+    if (rc == ERROR_SUCCESS && (replace || !HasValue(key, tq::kPathValue)))
+        rc = SetText(key, tq::kPathValue, InstallFolder(folder));
     RegCloseKey(key);
     return rc == ERROR_SUCCESS ? 0 : Fail("cannot write StorageFolder", static_cast<DWORD>(rc));
 }
