@@ -89,10 +89,13 @@ std::optional<size_t> CServerConfiguration::NewServer(IPrompt& prompt)
     } while (PathExists(folder));
     records_.push_back(std::make_unique<CVirtualServer>(name, WithTrailingSlash(folder), name, port, false));
     SetModified();
-    const size_t index = records_.size() - 1;
-    prompt.NoticeWithCheck(Format(kNewServerNotice, name.c_str()), kTitle, PromptIcon::Information,
+    return records_.size() - 1;
+}
+
+void CServerConfiguration::ShowNewServerNotice(IPrompt& prompt, const CVirtualServer& server)
+{
+    prompt.NoticeWithCheck(Format(kNewServerNotice, server.Name().c_str()), kTitle, PromptIcon::Information,
                            kNewServerNoticeKey);
-    return index;
 }
 
 std::optional<size_t> CServerConfiguration::Delete(size_t index)

@@ -35,10 +35,12 @@ public:
 
     // Appends a server on the next free port above the others (at least
     // 35001, never above 65535) with a folder under the install folder that
-    // does not exist yet, marks the list modified and shows the notice about
-    // the administrative password. The new record's index; nothing when no
-    // port is left.
+    // does not exist yet, and marks the list modified. The new record's
+    // index; nothing (and a box) when no port is left.
     std::optional<size_t> NewServer(IPrompt& prompt);
+    // The notice that the new server's administrative password will come
+    // from the Default server, until the user asks not to see it again.
+    static void ShowNewServerNotice(IPrompt& prompt, const CVirtualServer& server);
 
     // Removes the record at index unless it is the read-only Default one;
     // the index to select afterwards (the same one, or the new last), or

@@ -83,6 +83,8 @@ TEST_F(ServerConfigurationTest, NewServerTakesTheNextPortAboveTheOthers)
     EXPECT_FALSE(first.IsReadOnly());
     EXPECT_TRUE(config_.IsModified());
     EXPECT_EQ(config_.Title(), "Wardlake 7 (Modified)");
+    EXPECT_TRUE(prompt_.records.empty());
+    CServerConfiguration::ShowNewServerNotice(prompt_, first);
     ASSERT_EQ(prompt_.records.size(), 1u);
     EXPECT_EQ(prompt_.records[0].kind, "notice");
     EXPECT_EQ(prompt_.records[0].text, "IMPORTANT: The administrative password for Virtual Server 35001 will be "
@@ -181,7 +183,7 @@ TEST_F(ServerConfigurationTest, SaveReplacesTheStoredListAroundAServiceRestart)
     EXPECT_FALSE(storedWhilePending);
     EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
     EXPECT_EQ(lines_, (std::vector<std::string>{"Stopping service...", "Saving configuration...", "Starting service..."}));
-    EXPECT_EQ(prompt_.records.size(), 1u); // the notice of New Server only
+    EXPECT_TRUE(prompt_.records.empty());
     EXPECT_FALSE(config_.IsModified());
     EXPECT_EQ(config_.Title(), "Wardlake 7");
 

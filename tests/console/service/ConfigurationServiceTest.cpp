@@ -76,7 +76,7 @@ TEST_F(ConfigurationServiceTest, SaveRestartsTheServiceWithTheNewServers)
     ASSERT_EQ(config_.NewServer(prompt_), 1u);
     EXPECT_EQ(config_.At(1)->StorageFolder(), Root() + "/Virtual Server 35001/");
     ASSERT_EQ(config_.SaveConfiguration(commands_, prompt_), CServerConfiguration::SaveResult::Saved);
-    EXPECT_EQ(prompt_.records.size(), 1u); // the New Server notice
+    EXPECT_TRUE(prompt_.records.empty());
     ASSERT_TRUE(StatusBecomes("Running"));
     ASSERT_TRUE(Eventually([] { return GetVersion(35001) == 5; }));
     EXPECT_EQ(GetVersion(tq::kDefaultPort), 5);
@@ -90,7 +90,7 @@ TEST_F(ConfigurationServiceTest, SaveRestartsTheServiceWithTheNewServers)
     server.SetName("Renamed");
     server.SetStorageFolder(Root() + "/Renamed/");
     ASSERT_EQ(config_.SaveConfiguration(commands_, prompt_), CServerConfiguration::SaveResult::Saved);
-    EXPECT_EQ(prompt_.records.size(), 1u);
+    EXPECT_TRUE(prompt_.records.empty());
     EXPECT_FALSE(fs::exists(Root() + "/Virtual Server 35001"));
     EXPECT_TRUE(fs::exists(Root() + "/Renamed/userlist.fdb"));
     ASSERT_TRUE(StatusBecomes("Running"));
