@@ -87,6 +87,8 @@ CServerDetailsWnd::CServerDetailsWnd(IPrompt& prompt, QWidget* parent) : QWidget
     folder_ = new QLabel(QStringLiteral("Folder"), this);
     folder_->setFont(regular);
     folder_->setTextFormat(Qt::PlainText);
+    // Lined up with the text of the frameless edits above it.
+    folder_->setIndent(2);
     portEdit_ = MakeEdit(regular, this);
     portEdit_->setText(QStringLiteral("Port"));
     cancel_ = MakeButton("&Cancel", regular, this);
