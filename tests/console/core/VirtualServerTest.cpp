@@ -65,7 +65,8 @@ TEST_F(VirtualServerTest, OnlyAFolderOnDiskBecomesThePreviousOne)
 
 TEST_F(VirtualServerTest, LongValuesLoadWhole)
 {
-    const std::string folder = Root() + "/" + std::string(400, 'f') + "/";
+    const std::string part(100, 'f');
+    const std::string folder = Root() + "/" + part + "/" + part + "/" + part + "/" + part + "/";
     const std::string description(1000, 'd');
     StoreServer("Long", 2000, folder, description);
     CVirtualServer server;
@@ -74,6 +75,10 @@ TEST_F(VirtualServerTest, LongValuesLoadWhole)
     EXPECT_EQ(server.Description(), description);
     EXPECT_EQ(server.Port(), 2000u);
     EXPECT_EQ(CVirtualServer().Load("Missing"), E_FAIL);
+    // Written back as it was read, not emptied.
+    ASSERT_EQ(server.Save(defaultServer_), S_OK);
+    EXPECT_EQ(StoredText("Long", "StorageFolder"), folder);
+    EXPECT_EQ(StoredText("Long", "Description"), description);
 }
 
 TEST_F(VirtualServerTest, SaveOfANewServerCreatesItsFolderWithTheAdminSettings)
