@@ -147,13 +147,13 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
         prompt.Message(*refusal + " The configuration was not saved.", kTitle, PromptButtons::Ok, PromptIcon::Error);
         return SaveResult::Refused;
     }
-    service.StopServerService();
+    const HRESULT stopped = service.StopServerService();
     if (afterStop)
         afterStop();
     service.SetStatusLine(kSaving);
     // The server reads the list only when it starts: rewriting it while the
     // old process still runs would leave it unseen until a later restart.
-    service.WaitUntilStopped();
+    service.WaitUntilStopped(stopped);
 
     bool failed = false;
     HKEY main = nullptr;

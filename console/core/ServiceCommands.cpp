@@ -93,3 +93,13 @@ bool CServiceCommands::WaitUntilStopped()
     }
     return false;
 }
+
+bool CServiceCommands::WaitUntilStopped(HRESULT stopResult)
+{
+    if (FAILED(stopResult)) {
+        ServiceQuery query = service_.Query();
+        if (query.outcome != ServiceQuery::Outcome::State || query.state != SERVICE_STOP_PENDING)
+            return query.outcome != ServiceQuery::Outcome::State || query.state == SERVICE_STOPPED;
+    }
+    return WaitUntilStopped();
+}

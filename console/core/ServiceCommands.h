@@ -46,6 +46,10 @@ public:
     // Polls until the service has stopped (true, also when there is no
     // service to wait for) or the polls are used up (false).
     bool WaitUntilStopped();
+    // The same after a stop request with this result: a refused request is
+    // waited for only while the service is stopping anyway, since a service
+    // that is starting or running would never stop.
+    bool WaitUntilStopped(HRESULT stopResult);
 
     void SetStatusLine(const std::string& text) const;
 

@@ -255,6 +255,18 @@ TEST_F(ServerConfigurationTest, AServiceThatDoesNotStartAgainIsReported)
                                        "request in a timely fashion.");
     EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
 
+    // A service still starting refuses the stop; the save does not wait for
+    // it, and says that the start failed.
+    prompt_.records.clear();
+    service_.query = {ServiceQuery::Outcome::State, SERVICE_START_PENDING};
+    service_.stopError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    service_.startError = ERROR_SERVICE_ALREADY_RUNNING;
+    int queries = service_.queries;
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(service_.queries, queries + 1);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Error starting service: An instance of the service is already running.");
+
     // Without an installed service there is nothing to start and nothing to say.
     prompt_.records.clear();
     service_.query = {ServiceQuery::Outcome::NotInstalled, 0};

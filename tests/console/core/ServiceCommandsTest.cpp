@@ -95,6 +95,26 @@ TEST(ServiceCommands, WaitingForTheStopIsBounded)
     EXPECT_EQ(c.sleeps, 0);
 }
 
+TEST(ServiceCommands, ARefusedStopIsWaitedForOnlyWhileTheServiceStops)
+{
+    Commands c;
+    const HRESULT refused = HRESULT_FROM_WIN32(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    c.service.query = {Outcome::State, SERVICE_START_PENDING};
+    EXPECT_FALSE(c.commands.WaitUntilStopped(refused));
+    c.service.query = {Outcome::State, SERVICE_STOPPED};
+    EXPECT_TRUE(c.commands.WaitUntilStopped(HRESULT_FROM_WIN32(ERROR_SERVICE_NOT_ACTIVE)));
+    EXPECT_EQ(c.sleeps, 0);
+
+    c.service.query = {Outcome::State, SERVICE_STOP_PENDING};
+    int left = 2;
+    c.service.onQuery = [&left](FakeServiceController& s) {
+        if (left-- == 0)
+            s.query.state = SERVICE_STOPPED;
+    };
+    EXPECT_TRUE(c.commands.WaitUntilStopped(refused));
+    EXPECT_GT(c.sleeps, 0);
+}
+
 class ScmServiceControllerTest : public tqtest::StateRootTest {};
 
 TEST_F(ScmServiceControllerTest, AMissingServiceIsNotInstalled)
