@@ -131,8 +131,6 @@ int CCommandBarXPStyle::styleHint(StyleHint hint, const QStyleOption* option, co
     switch (hint) {
     case SH_MenuBar_AltKeyNavigation:
         return 1;
-    case SH_Menu_Scrollable:
-        return 1;
     default:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
@@ -282,7 +280,8 @@ void CCommandBarXPStyle::DrawItemXP(const QStyleOptionMenuItem& item, QPainter* 
         OutlinedRect(p, item.rect, ToQt(colors_.selectionBorder), ToQt(colors_.selectionFill));
     } else {
         QRect column = ToQt(l.iconColumn);
-        QLinearGradient gradient(column.left(), 0, column.left() + column.width(), 0);
+        // From the first pixel's centre, reaching the right colour just past the column.
+        QLinearGradient gradient(column.left() + 0.5, 0, column.left() + column.width() + 0.5, 0);
         gradient.setColorAt(0, ToQt(kGradientLeft));
         gradient.setColorAt(1, ToQt(kGradientRight));
         p->fillRect(column, gradient);
@@ -373,9 +372,10 @@ void CCommandBarXPStyle::DrawToolButton(const QStyleOptionToolButton& o, QPainte
     b.geometry.hasImage = hasImage;
     b.geometry.hasText = hasText;
     b.geometry.listStyle = o.toolButtonStyle == Qt::ToolButtonTextBesideIcon;
+    // A hot button shows the icon's active image (the normal one when it has none).
     if (hasImage)
-        b.image = o.icon.pixmap(o.iconSize, p->device()->devicePixelRatioF(), QIcon::Normal,
-                                b.state.checked ? QIcon::On : QIcon::Off);
+        b.image = o.icon.pixmap(o.iconSize, p->device()->devicePixelRatioF(),
+                                b.state.hot ? QIcon::Active : QIcon::Normal, b.state.checked ? QIcon::On : QIcon::Off);
     if (hasText)
         b.text = o.text;
     DrawToolbarButtonXP(b, p, widget);

@@ -137,6 +137,49 @@ TEST_F(CommandBarTest, MenuItemsAreMeasuredByTheRules)
     EXPECT_EQ(normal.width(), contents.width() + 44 + 12 - 1);
 }
 
+// The rightmost pixel of a row of an image that differs from background.
+int RightmostInk(const QImage& image, int y, int from, int to, const QColor& background)
+{
+    for (int x = to - 1; x >= from; --x)
+        if (image.pixelColor(x, y) != background)
+            return x;
+    return -1;
+}
+
+TEST_F(CommandBarTest, ShortcutsAreRightAlignedAndSeparatorsIndented)
+{
+    OpenFromBar(file);
+    QImage shot = file->grab().toImage();
+    const XPColorSet& c = bar->Colors();
+    QColor background = Qt(c.menuBackground);
+
+    // Text area: after the icon column; text: 5 in, and one button cell short of the right edge.
+    QRect withKey = file->actionGeometry(newServer);
+    int textRight = withKey.right() + 1 - 22;
+    int inkWithKey = -1;
+    int inkPlain = -1;
+    QRect plain = file->actionGeometry(exit);
+    for (int dy = 0; dy < withKey.height(); ++dy) {
+        inkWithKey = std::max(inkWithKey, RightmostInk(shot, withKey.top() + dy, withKey.left() + 23, withKey.right(),
+                                                       background));
+        inkPlain = std::max(inkPlain, RightmostInk(shot, plain.top() + dy, plain.left() + 23, plain.right(), background));
+    }
+    EXPECT_LE(inkWithKey, textRight - 1);
+    EXPECT_GE(inkWithKey, textRight - 4);
+    EXPECT_LT(inkPlain, withKey.left() + withKey.width() / 2);
+
+    QRect line = file->actionGeometry(separator);
+    int y = line.top() + line.height() / 2;
+    int areaLeft = line.left() + 23;
+    EXPECT_EQ(shot.pixelColor(areaLeft + 8, y), background);
+    EXPECT_EQ(shot.pixelColor(areaLeft + 9, y), Qt(kSeparatorColor));
+    EXPECT_EQ(shot.pixelColor(line.right(), y), Qt(kSeparatorColor));
+    EXPECT_EQ(shot.pixelColor(areaLeft + 9, y - 1), background);
+    // The icon column runs through the separator, light on the left, dark on the right.
+    EXPECT_EQ(shot.pixelColor(line.left(), y), Qt(kGradientLeft));
+    EXPECT_LT(shot.pixelColor(line.left() + 22, y).lightness(), shot.pixelColor(line.left() + 1, y).lightness());
+}
+
 TEST_F(CommandBarTest, PopupFromTheBarLeavesAGapForItsButton)
 {
     OpenFromBar(file);
@@ -225,6 +268,11 @@ TEST_F(CommandBarTest, HotToolbarImageIsLiftedAboveItsShadow)
     EXPECT_EQ(hot.pixelColor(x + 16, y + 16), Qt(c.iconShadow));
     EXPECT_EQ(hot.pixelColor(x + 14, y + 14), QColor(200, 0, 0));
     button->setAttribute(::Qt::WA_UnderMouse, false);
+
+    // Buttons added later take the look as well.
+    QAction* later = toolbar->addAction(SolidIcon(QColor(0, 0, 200)), QStringLiteral("Delete Server"));
+    QTest::qWait(10);
+    EXPECT_EQ(toolbar->widgetForAction(later)->style(), bar->Style());
 }
 
 TEST(CommandBar, MenusOutliveTheBarSafely)
