@@ -1,11 +1,11 @@
 #include "console/core/UpdateCheck.h"
 
-#include "LoopbackHttpServer.h"
 #include "common/Names.h"
 #include "console/core/XmlDocumentWrapper.h"
 #include "console/core/XmlNodeListWrapper.h"
 #include "platform/registry/Registry.h"
 #include "tests/console/widgets/RecordingPrompt.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
