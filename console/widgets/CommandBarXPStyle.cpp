@@ -407,7 +407,8 @@ void CCommandBarXPStyle::DrawToolbarButtonXP(const ButtonPaint& b, QPainter* p, 
     case BarButtonBackground::Open:
         p->fillRect(b.rect, ToQt(colors_.face));
         DrawOpenButtonEdge(p, b.rect);
-        dropDownPending_ = false;
+        if (b.state.dropDownPending)
+            dropDownPending_ = false;
         break;
     case BarButtonBackground::PressedFill:
         OutlinedRect(p, b.rect, ToQt(colors_.selectionBorder), ToQt(colors_.pressedFill));

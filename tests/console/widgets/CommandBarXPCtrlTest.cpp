@@ -269,6 +269,14 @@ TEST_F(CommandBarTest, HotToolbarImageIsLiftedAboveItsShadow)
     EXPECT_EQ(hot.pixelColor(x + 14, y + 14), QColor(200, 0, 0));
     button->setAttribute(::Qt::WA_UnderMouse, false);
 
+    // Disabled, the image is a silhouette in the icon shadow colour.
+    action->setEnabled(false);
+    QImage disabled = button->grab().toImage();
+    EXPECT_EQ(disabled.pixelColor(x, y), Qt(c.iconShadow));
+    EXPECT_EQ(disabled.pixelColor(x + 15, y + 15), Qt(c.iconShadow));
+    EXPECT_NE(disabled.pixelColor(0, 0), Qt(c.selectionBorder));
+    action->setEnabled(true);
+
     // Buttons added later take the look as well.
     QAction* later = toolbar->addAction(SolidIcon(QColor(0, 0, 200)), QStringLiteral("Delete Server"));
     QTest::qWait(10);
