@@ -1,12 +1,15 @@
 #include "console/widgets/MainFrame.h"
 
 #include "console/core/CommandIds.h"
+#include "console/core/UpdateCheck.h"
 #include "console/widgets/AboutDlg.h"
+#include "console/widgets/CommandBarXPCtrl.h"
 #include "console/widgets/ConsoleImages.h"
 #include "console/widgets/PlaceholderActivityWnd.h"
 
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -136,6 +139,8 @@ void CMainFrame::CreateCommands()
 
 void CMainFrame::CreateMenus()
 {
+    commandBar_ = new CCommandBarXPCtrl(this);
+    setMenuBar(commandBar_);
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(Action(cmd::kFileNew));
     file->addSeparator();
@@ -178,6 +183,7 @@ void CMainFrame::CreateToolBar()
     for (int id : {cmd::kNewServer, cmd::kDeleteServer, cmd::kViewServerActivity})
         toolBar_->widgetForAction(Action(id))->installEventFilter(filter);
     addToolBar(Qt::TopToolBarArea, toolBar_);
+    commandBar_->UseFlatLook(toolBar_);
 }
 
 void CMainFrame::CreateStatusBar()
@@ -418,7 +424,8 @@ void CMainFrame::UpdateServiceStatus()
 
 void CMainFrame::CheckForUpdates()
 {
-    // Compares the maker's newest build with this one: the update check's part.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    RunUpdateCheck(prompt_, [] { QApplication::restoreOverrideCursor(); });
 }
 
 void CMainFrame::OnExit()

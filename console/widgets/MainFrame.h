@@ -14,6 +14,7 @@
 
 #include <map>
 
+class CCommandBarXPCtrl;
 class QAbstractItemView;
 class QAction;
 class QLabel;
@@ -63,6 +64,7 @@ public:
     QTreeView* ReportView() const { return reportView_; }
     QWidget* DetailsPane() const { return detailsPane_; }
     QToolBar* OptionsToolBar() const { return toolBar_; }
+    CCommandBarXPCtrl* CommandBar() const { return commandBar_; }
 
     // The service line of the status bar, which menu prompts leave alone.
     QString ServiceStatusText() const;
@@ -129,6 +131,7 @@ private:
     QTreeView* reportView_ = nullptr;
     QWidget* detailsPane_ = nullptr;
     QToolBar* toolBar_ = nullptr;
+    CCommandBarXPCtrl* commandBar_ = nullptr;
     QLabel* serviceStatus_ = nullptr;
     QTimer serviceTimer_;
 };
