@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 LoopbackHttpServer::LoopbackHttpServer()
@@ -20,6 +21,9 @@ LoopbackHttpServer::LoopbackHttpServer()
         || ::pipe(wake_) != 0)
         throw std::runtime_error("loopback HTTP server cannot listen");
     port_ = ntohs(addr.sin_port);
+    // A proxy from the environment must not stand between the test and this server.
+    ::setenv("no_proxy", "127.0.0.1,localhost", 1);
+    ::setenv("NO_PROXY", "127.0.0.1,localhost", 1);
     thread_ = std::thread([this] { Run(); });
 }
 
