@@ -317,6 +317,16 @@ void CCommandBarXPStyle::DrawItemXP(const QStyleOptionMenuItem& item, QPainter* 
     p->drawText(text, flags | Qt::AlignLeft, command);
     if (parts.hasShortcut)
         p->drawText(text, flags | Qt::AlignRight, shortcut);
+    if (s.opensSubmenu) {
+        // The desktop draws the arrow of a submenu item itself; here the style must.
+        QStyleOption arrow = item;
+        arrow.rect = QRect(item.rect.right() + 1 - cells_.cxButton, item.rect.top(), cells_.cxButton, item.rect.height())
+                         .adjusted(7, 0, -7, 0);
+        arrow.palette.setColor(QPalette::ButtonText, ToQt(look.text));
+        arrow.palette.setColor(QPalette::WindowText, ToQt(look.text));
+        arrow.palette.setColor(QPalette::Text, ToQt(look.text));
+        proxy()->drawPrimitive(PE_IndicatorArrowRight, &arrow, p, widget);
+    }
     p->restore();
 }
 
