@@ -1,7 +1,9 @@
 #include "console/widgets/MainFrame.h"
 
 #include "console/core/CommandIds.h"
+#include "console/core/UpdateCheck.h"
 #include "console/widgets/AboutDlg.h"
+#include "console/widgets/CommandBarXPCtrl.h"
 #include "console/widgets/ConsoleImages.h"
 #include "console/widgets/PlaceholderActivityWnd.h"
 #include "console/widgets/ServerDetailsWnd.h"
@@ -9,6 +11,7 @@
 #include <QApplication>
 #include <QAction>
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -139,6 +142,8 @@ void CMainFrame::CreateCommands()
 
 void CMainFrame::CreateMenus()
 {
+    commandBar_ = new CCommandBarXPCtrl(this);
+    setMenuBar(commandBar_);
     QMenu* file = menuBar()->addMenu(tr("&File"));
     file->addAction(Action(cmd::kFileNew));
     file->addSeparator();
@@ -181,6 +186,7 @@ void CMainFrame::CreateToolBar()
     for (int id : {cmd::kNewServer, cmd::kDeleteServer, cmd::kViewServerActivity})
         toolBar_->widgetForAction(Action(id))->installEventFilter(filter);
     addToolBar(Qt::TopToolBarArea, toolBar_);
+    commandBar_->UseFlatLook(toolBar_);
 }
 
 void CMainFrame::CreateStatusBar()
@@ -458,7 +464,8 @@ void CMainFrame::UpdateServiceStatus()
 
 void CMainFrame::CheckForUpdates()
 {
-    // Compares the maker's newest build with this one: the update check's part.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    RunUpdateCheck(prompt_, [] { QApplication::restoreOverrideCursor(); });
 }
 
 void CMainFrame::OnExit()

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 
+class CCommandBarXPCtrl;
 class QAbstractItemView;
 class QAction;
 class QLabel;
@@ -71,6 +72,7 @@ public:
     QTreeView* ReportView() const { return reportView_; }
     CServerDetailsWnd* DetailsPane() const { return detailsPane_; }
     QToolBar* OptionsToolBar() const { return toolBar_; }
+    CCommandBarXPCtrl* CommandBar() const { return commandBar_; }
 
     // The service line of the status bar, which menu prompts leave alone.
     QString ServiceStatusText() const;
@@ -142,6 +144,7 @@ private:
     QTreeView* reportView_ = nullptr;
     CServerDetailsWnd* detailsPane_ = nullptr;
     QToolBar* toolBar_ = nullptr;
+    CCommandBarXPCtrl* commandBar_ = nullptr;
     QLabel* serviceStatus_ = nullptr;
     QTimer serviceTimer_;
 };
