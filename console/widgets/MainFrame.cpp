@@ -8,7 +8,6 @@
 #include "console/widgets/PlaceholderActivityWnd.h"
 #include "console/widgets/ServerDetailsWnd.h"
 
-#include <QApplication>
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
