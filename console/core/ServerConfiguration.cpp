@@ -7,24 +7,18 @@
 #include "platform/registry/Registry.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <strings.h>
 #include <vector>
 
 namespace {
 
-std::string Format(const char* format, ...)
+template <typename... Args>
+std::string Format(const char* format, Args... args)
 {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
+    const int length = std::snprintf(nullptr, 0, format, args...);
     std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    va_end(args);
+    std::snprintf(text.data(), text.size() + 1, format, args...);
     return text;
 }
 
