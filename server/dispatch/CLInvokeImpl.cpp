@@ -3,9 +3,9 @@
 #include "server/dispatch/CallItems.h"
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/Finally.h"
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 #include "server/dispatch/LockedDispatch.h"
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/ComputerList.h"
 
 #include <chrono>
 #include <cstring>

@@ -3,7 +3,7 @@
 // while they call into it; the last reference shuts the object down and
 // unloads its library, so no call ever runs on an unloaded library.
 
-#include "server/dispatch/Snapin.h"
+#include "server/shared/Snapin.h"
 
 #include <future>
 #include <memory>

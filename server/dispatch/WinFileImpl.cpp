@@ -6,7 +6,7 @@
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/CallOrigin.h"
 #include "server/dispatch/FileHandleTable.h"
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 
 #include <algorithm>
 #include <cerrno>

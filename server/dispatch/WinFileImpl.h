@@ -13,9 +13,9 @@
 // first, then the other names in case-blind order. The short-name field is
 // always empty: the file system keeps no 8.3 names.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 #include "common/callrecord/InvokeData.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <string>
 

@@ -10,6 +10,7 @@
 #include "server/host/ExceptionTranslator.h"
 #include "server/host/StackOverflow.h"
 #include "platform/rpc/RemoteInvokeNdr.h"
+#include "platform/threadpool/ThreadPool.h"
 
 #include <cctype>
 #include <chrono>
@@ -454,6 +455,9 @@ void CWindowsServerModule::RequestStop()
 
 int CWindowsServerModule::Run()
 {
+    // Pool threads run the pending-operation deliveries: a processor fault in
+    // one must end that attempt, not the process.
+    CThreadPool::Default().SetThreadStartHook(InstallStructuredExceptionTranslator);
     CreateVirtualServers();
     if (FAILED(PreMessageLoop()))
         return 0;

@@ -20,7 +20,7 @@
 // Each answers S_OK, E_OUTOFMEMORY (also for a list longer than 2 GiB) or
 // E_UNEXPECTED, and leaves the outputs untouched on failure.
 
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/ComputerList.h"
 
 #include <string>
 #include <utility>

@@ -6,8 +6,8 @@
 // Every operation takes the store's own lock, so the request handlers and the
 // delivery work items can share the one connection.
 
-#include "server/dispatch/FileIO.h"
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/FileIO.h"
+#include "server/shared/ComputerList.h"
 #include "server/storage/lists/PendingOpDelivery.h"
 
 #include <mutex>

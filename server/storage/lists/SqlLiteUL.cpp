@@ -1,6 +1,6 @@
 #include "server/storage/lists/SqlLiteUL.h"
 
-#include "server/dispatch/SecurityEquivKind.h"
+#include "server/shared/SecurityEquivKind.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
 #include "server/storage/container/DynIO.h"

@@ -3,7 +3,7 @@
 // enumeration's, a name, and a second text (a directory path, or empty).
 
 #include "platform/win/WinTypes.h"
-#include "server/dispatch/ProcessHeapAllocator.h"
+#include "server/shared/ProcessHeapAllocator.h"
 
 struct HeapNameEntry {
     DWORD tag = 0;

@@ -4,7 +4,7 @@
 // come from the process heap.
 
 #include "platform/win/WinTypes.h"
-#include "server/dispatch/HeapNameEntry.h"
+#include "server/shared/HeapNameEntry.h"
 
 #include <cstddef>
 #include <iterator>

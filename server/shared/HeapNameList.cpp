@@ -1,4 +1,4 @@
-#include "server/dispatch/HeapNameList.h"
+#include "server/shared/HeapNameList.h"
 
 #include "platform/win/Heap.h"
 
