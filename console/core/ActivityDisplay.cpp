@@ -41,8 +41,7 @@ void CActivityDisplay::Start(std::function<void()> atEnd)
 
 void CActivityDisplay::Flush(std::vector<Row>& rows, bool burstEnd)
 {
-    if (rows.empty() && !burstEnd)
-        return;
+    inFlight_ = true;
     sink_(std::move(rows), burstEnd);
     rows.clear();
 }
@@ -51,16 +50,18 @@ void CActivityDisplay::Run()
 {
     using Clock = std::chrono::steady_clock;
     std::vector<Row> rows;
-    bool shownSinceEnd = false; // rows handed over since the last burst end
+    bool endOwed = false; // rows went out since the last burst end
     auto burstStart = Clock::now();
     while (!end_) {
         if (queue_.Size() == 0) {
-            if (!rows.empty() || shownSinceEnd) {
+            if ((!rows.empty() || endOwed) && !inFlight_) {
                 Flush(rows, true);
-                shownSinceEnd = false;
+                endOwed = false;
             }
-            for (int waited = 0; waited < kIdleMs && !end_ && queue_.Size() == 0; waited += 10)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const bool waiting = !rows.empty() || endOwed; // for the window to take the last burst
+            for (int waited = 0; waited < kIdleMs && !end_ && queue_.Size() == 0 && !(waiting && !inFlight_);
+                 waited += 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
         std::string text;
@@ -76,9 +77,10 @@ void CActivityDisplay::Run()
         if (record.IsShown())
             rows.push_back(record.Cells(CActivityRecord::DateText(now), CActivityRecord::TimeText(now), computer,
                                         extraInfo_));
-        if (rows.size() >= kBurstRows || (!rows.empty() && Clock::now() - burstStart >= std::chrono::milliseconds(kBurstMs))) {
+        if (!inFlight_ && !rows.empty() &&
+            (rows.size() >= kBurstRows || Clock::now() - burstStart >= std::chrono::milliseconds(kBurstMs))) {
             Flush(rows, false);
-            shownSinceEnd = true;
+            endOwed = true;
         }
     }
     if (atEnd_)

@@ -16,14 +16,16 @@ class CActivityDisplay {
 public:
     using Row = std::vector<std::string>; // cells 1 and on; the list numbers the rows
     // Gets the rows of a burst; burstEnd when the queue has run empty (the
-    // list then scrolls and sizes its columns).
+    // list then scrolls and sizes its columns). One burst is handed over at a
+    // time: the next waits (and grows) until the window calls BurstTaken, so
+    // a busy window gets fewer, larger bursts instead of a pile of them.
     using RowSink = std::function<void(std::vector<Row>&& rows, bool burstEnd)>;
 
     static constexpr int kIdleMs = 250;
     // A burst is handed over at the latest after this many rows or ms, so a
     // steady stream still shows.
     static constexpr size_t kBurstRows = 512;
-    static constexpr int kBurstMs = 100;
+    static constexpr int kBurstMs = 50;
 
     CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink);
     ~CActivityDisplay();
@@ -35,6 +37,8 @@ public:
     // Returns at once; the thread ends before it takes another record.
     void RequestEnd() { end_ = true; }
     bool HasEnded() const { return ended_; }
+    // The window has taken in the last burst; any thread.
+    void BurstTaken() { inFlight_ = false; }
 
     // The local date and time texts the rows get; replaceable for tests.
     std::function<std::tm()> clock;
@@ -50,5 +54,6 @@ private:
     std::function<void()> atEnd_;
     std::atomic<bool> end_{false};
     std::atomic<bool> ended_{true};
+    std::atomic<bool> inFlight_{false};
     std::thread thread_;
 };

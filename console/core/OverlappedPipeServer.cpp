@@ -126,17 +126,27 @@ void COverlappedPipeServer::ServerThread()
 
 void COverlappedPipeServer::ServeInstance(NamedPipeServer& server, PipeHandle instance)
 {
-    DWORD received = 0;
-    // A failed read, an empty message (a closed writer reads the same) and a
-    // message longer than the buffer all free the instance for the next one.
-    if (PipeRead(instance, request_.data(), kBufferSize, &received) != ERROR_SUCCESS || received == 0) {
-        server.Disconnect(instance);
-        return;
+    // Served until the connection has nothing more to read now: a writer
+    // that closed right after its record is let go in the same turn, without
+    // another wait.
+    for (;;) {
+        DWORD received = 0;
+        const DWORD read = PipeRead(instance, request_.data(), kBufferSize, &received);
+        if (read == ERROR_NO_DATA)
+            return; // nothing yet; the wait comes back to it
+        // A failed read, an empty message (a closed writer reads the same)
+        // and a message longer than the buffer all free the instance.
+        if (read != ERROR_SUCCESS || received == 0) {
+            server.Disconnect(instance);
+            return;
+        }
+        const DWORD replyBytes = BuildReply(received);
+        DWORD written = 0;
+        if (PipeWrite(instance, reply_.data(), replyBytes, &written) != ERROR_SUCCESS || written != replyBytes) {
+            server.Disconnect(instance);
+            return;
+        }
     }
-    const DWORD replyBytes = BuildReply(received);
-    DWORD written = 0;
-    if (PipeWrite(instance, reply_.data(), replyBytes, &written) != ERROR_SUCCESS || written != replyBytes)
-        server.Disconnect(instance);
 }
 
 DWORD COverlappedPipeServer::BuildReply(DWORD received)

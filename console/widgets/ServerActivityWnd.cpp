@@ -11,13 +11,14 @@
 #include <QHeaderView>
 #include <QStyle>
 #include <QToolBar>
-#include <QTreeView>
+#include <QTableView>
 
 #include <cstdio>
 
 namespace {
 
 constexpr const char* kCaption = "Wardlake 7";
+constexpr int kSizingRows = 100;
 
 std::string SaveErrorText(DWORD error)
 {
@@ -41,16 +42,22 @@ CServerActivityWnd::CServerActivityWnd(DWORD port, IPrompt& prompt, QWidget* par
     CreateToolBar();
     extraInfo_ = ReadLogExtraInfo();
     model_ = new CActivityListModel(CActivityRecord::Headers(extraInfo_), this);
-    list_ = new QTreeView(this);
+    list_ = new QTableView(this);
     list_->setModel(model_);
-    list_->setRootIsDecorated(false);
-    list_->setUniformRowHeights(true);
-    list_->setItemsExpandable(false);
+    list_->setShowGrid(false);
+    list_->setWordWrap(false);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+    list_->horizontalHeader()->setHighlightSections(false);
+    // Column widths are measured on the rows in view and a few around them:
+    // measuring a million rows after every burst would stall the window.
+    list_->horizontalHeader()->setResizeContentsPrecision(kSizingRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list_->header()->setStretchLastSection(false);
-    list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    list_->horizontalHeader()->setStretchLastSection(false);
+    list_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setCentralWidget(list_);
     AutoSizeColumns();
 
@@ -153,6 +160,10 @@ void CServerActivityWnd::AddRows(const std::vector<CActivityDisplay::Row>& rows,
 {
     if (closed_)
         return;
+    struct Taken {
+        CActivityDisplay& display;
+        ~Taken() { display.BurstTaken(); }
+    } taken{*display_};
     model_->AppendRows(rows);
     if (burstEnd && model_->rowCount() > 0) {
         list_->scrollTo(model_->index(model_->rowCount() - 1, 0), QAbstractItemView::EnsureVisible);

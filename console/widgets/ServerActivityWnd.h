@@ -22,7 +22,7 @@
 class CActivityListModel;
 class QAction;
 class QToolBar;
-class QTreeView;
+class QTableView;
 
 class CServerActivityWnd : public QMainWindow, public COverlappedPipeServer {
     Q_OBJECT
@@ -45,7 +45,7 @@ public:
     bool TriggerCommand(int id);
     QAction* Action(int id) const;
     CActivityListModel* Model() const { return model_; }
-    QTreeView* List() const { return list_; }
+    QTableView* List() const { return list_; }
     QToolBar* ToolBar() const { return toolbar_; }
     bool ExtraInfo() const { return extraInfo_; }
     size_t QueuedRecords() const { return queue_.Size(); }
@@ -69,7 +69,7 @@ private:
     CActivityQueue queue_;
     bool extraInfo_ = false;
     CActivityListModel* model_ = nullptr;
-    QTreeView* list_ = nullptr;
+    QTableView* list_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     std::map<int, QAction*> actions_;
     std::unique_ptr<CActivityDisplay> display_;
