@@ -155,8 +155,8 @@ void Intake(GoalBook& goals, size_t total, bool* faults)
     if (shown != total)
         *faults = true;
 
-    wnd->CloseWindow();
-    SpinUntil([&] { return wnd->ThreadsEnded(); }, 30);
+    wnd->Close();
+    SpinUntil([&] { return wnd->HasEnded(); }, 30);
 }
 
 // Calls of a logged code over kConnections connections for the given time.
@@ -224,8 +224,8 @@ void ServerRate(GoalBook& goals, const std::string& bin, const ScratchFolder& sc
     SpinUntil([&] { return wnd->IsRunning(); }, 5);
     const double with = CallRate(port, seconds, faults);
     const int rows = wnd->Model()->rowCount();
-    wnd->CloseWindow();
-    SpinUntil([&] { return wnd->ThreadsEnded(); }, 30);
+    wnd->Close();
+    SpinUntil([&] { return wnd->HasEnded(); }, 30);
     wnd.reset();
     server.Stop();
     std::printf("Server call rate, code 1007 (a logged file query), %d connections\n", kConnections);

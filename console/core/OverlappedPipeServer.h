@@ -4,7 +4,7 @@
 // same connection. Writers open the pipe once per record, so in practice each
 // connection carries one message.
 //
-// A derived class must Stop (or RequestStop and wait for HasEnded) in its own
+// A derived class must Stop (or RequestStop and wait for ThreadEnded) in its own
 // destructor: HandleRequest may not run while the derived part is going away.
 
 #include "platform/pipe/NamedPipeServer.h"
@@ -44,7 +44,7 @@ public:
     void Stop();
     bool IsRunning() const { return running_; }
     // The thread never started or has ended: the object may be released.
-    bool HasEnded() const { return !running_; }
+    bool ThreadEnded() const { return !running_; }
 
     DWORD Identity() const { return identity_; }
     static std::string PipeName(DWORD identity);

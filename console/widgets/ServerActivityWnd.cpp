@@ -4,12 +4,13 @@
 #include "console/core/ActivityRecord.h"
 #include "console/core/CommandIds.h"
 #include "console/widgets/ActivityListModel.h"
+#include "console/widgets/ConsoleImages.h"
 #include "platform/win/SystemMessage.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QStyle>
+#include <QLabel>
 #include <QToolBar>
 #include <QTableView>
 
@@ -90,18 +91,23 @@ void CServerActivityWnd::CreateToolBar()
     toolbar_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toolbar_->setIconSize(QSize(16, 16));
     toolbar_->setMovable(false);
+    toolbar_->setFloatable(false);
+    // The band's title stands before its buttons.
+    auto* title = new QLabel(toolbar_->windowTitle(), toolbar_);
+    title->setContentsMargins(4, 0, 8, 0);
+    toolbar_->addWidget(title);
     struct Button {
         int id;
         const char* text;
-        QStyle::StandardPixmap icon;
+        QIcon icon;
     };
     const Button buttons[] = {
-        {cmd::kSaveActivity, "Save Activity", QStyle::SP_DialogSaveButton},
-        {cmd::kClearActivity, "Clear Activity", QStyle::SP_DialogResetButton},
-        {cmd::kCloseActivity, "Close", QStyle::SP_DialogCloseButton},
+        {cmd::kSaveActivity, "Save Activity", images::SaveIcon()},
+        {cmd::kClearActivity, "Clear Activity", images::DeleteIcon()},
+        {cmd::kCloseActivity, "Close", images::CloseIcon()},
     };
     for (const auto& b : buttons) {
-        QAction* action = toolbar_->addAction(style()->standardIcon(b.icon), b.text);
+        QAction* action = toolbar_->addAction(b.icon, b.text);
         action->setData(b.id);
         actions_[b.id] = action;
     }
@@ -111,19 +117,9 @@ void CServerActivityWnd::CreateToolBar()
     addToolBar(Qt::TopToolBarArea, toolbar_);
 }
 
-void CServerActivityWnd::SetServerName(const std::string& name)
+bool CServerActivityWnd::HasEnded() const
 {
-    setWindowTitle(QString::fromLocal8Bit("Server Activity - " + name));
-}
-
-bool CServerActivityWnd::ThreadsEnded() const
-{
-    return HasEnded() && (!display_ || display_->HasEnded());
-}
-
-void CServerActivityWnd::CloseWindow()
-{
-    close();
+    return ThreadEnded() && (!display_ || display_->HasEnded());
 }
 
 void CServerActivityWnd::closeEvent(QCloseEvent* event)

@@ -5,12 +5,13 @@
 // Options": Save Activity, Clear Activity, Close.
 //
 // Closing never waits for the threads: it tells both to end and hides the
-// window. The owner deletes the object only once ThreadsEnded() is true.
+// window. The owner deletes the object only once HasEnded() is true.
 
 #include "console/core/ActivityDisplay.h"
 #include "console/core/ActivityQueue.h"
 #include "console/core/OverlappedPipeServer.h"
 #include "console/core/Prompt.h"
+#include "console/widgets/ActivityWindow.h"
 
 #include <QMainWindow>
 
@@ -24,7 +25,7 @@ class QAction;
 class QToolBar;
 class QTableView;
 
-class CServerActivityWnd : public QMainWindow, public COverlappedPipeServer {
+class CServerActivityWnd : public QMainWindow, public COverlappedPipeServer, public IActivityWindow {
     Q_OBJECT
 public:
     // Builds the window and starts serving the port's pipe.
@@ -32,14 +33,15 @@ public:
     ~CServerActivityWnd() override;
 
     DWORD Port() const { return Identity(); }
-    // "Server Activity - <name>"
-    void SetServerName(const std::string& name);
+
+    QWidget* Window() override { return this; }
+    void SetTitle(const QString& title) override { setWindowTitle(title); }
     // The window has not been closed.
-    bool IsOpen() const { return !closed_; }
-    // Both threads have ended: the object may be deleted.
-    bool ThreadsEnded() const;
+    bool IsWindowOpen() const override { return !closed_; }
     // Asks both threads to end and hides the window; returns at once.
-    void CloseWindow();
+    void Close() override { close(); }
+    // Both threads have ended: the object may be deleted.
+    bool HasEnded() const override;
 
     // Commands by id (cmd::kSaveActivity ...); false for an id it has not.
     bool TriggerCommand(int id);

@@ -2,7 +2,9 @@
 // real transport, and an activity window fed by the server's own log.
 #include "console/core/CommandIds.h"
 #include "console/core/ComputerNameResolver.h"
+#include "console/core/VirtualServer.h"
 #include "console/widgets/ActivityListModel.h"
+#include "console/widgets/MainFrame.h"
 #include "console/widgets/ServerActivityWnd.h"
 #include "platform/pipe/NamedPipe.h"
 #include "tests/console/widgets/RecordingPrompt.h"
@@ -116,10 +118,21 @@ TEST_F(ActivityEndToEndTest, TheServersCallsAppearAsRowsWithTheComputersName)
     RunningTqwl server(Root());
     ReportIdentity("WS-ALPHA"); // before the window: not shown
 
-    CServerActivityWnd wnd(kPort, prompt_);
-    wnd.SetServerName("Default");
-    wnd.resize(1000, 400);
-    wnd.show();
+    // Opened as the user opens it: the Default server's row, View > Server Activity.
+    CMainFrame frame(prompt_);
+    frame.show();
+    for (int row = 0; row < frame.RowCount(); ++row) {
+        frame.SelectServerItem(row);
+        if (frame.SelectedServer() != nullptr && frame.SelectedServer()->Port() == kPort)
+            break;
+    }
+    ASSERT_TRUE(frame.SelectedServer() != nullptr && frame.SelectedServer()->Port() == kPort);
+    ASSERT_TRUE(frame.Trigger(cmd::kViewServerActivity));
+    auto* opened = dynamic_cast<CServerActivityWnd*>(frame.ActivityWindows().FindOpen(kPort));
+    ASSERT_NE(opened, nullptr);
+    CServerActivityWnd& wnd = *opened;
+    EXPECT_TRUE(wnd.isVisible());
+    EXPECT_EQ(wnd.windowTitle().toStdString(), "Server Activity - " + frame.SelectedServer()->Name());
     // Served once a writer can open the pipe.
     ASSERT_TRUE(QTest::qWaitFor([] {
         PipeHandle h = INVALID_PIPE_HANDLE;
@@ -190,8 +203,10 @@ TEST_F(ActivityEndToEndTest, TheServersCallsAppearAsRowsWithTheComputersName)
     ASSERT_TRUE(QTest::qWaitFor([&] { return FindRow(m, "CloseFile(9)") >= 0; }, 15000));
     EXPECT_EQ(m.CellText(static_cast<size_t>(FindRow(m, "CloseFile(9)")), 0), "1");
 
-    wnd.CloseWindow();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wnd.ThreadsEnded(); }, 10000));
+    wnd.Close();
+    EXPECT_EQ(frame.ActivityWindows().FindOpen(kPort), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wnd.HasEnded(); }, 10000));
+    frame.close();
 }
 
 TEST_F(ActivityEndToEndTest, ClosingWhileTheServerLogsNeitherHangsNorCrashes)
@@ -212,7 +227,7 @@ TEST_F(ActivityEndToEndTest, ClosingWhileTheServerLogsNeitherHangsNorCrashes)
         const auto before = std::chrono::steady_clock::now();
         wnd->TriggerCommand(cmd::kCloseActivity);
         EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
-        EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->ThreadsEnded(); }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->HasEnded(); }, 10000));
         wnd.reset();
     }
     stop = true;

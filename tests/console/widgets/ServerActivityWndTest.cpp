@@ -54,7 +54,7 @@ protected:
     std::unique_ptr<CServerActivityWnd> Open()
     {
         auto wnd = std::make_unique<CServerActivityWnd>(kPort, prompt_);
-        wnd->SetServerName("Default");
+        wnd->SetTitle("Server Activity - Default");
         wnd->resize(900, 400);
         wnd->show();
         // Serving once a record can be written.
@@ -73,8 +73,8 @@ protected:
     }
     static void CloseAndRelease(std::unique_ptr<CServerActivityWnd>& wnd)
     {
-        wnd->CloseWindow();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->ThreadsEnded(); }, 10000));
+        wnd->Close();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->HasEnded(); }, 10000));
         wnd.reset();
     }
     RecordingPrompt prompt_;
@@ -214,9 +214,9 @@ TEST_F(ServerActivityWndTest, ClosingWhileRecordsArriveNeitherHangsNorCrashes)
         const auto before = std::chrono::steady_clock::now();
         wnd->TriggerCommand(cmd::kCloseActivity);
         EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
-        EXPECT_FALSE(wnd->IsOpen());
+        EXPECT_FALSE(wnd->IsWindowOpen());
         EXPECT_FALSE(wnd->isVisible());
-        EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->ThreadsEnded(); }, 10000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->HasEnded(); }, 10000));
         const int rows = wnd->Model()->rowCount();
         QTest::qWait(50);
         EXPECT_EQ(wnd->Model()->rowCount(), rows); // nothing is added after the close
@@ -267,10 +267,10 @@ TEST_F(ServerActivityWndTest, ClosingDoesNotWaitForANameLookup)
         ASSERT_TRUE(server.changed.wait_for(hold, std::chrono::seconds(10), [&] { return server.entered; }));
     }
     const auto before = std::chrono::steady_clock::now();
-    wnd->CloseWindow();
+    wnd->Close();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
     QTest::qWait(300);
-    EXPECT_FALSE(wnd->ThreadsEnded()); // still inside the lookup
+    EXPECT_FALSE(wnd->HasEnded()); // still inside the lookup
     // The pipe is no longer served meanwhile.
     EXPECT_TRUE(QTest::qWaitFor([] { return !WriteRecord(Record(1, 1, 0, "x")); }, 5000));
     {
@@ -278,7 +278,7 @@ TEST_F(ServerActivityWndTest, ClosingDoesNotWaitForANameLookup)
         server.released = true;
     }
     server.changed.notify_all();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->ThreadsEnded(); }, 10000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return wnd->HasEnded(); }, 10000));
     QTest::qWait(50);
     EXPECT_EQ(wnd->Model()->rowCount(), 0); // the row of a closed window is not added
     wnd.reset();
