@@ -99,7 +99,12 @@ void COverlappedPipeServer::ServerThread()
         std::lock_guard<std::mutex> hold(serverLock_);
         server = server_;
     }
-    const DWORD created = server->Create(PipeName(identity_), kInstances);
+    DWORD created = server->Create(PipeName(identity_), kInstances);
+    // The window this one replaces may still be letting go of the name.
+    for (int wait = 0; created == ERROR_PIPE_BUSY && wait < kHandoverMs && !stopRequested_; wait += 50) {
+        PauseUnlessStopped(50);
+        created = server->Create(PipeName(identity_), kInstances);
+    }
     if (created != ERROR_SUCCESS) {
         DebugText("CreateNamedPipe failed with %u.\n", created);
     } else {

@@ -29,6 +29,8 @@ public:
     static constexpr int kStopPauses = 49;
     // A wait that failed (out of descriptors, say) is tried again after this.
     static constexpr int kFailedWaitPauseMs = 200;
+    // How long a pipe that another server still holds is tried again.
+    static constexpr int kHandoverMs = 2000;
 
     explicit COverlappedPipeServer(DWORD identity);
     virtual ~COverlappedPipeServer();

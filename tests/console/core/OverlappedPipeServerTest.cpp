@@ -176,6 +176,24 @@ TEST_F(OverlappedPipeServerTest, RepliesAreCutAt4094CharactersAndEachMessageIsAn
     PipeClose(h);
 }
 
+TEST_F(OverlappedPipeServerTest, ANewServerTakesOverANameItsPredecessorIsLettingGo)
+{
+    auto old = std::make_unique<RecordingPipeServer>();
+    StartServing(*old);
+    RecordingPipeServer next;
+    next.Start(); // before the old one has let go
+    old->Stop();
+    old.reset();
+    log_.LogCall(1, 1, "g", "to the new one", 0, "s", "f", 1);
+    EXPECT_TRUE(WaitUntil([&] {
+        if (next.Count() > 0)
+            return true;
+        log_.LogCall(1, 1, "g", "to the new one", 0, "s", "f", 1);
+        return false;
+    }));
+    EXPECT_TRUE(next.IsRunning());
+}
+
 TEST_F(OverlappedPipeServerTest, StopRightAfterStartAndTwiceAndRestart)
 {
     RecordingPipeServer server;
@@ -197,9 +215,11 @@ TEST_F(OverlappedPipeServerTest, AThreadThatEndedByItselfIsStoppedWithoutWaiting
 {
     RecordingPipeServer first;
     StartServing(first);
+    const auto started = std::chrono::steady_clock::now();
     RecordingPipeServer second; // the same name: its thread cannot serve it and ends
     second.Start();
     ASSERT_TRUE(WaitUntil([&] { return !second.IsRunning(); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1900)); // tried a while
     const auto before = std::chrono::steady_clock::now();
     second.Stop();
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
