@@ -5,13 +5,51 @@
 #include "console/core/CommandIds.h"
 #include "console/widgets/ActivityListModel.h"
 #include "console/widgets/ServerActivityWnd.h"
+#include "common/callrecord/InvokeData.h"
+#include "console/core/TransportComputerList.h"
 #include "platform/pipe/NamedPipe.h"
+#include "platform/transport/ClientTransport.h"
 
 #include <QElapsedTimer>
 
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
+
+constexpr const char* kClientId = "6f1d2c3b-8a9e-4f70-b1c2-d3e4f5a6b7c8";
+constexpr const char* kClientName = "WS-ALPHA";
+
+// The computer list of a server that knows one client computer, so that the
+// picture shows a computer's name without a running server.
+class OneComputerTransport : public ClientTransport {
+public:
+    HRESULT Connect(const char*, DWORD) override { return S_OK; }
+    HRESULT Call(const BYTE* request, DWORD size, BYTE** reply, DWORD* replyLength) override
+    {
+        CInvokeData in;
+        if (!in.Decode(request, size))
+            return E_INVALIDARG;
+        CInvokeData out(in.functionCode);
+        out.result = S_OK;
+        if (in.functionCode == CTransportComputerList::kGetCompleteComputerList)
+            out.PushOutBytes((std::string(kClientName) + '\0' + '\0').data(),
+                             static_cast<DWORD>(std::strlen(kClientName) + 2));
+        else
+            out.PushOutBytes(kClientId, static_cast<DWORD>(std::strlen(kClientId) + 1));
+        const DWORD n = out.GetEncodedSize(InvokeModeReply);
+        *reply = new BYTE[n];
+        *replyLength = n;
+        out.Encode(*reply, static_cast<LONG>(n), InvokeModeReply);
+        return S_OK;
+    }
+    HRESULT FreeReply(BYTE* reply) override
+    {
+        delete[] reply;
+        return S_OK;
+    }
+};
 
 // One record on the window's pipe, as the server's log writes it.
 void WriteRecord(DWORD port, const std::string& record)
@@ -30,6 +68,10 @@ void WriteRecord(DWORD port, const std::string& record)
 
 TQ_SCREENSHOT(ActivityWindowWithRows, "activity.png")
 {
+    SetClientTransportFactory([](std::unique_ptr<ClientTransport>* out) {
+        *out = std::make_unique<OneComputerTransport>();
+        return S_OK;
+    });
     CMainFrame& frame = stage.Frame();
     frame.SelectServerItem(0);
     if (frame.SelectedServer() == nullptr || !frame.Trigger(cmd::kViewServerActivity))
@@ -40,7 +82,7 @@ TQ_SCREENSHOT(ActivityWindowWithRows, "activity.png")
         return nullptr;
     wnd->resize(1180, 300);
     const std::string nil = "00000000-0000-0000-0000-000000000000";
-    const std::string client = "6f1d2c3b-8a9e-4f70-b1c2-d3e4f5a6b7c8";
+    const std::string client = kClientId;
     const char* records[] = {
         "1|4010|0|%c|SetComputerInformation(WS-ALPHA,11,2)|CLInvokeImpl|CCLInvokeImpl::OnSetComputerInformation|408|5121",
         "1|1001|0|%c|OpenFile(report.dat,READ) = 3|WinFileImpl|CWinFileImpl::OnOpenFile|456|5121",
