@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 export TQ_BUILD_DIR := $(abspath $(BUILD))
 
-.PHONY: all deps configure build test unit fuzz run bench clean
+.PHONY: all deps configure build test unit fuzz run bench soak clean
 
 all: build
 
@@ -31,6 +31,9 @@ run: build
 
 bench: build
 	@scripts/run-bench.sh $(BUILD)
+
+soak: build
+	@scripts/run-soak.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)
