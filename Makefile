@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 export TQ_BUILD_DIR := $(abspath $(BUILD))
 
-.PHONY: all deps configure build test unit fuzz run bench soak clean
+.PHONY: all deps configure build test unit fuzz run bench soak tsan clean
 
 all: build
 
@@ -34,6 +34,9 @@ bench: build
 
 soak: build
 	@scripts/run-soak.sh $(BUILD)
+
+tsan: deps
+	@scripts/run-tsan.sh
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -1,5 +1,6 @@
-// The lists while another process holds a lock on their file: a backup or
-// the sqlite3 shell reading, or a writer in the middle of its transaction.
+// The lists while another process holds a lock on their file (a backup or
+// the sqlite3 shell reading, or a writer in the middle of its transaction),
+// and what opening a list reports.
 #include "server/storage/lists/SqlLiteCL.h"
 #include "server/storage/lists/SqlLiteUL.h"
 #include "server/storage/lists/SqliteDatabase.h"
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -225,6 +227,33 @@ TEST_F(ListLockTest, ComputerDeleteRefusedByAReaderKeepsEverything)
     EXPECT_EQ(Query("complist.fdb", "SELECT cpu_name FROM cl_computers"), "PC1");
     EXPECT_EQ(computers.DeleteComputer("PC1"), S_OK);
     EXPECT_EQ(Query("complist.fdb", "SELECT count(*) FROM cl_computers"), "0");
+}
+
+// A damaged file is reported when the list opens; the list still serves
+// what it can.
+TEST_F(ListLockTest, ADamagedComputerListIsReportedWhenOpened)
+{
+    {
+        CSqlLiteCL store(&files);
+        ASSERT_EQ(store.LoadComputerList("complist.fdb"), S_OK);
+        const std::string item(3000, 'i');
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(store.SetComputerInformation(("PC" + std::to_string(i)).c_str(), 7, 1,
+                                                   reinterpret_cast<const BYTE*>(item.data()),
+                                                   static_cast<int>(item.size())),
+                      S_OK);
+    }
+    EXPECT_EQ(EventLogText(), "");
+    {
+        std::fstream file(Path("complist.fdb"), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(4096 * 40);
+        const std::string junk(4096, '\x5A');
+        file.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+    }
+    CSqlLiteCL store(&files);
+    EXPECT_EQ(store.LoadComputerList("complist.fdb"), S_OK);
+    EXPECT_NE(EventLogText().find("The list " + Path("complist.fdb") + " is damaged: "), std::string::npos)
+        << EventLogText();
 }
 
 } // namespace
