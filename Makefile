@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 export TQ_BUILD_DIR := $(abspath $(BUILD))
 
-.PHONY: all deps configure build test unit fuzz run bench soak tsan clean
+.PHONY: all deps configure build test unit fuzz run console screenshots bench soak tsan clean
 
 all: build
 
@@ -28,6 +28,12 @@ fuzz: deps
 
 run: build
 	@scripts/run-server.sh $(BUILD)
+
+console: build
+	@scripts/run-console.sh $(BUILD)
+
+screenshots: build
+	@scripts/with-xvfb.sh $(BUILD)/bin/wlscreenshots $(BUILD)/screenshots
 
 bench: build
 	@scripts/run-bench.sh $(BUILD)

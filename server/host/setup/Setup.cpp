@@ -4,11 +4,13 @@
 //   tqwlsetup install <program> <storage folder> [--service]
 //       registers the service TQWL, writes the AppID key (with "LocalService"
 //       when --service is given: the program then runs under the service
-//       controller; without it, it runs in its own process) and the default
-//       server's storage folder, and creates that folder
+//       controller; without it, it runs in its own process), the default
+//       server's storage folder, and "Path", the folder under which the
+//       console makes the folders of new virtual servers (the storage
+//       folder's parent), and creates the storage folder
 //   tqwlsetup seed <storage folder>
 //       the same for a server run by hand: AppID key without "LocalService",
-//       storage folder; values already there are kept
+//       storage folder and "Path"; values already there are kept
 //   tqwlsetup uninstall
 //       removes the service and the AppID key; data stays
 //
@@ -68,7 +70,18 @@ int WriteAppId(bool service)
     return rc == ERROR_SUCCESS ? 0 : Fail("cannot write LocalService", static_cast<DWORD>(rc));
 }
 
-// The default server's storage folder, kept when one is set already.
+// The folder that holds the storage folder: new virtual servers get theirs
+// beside it.
+std::string ParentFolder(std::string folder)
+{
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    const std::string parent = std::filesystem::path(folder).parent_path().string();
+    return parent.empty() ? std::string("/") : parent;
+}
+
+// The default server's storage folder and the folder of new servers, each
+// kept when set already unless replace is given.
 int WriteStorageFolder(const std::string& folder, bool replace)
 {
     std::error_code ec;
@@ -84,8 +97,14 @@ int WriteStorageFolder(const std::string& folder, bool replace)
     std::string withSlash = folder.back() == '/' ? folder : folder + "/";
     if (replace || !HasValue(key, tq::kStorageFolderValue))
         rc = SetText(key, tq::kStorageFolderValue, withSlash);
+    if (rc != ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return Fail("cannot write StorageFolder", static_cast<DWORD>(rc));
+    }
+    if (replace || !HasValue(key, tq::kPathValue))
+        rc = SetText(key, tq::kPathValue, ParentFolder(folder));
     RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? 0 : Fail("cannot write StorageFolder", static_cast<DWORD>(rc));
+    return rc == ERROR_SUCCESS ? 0 : Fail("cannot write Path", static_cast<DWORD>(rc));
 }
 
 int RegisterService(const std::string& program)

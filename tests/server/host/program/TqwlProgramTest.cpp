@@ -261,3 +261,33 @@ TEST_F(TqwlProgramTest, MissingAppIdEndsAtOnceWithTheRegistryError)
     EXPECT_EQ(tqwl.Wait(5000), static_cast<int>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(tqwl.Output(), "");
 }
+
+// The seed names the folder under which the console makes the folders of new
+// virtual servers (the storage folder's parent), and keeps a value set by hand.
+TEST_F(TqwlProgramTest, SeedWritesThePathOfNewServersAndKeepsOneSetAlready)
+{
+    auto readPath = [] {
+        char buffer[300] = {};
+        DWORD type = 0, size = sizeof buffer;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return std::string("<no key>");
+        LONG rc = RegQueryValueExA(key, tq::kPathValue, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+        RegCloseKey(key);
+        return rc == ERROR_SUCCESS && type == REG_SZ ? std::string(buffer) : std::string("<no value>");
+    };
+    EXPECT_EQ(readPath(), Root());
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    const std::string mine = "/srv/elsewhere";
+    RegSetValueExA(key, tq::kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(mine.c_str()),
+                   static_cast<DWORD>(mine.size() + 1));
+    RegCloseKey(key);
+    ASSERT_EQ(RunProgram({TQWL_SETUP, "seed", storage_ + "/"}), 0);
+    EXPECT_EQ(readPath(), mine);
+
+    // install replaces it; a trailing slash on the storage folder changes nothing.
+    ASSERT_EQ(RunProgram({TQWL_SETUP, "install", TQWL_PROGRAM, storage_ + "/"}), 0);
+    EXPECT_EQ(readPath(), Root());
+}
