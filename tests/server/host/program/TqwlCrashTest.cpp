@@ -5,6 +5,8 @@
 // run sets some hundreds), TQ_CRASH_SEED the random choices.
 #include "tests/server/host/program/TqwlProcess.h"
 
+#include "bench/RpcSession.h"
+
 #include "server/dispatch/WinFileImpl.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
@@ -98,16 +100,6 @@ public:
     std::string firstRefusal;
 };
 
-// A call; true when the server answered it (whatever its result).
-bool Invoke(CInvokeData& request, HRESULT* result)
-{
-    CInvokeData reply;
-    if (InvokeOverRpc(kPort, request, reply) != 0)
-        return false;
-    *result = reply.result;
-    return true;
-}
-
 class Client {
 public:
     Client(Model& model, int index, std::uint64_t seed, const std::atomic<bool>& stop)
@@ -117,6 +109,11 @@ public:
 
     void Run(int round)
     {
+        // One connection for the round: a connection per call would leave
+        // thousands of local ports waiting, one of them perhaps a port the
+        // next test needs.
+        if (session_.Connect(kPort) != RPC_S_OK)
+            return;
         for (int n = 0; !stop_; ++n)
             if (!Step(round, n))
                 return;
@@ -143,9 +140,11 @@ private:
             std::lock_guard<std::mutex> guard(model_.lock);
             slot->pending = value;
         }
-        HRESULT result = E_FAIL;
-        if (!Invoke(request, &result))
+        CInvokeData reply;
+        LONG procedure = 0;
+        if (!session_.Invoke(request, reply, &procedure) || procedure != 0)
             return false;
+        const HRESULT result = reply.result;
         std::lock_guard<std::mutex> guard(model_.lock);
         if (result != S_OK) {
             if (model_.refused++ == 0)
@@ -226,6 +225,7 @@ private:
     }
 
     Model& model_;
+    tqbench::RpcSession session_;
     int index_;
     std::mt19937_64 random_;
     const std::atomic<bool>& stop_;
