@@ -244,14 +244,28 @@ int CSqlLiteCL::Open(std::string path, bool report)
     const int rc = OpenList(&db_, path, "computer list", report, [&] {
         sqlite3_exec(db_, "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
         // A rollback journal: a kill in the middle of a write leaves the
-        // journal, and the next open puts the old pages back.
-        CSqliteStatement journal(db_, kJournalMode);
-        const int step = journal.Step();
+        // journal, and the next open puts the old pages back. The pragma is
+        // finished before the tables are made, or it would hold their commit.
+        int step;
+        {
+            CSqliteStatement journal(db_, kJournalMode);
+            step = journal.Step();
+        }
         return step == SQLITE_ROW ? CreateTables() : step;
     }, &pending_);
-    if (rc == SQLITE_OK)
-        path_ = path;
-    return rc;
+    if (rc != SQLITE_OK)
+        return rc;
+    path_ = path;
+
+    SchemaNodeRecord node{};
+    node.type = 0;
+    node.id = kItemLastCheckin;
+    node.appId = kServerAppId;
+    CopyToField(node.name, sizeof node.name, "Last Checkin");
+    CopyToField(node.description, sizeof node.description, "Operating system installed on the computer");
+    LONG schemaId = 0;
+    AddSchemaNode(&node, &schemaId);
+    return SQLITE_OK;
 }
 
 bool CSqlLiteCL::Ready()
@@ -271,18 +285,7 @@ HRESULT CSqlLiteCL::LoadComputerList(const char* fileName)
     const std::string path = std::string(folder) + fileName;
 
     const int rc = Open(path, true);
-    if (rc != SQLITE_OK)
-        return rc;
-
-    SchemaNodeRecord node{};
-    node.type = 0;
-    node.id = kItemLastCheckin;
-    node.appId = kServerAppId;
-    CopyToField(node.name, sizeof node.name, "Last Checkin");
-    CopyToField(node.description, sizeof node.description, "Operating system installed on the computer");
-    LONG schemaId = 0;
-    AddSchemaNode(&node, &schemaId);
-    return S_OK;
+    return rc == SQLITE_OK ? S_OK : rc;
 }
 
 HRESULT CSqlLiteCL::SaveComputerList(const char* fileName)

@@ -91,9 +91,10 @@ private:
     // SQLITE_OK, or the failure that tells the file is no database or is
     // locked by another process.
     int CreateTables();
-    // Opens the file as the list: SQLITE_OK, or the failure, with the store
-    // then without a database (reported in the event log when report is
-    // set). A file another process holds locked is tried again by the next call.
+    // Opens the file as the list (its tables, the check-in schema node):
+    // SQLITE_OK, or the failure, with the store then without a database
+    // (reported in the event log when report is set). A file another
+    // process holds locked is tried again by the next call.
     int Open(std::string path, bool report);
     // Whether the store has its database, opening a file that was locked.
     bool Ready();
