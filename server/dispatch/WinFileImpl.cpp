@@ -4,6 +4,7 @@
 
 #include "platform/win/LastError.h"
 #include "server/dispatch/CallLog.h"
+#include "server/dispatch/CallOrigin.h"
 #include "server/dispatch/FileHandleTable.h"
 #include "server/dispatch/FormatText.h"
 
@@ -248,7 +249,8 @@ HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
     int fd = OpenRegular(path, forWriting);
     if (fd < 0)
         return LastErrorResult();
-    LONG h = CFileHandleTable::Process().AddFile(std::make_shared<CFileHandleTable::File>(fd, forWriting));
+    LONG h = CFileHandleTable::Process().AddFile(std::make_shared<CFileHandleTable::File>(fd, forWriting),
+                                                  CCallOrigin::Address());
     if (h == -1) // the File's destructor has closed the descriptor
         return Win32Result(ERROR_TOO_MANY_OPEN_FILES);
     *handle = h;
@@ -386,7 +388,7 @@ HRESULT CWinFileImpl::FindFirstFile(const char* pattern, LONG* findHandle, FileF
         std::memset(record, 0, sizeof *record);
         return Win32Result(ERROR_FILE_NOT_FOUND);
     }
-    LONG h = CFileHandleTable::Process().AddSearch(search);
+    LONG h = CFileHandleTable::Process().AddSearch(search, CCallOrigin::Address());
     if (h == -1) {
         std::memset(record, 0, sizeof *record);
         return Win32Result(ERROR_TOO_MANY_OPEN_FILES);

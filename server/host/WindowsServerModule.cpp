@@ -6,6 +6,7 @@
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
 #include "platform/win/SystemMessage.h"
+#include "server/dispatch/CallOrigin.h"
 #include "server/host/ExceptionTranslator.h"
 #include "server/host/StackOverflow.h"
 #include "platform/rpc/RemoteInvokeNdr.h"
@@ -350,6 +351,7 @@ RPC_STATUS CWindowsServerModule::OnRemoteInvoke(CRpcCall& call)
     if (status != RPC_S_OK)
         return status;
     const LONG port = PortFromStringBinding(call.ServerStringBinding());
+    const CCallOrigin origin(call.ClientAddress());
     bool began = false;
     // The reply is encoded straight into the stub data: a 64 MiB file is not copied again.
     LONG rc = InvokeCallRecord(*this, port, request.data, request.size, [&](DWORD size) {
@@ -548,11 +550,9 @@ int CWindowsServerModule::Start()
     RegCloseKey(appIds);
     if (rc != ERROR_SUCCESS)
         return rc;
-    char value[MAX_PATH] = {};
-    DWORD type = REG_NONE, size = sizeof value;
-    const bool localService = RegQueryValueExA(appId, tq::kLocalServiceValue, nullptr, &type,
-                                               reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-                              (type == REG_SZ || type == REG_EXPAND_SZ);
+    // The value's presence decides, whatever its type or size.
+    const bool localService =
+        RegQueryValueExA(appId, tq::kLocalServiceValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(appId);
 
     if (localService) {

@@ -136,7 +136,7 @@ CSqlLiteUL::CSqlLiteUL(IFileIO2* files, DWORD flags) : flags_(flags), files_(fil
 }
 
 CSqlLiteUL::CSqlLiteUL(IFileIO2* files, DWORD flags, const DirectoryEntryPoints& directory)
-    : flags_(flags), files_(files), browser_(directory)
+    : flags_(flags), files_(files), directory_(directory)
 {
     ConfigureBrowser();
 }
@@ -150,10 +150,16 @@ void CSqlLiteUL::ConfigureBrowser()
 {
     LdapConfigRecord settings;
     GetLDAPConfig(&settings);
-    browser_.SetConfig(LdapConfigRecord::FieldText(settings.server).c_str(),
-                       LdapConfigRecord::FieldText(settings.account).c_str(),
-                       LdapConfigRecord::FieldText(settings.password).c_str(),
-                       LdapConfigRecord::FieldText(settings.container).c_str());
+    SetDirectorySettings(LdapConfigRecord::FieldText(settings.server), LdapConfigRecord::FieldText(settings.account),
+                         LdapConfigRecord::FieldText(settings.password),
+                         LdapConfigRecord::FieldText(settings.container));
+}
+
+void CSqlLiteUL::SetDirectorySettings(std::string server, std::string account, std::string password,
+                                      std::string container)
+{
+    std::lock_guard<std::mutex> guard(directoryLock_);
+    directorySettings_ = {std::move(server), std::move(account), std::move(password), std::move(container)};
 }
 
 int CSqlLiteUL::Run(const char* sql, Texts texts)
@@ -406,14 +412,13 @@ HRESULT CSqlLiteUL::RenameTessaryGroup(const char* oldName, const char* newName)
     std::string groupId;
     if (!LastText(kFindGroup, {oldName}, &groupId, &rc))
         return rc == SQLITE_OK ? E_INVALIDARG : E_FAIL;
-    // The new name may be held by no other group; the group itself may
-    // change the letter case of its name.
+    // The new name may be held by no group, in any letter case: the group's
+    // own name counts too.
     CSqliteStatement clash(db_, kFindGroup);
     clash.BindText(1, newName);
-    int step;
-    while ((step = clash.Step()) == SQLITE_ROW)
-        if (clash.ColumnText(0) != groupId)
-            return E_INVALIDARG;
+    const int step = clash.Step();
+    if (step == SQLITE_ROW)
+        return E_INVALIDARG;
     if (step != SQLITE_DONE)
         return E_FAIL;
     return FromSqlite(Run("UPDATE wl_groups SET group_name=? WHERE group_name=?", {newName, oldName}));
@@ -562,8 +567,16 @@ HRESULT CSqlLiteUL::EnumerateNetworkContainerObjects(const char* containerPath, 
     if (containerPath == nullptr)
         return E_INVALIDARG;
     try {
+        DirectorySettings settings;
+        {
+            std::lock_guard<std::mutex> guard(directoryLock_);
+            settings = directorySettings_;
+        }
+        CADsBrowser browser(directory_);
+        browser.SetConfig(settings.server.c_str(), settings.account.c_str(), settings.password.c_str(),
+                          settings.container.c_str());
         std::vector<DirectoryEntry> containers, groups, users, computers;
-        HRESULT hr = browser_.EnumerateLdapContainer(containerPath, containers, groups, users, computers);
+        HRESULT hr = browser.EnumerateLdapContainer(containerPath, containers, groups, users, computers);
         // The browser tells an empty container by E_OUTOFMEMORY; for the
         // caller that is an empty answer, not a failure.
         if (hr == E_OUTOFMEMORY && containers.empty() && groups.empty() && users.empty() && computers.empty())
@@ -648,7 +661,7 @@ HRESULT CSqlLiteUL::SetLDAPConfig(const LdapConfigRecord* settings)
         const HRESULT hr = SaveSettings(&directory);
         // The browser follows the file: settings that were not saved are not used.
         if (SUCCEEDED(hr))
-            browser_.SetConfig(server.c_str(), account.c_str(), password.c_str(), container.c_str());
+            SetDirectorySettings(server, account, password, container);
         return hr;
     } catch (...) {
         return E_UNEXPECTED;

@@ -12,6 +12,7 @@
 
 #include <initializer_list>
 #include <sqlite3.h>
+#include <mutex>
 #include <string>
 
 class CAttributeDirectory;
@@ -63,6 +64,8 @@ public:
     HRESULT GetDefaultGroup(char* group, int groupSize) override;
     HRESULT SetDefaultGroup(const char* group) override;
     HRESULT FreeEnumeration(HeapNameList& list) override;
+    // Safe beside any other call: it touches neither the database nor the
+    // settings file.
     HRESULT EnumerateNetworkContainerObjects(const char* containerPath, HeapNameList& list) override;
     HRESULT GetLDAPConfig(LdapConfigRecord* settings) override;
     HRESULT SetLDAPConfig(const LdapConfigRecord* settings) override;
@@ -105,11 +108,21 @@ private:
     HRESULT SaveSettings(CAttributeDirectory* directory);
     HRESULT WriteSettings(CAttributeDirectory* directory);
     void ConfigureBrowser();
+    void SetDirectorySettings(std::string server, std::string account, std::string password, std::string container);
+
+    // The directory settings browsing uses. A browse reads them under their
+    // own lock and waits for the directory server on a browser of its own,
+    // so it needs none of the user list's locking.
+    struct DirectorySettings {
+        std::string server, account, password, container;
+    };
 
     DWORD flags_;
     IFileIO2* files_;
     std::string path_;
     std::string pending_; // a file that was locked when it was to be opened
-    CADsBrowser browser_;
+    DirectoryEntryPoints directory_;
+    std::mutex directoryLock_;
+    DirectorySettings directorySettings_;
     sqlite3* db_ = nullptr;
 };
