@@ -5,7 +5,7 @@
 #include "console/widgets/AboutDlg.h"
 #include "console/widgets/CommandBarXPCtrl.h"
 #include "console/widgets/ConsoleImages.h"
-#include "console/widgets/PlaceholderActivityWnd.h"
+#include "console/widgets/ServerActivityWnd.h"
 #include "console/widgets/ServerDetailsWnd.h"
 
 #include <QAction>
@@ -57,7 +57,7 @@ public:
 
 CMainFrame::CMainFrame(IPrompt& prompt, QWidget* parent)
     : QMainWindow(parent), prompt_(prompt),
-      activities_([](DWORD port) { return std::make_unique<CPlaceholderActivityWnd>(port); })
+      activities_([this](DWORD port) { return std::make_unique<CServerActivityWnd>(port, prompt_); })
 {
     setWindowTitle(QString::fromLatin1(kCreationTitle));
     setWindowIcon(images::ProgramIcon());

@@ -53,7 +53,7 @@ public:
     bool Trigger(int id);
     QAction* Action(int id) const;
 
-    // Replaces the maker of activity windows (a plain window by default).
+    // Replaces the maker of activity windows (the live CServerActivityWnd by default).
     void SetActivityWindowFactory(ActivityWindowFactory factory);
     CActivityWindowMap& ActivityWindows() { return activities_; }
     // Replaces the service the commands and the status line reach (the

@@ -12,6 +12,7 @@
 #include "platform/rpc/RemoteInvokeNdr.h"
 #include "platform/threadpool/ThreadPool.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdarg>
@@ -27,7 +28,11 @@ namespace {
 constexpr DWORD kMessageAsLogged = 0x69200002u;
 constexpr size_t kHostMessageCapacity = 256;
 
-CWindowsServerModule* g_module = nullptr;
+std::atomic<CWindowsServerModule*> g_module{nullptr};
+// Held while the module is set or cleared and while a control runs in it:
+// a stop that arrives while the module is being destroyed either finishes
+// before the destruction starts or finds no module.
+std::recursive_mutex g_moduleLock;
 
 // A REG_SZ or REG_EXPAND_SZ value of at most 260 bytes, not expanded; "" when absent.
 std::string ReadFolderValue(HKEY key)
@@ -69,18 +74,27 @@ std::string VFormat(const char* format, va_list args)
 
 CWindowsServerModule::CWindowsServerModule()
 {
+    std::lock_guard<std::recursive_mutex> guard(g_moduleLock);
     g_module = this;
 }
 
 CWindowsServerModule::~CWindowsServerModule()
 {
+    std::lock_guard<std::recursive_mutex> guard(g_moduleLock);
     if (g_module == this)
         g_module = nullptr;
 }
 
 CWindowsServerModule* CWindowsServerModule::Current()
 {
-    return g_module;
+    return g_module.load();
+}
+
+void CWindowsServerModule::ControlCurrent(DWORD control)
+{
+    std::lock_guard<std::recursive_mutex> guard(g_moduleLock);
+    if (CWindowsServerModule* module = g_module.load())
+        module->Handler(control);
 }
 
 void CWindowsServerModule::CreateVirtualServers()
@@ -320,8 +334,7 @@ void ServiceMainEntry(DWORD argc, char** argv)
 
 void HandlerEntry(DWORD control)
 {
-    if (CWindowsServerModule* module = CWindowsServerModule::Current())
-        module->Handler(control);
+    CWindowsServerModule::ControlCurrent(control);
 }
 
 } // namespace

@@ -257,15 +257,9 @@ HRESULT CDynIO::WriteFile(const char* name, const BYTE* bytes, DWORD length)
         return E_INVALIDARG;
     if (files_ == nullptr)
         return E_UNEXPECTED;
-    return attrib::Guarded([&]() -> HRESULT {
-        OpenHandle file(files_);
-        HRESULT hr = files_->OpenFile(name, GENERIC_WRITE, &file.handle);
-        if (FAILED(hr)) {
-            file.handle = -1;
-            return hr;
-        }
-        hr = files_->WriteFile(file.handle, bytes, length);
-        const HRESULT closed = file.Close();
-        return FAILED(hr) ? hr : closed;
-    });
+    if (length > 0x7FFFFFFFu)
+        return kTooLarge;
+    // The whole-file write replaces the file at once: a save that dies on
+    // the way leaves the old file, never an empty or torn one.
+    return attrib::Guarded([&]() -> HRESULT { return files_->WriteWholeFile(name, bytes, static_cast<LONG>(length)); });
 }

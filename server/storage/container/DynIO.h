@@ -61,8 +61,8 @@ public:
     // is not shorter is not used and its flag is cleared in the file.
     HRESULT Save(const char* name, CAttributeDirectory* directory, DWORD flags);
 
-    // Creates or truncates the file and writes the bytes; the write's
-    // result, or the close's failure after a good write.
+    // Replaces the file with the bytes through the file layer's whole-file
+    // write, which the server's layer does atomically; its result.
     HRESULT WriteFile(const char* name, const BYTE* bytes, DWORD length);
 
 private:

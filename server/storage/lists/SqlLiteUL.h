@@ -78,6 +78,13 @@ private:
 
     // SQLITE_OK, or the first failure.
     int CreateTables();
+    // Opens the file (a copy of the path: it may be pending_) and makes its tables: SQLITE_OK, or the failure, with
+    // the store then without a database (reported in the event log when
+    // report is set). A file another process holds locked is tried again by
+    // the next call.
+    int Open(std::string path, bool report);
+    // Whether the store has its database, opening a file that was locked.
+    bool Ready();
     // Runs a statement with its texts bound in order: SQLITE_OK or the error.
     int Run(const char* sql, Texts texts);
     // Whether the query gives a row; *rc its SQLite result.
@@ -113,6 +120,7 @@ private:
     DWORD flags_;
     IFileIO2* files_;
     std::string path_;
+    std::string pending_; // a file that was locked when it was to be opened
     DirectoryEntryPoints directory_;
     std::mutex directoryLock_;
     DirectorySettings directorySettings_;

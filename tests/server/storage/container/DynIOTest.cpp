@@ -475,12 +475,13 @@ TEST_F(DynIOTest, WriteFailures)
     mem.failWrite = kDiskFull;
     mem.partialWrite = 10;
     EXPECT_EQ(io.Save("x.ad", &dir, 6), kDiskFull);
-    EXPECT_EQ(File().size(), 10u);
+    EXPECT_TRUE(File() == Bytes({7, 7, 7})) << "a failed write leaves the old file";
     mem.failWrite = S_OK;
 
     // A close that fails after a good write is no success.
     mem.failClose = kDiskFull;
     EXPECT_EQ(io.Save("x.ad", &dir, 6), kDiskFull);
+    EXPECT_TRUE(File() == Bytes({7, 7, 7}));
     mem.failClose = S_OK;
 
     const BYTE bytes[] = {1, 2, 3};
