@@ -1,17 +1,17 @@
 #include "server/dispatch/CLInvokeImpl.h"
 
+#include "platform/win/StringCompare.h"
 #include "server/dispatch/CallItems.h"
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/Finally.h"
-#include "server/shared/FormatText.h"
 #include "server/dispatch/LockedDispatch.h"
 #include "server/shared/ComputerList.h"
+#include "server/shared/FormatText.h"
 
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <strings.h>
 
 namespace {
 
@@ -32,10 +32,10 @@ std::string LastComponent(const std::string& name)
 bool IsServerFile(const std::string& name)
 {
     const std::string file = LastComponent(name);
-    if (strcasecmp(file.c_str(), kListFile) == 0)
+    if (StrCmpIA(file.c_str(), kListFile) == 0)
         return false;
     for (const char* own : kServerFiles)
-        if (strncasecmp(file.c_str(), own, std::strlen(own)) == 0)
+        if (StrCmpNIA(file.c_str(), own, std::strlen(own)) == 0)
             return true;
     return false;
 }

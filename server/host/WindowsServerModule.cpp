@@ -2,15 +2,17 @@
 
 #include "common/Names.h"
 #include "platform/eventlog/EventLog.h"
+#include "platform/file/FileSystem.h"
 #include "platform/registry/Registry.h"
+#include "platform/rpc/RemoteInvokeNdr.h"
+#include "platform/threadpool/ThreadPool.h"
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
+#include "platform/win/StringCompare.h"
 #include "platform/win/SystemMessage.h"
 #include "server/dispatch/CallOrigin.h"
 #include "server/host/ExceptionTranslator.h"
 #include "server/host/StackOverflow.h"
-#include "platform/rpc/RemoteInvokeNdr.h"
-#include "platform/threadpool/ThreadPool.h"
 
 #include <atomic>
 #include <cctype>
@@ -19,8 +21,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -55,12 +55,6 @@ DWORD ReadPortValue(HKEY key)
         size != sizeof port)
         return 0;
     return port;
-}
-
-bool PathExists(const std::string& path)
-{
-    struct stat st{};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
 std::string VFormat(const char* format, va_list args)
@@ -131,7 +125,7 @@ void CWindowsServerModule::CreateVirtualServers()
         std::string subFolder = ReadFolderValue(sub);
         DWORD port = ReadPortValue(sub);
         RegCloseKey(sub);
-        if (PathExists(subFolder) && port != 0) {
+        if (!subFolder.empty() && PathExists(subFolder.c_str()) && port != 0) {
             owned_.push_back(std::make_unique<CServerImpl>(static_cast<LONG>(port)));
             CServerImpl* server = owned_.back().get();
             servers_[static_cast<LONG>(port)] = server;
@@ -289,7 +283,7 @@ bool CommandLineHasSwitch(const char* commandLine, const char* word)
         const char* end = start;
         while (*end != '\0' && *end != ' ' && *end != '\t')
             ++end;
-        if (static_cast<size_t>(end - start) == length && strncasecmp(start, word, length) == 0)
+        if (static_cast<size_t>(end - start) == length && StrCmpNIA(start, word, length) == 0)
             return true;
     }
     return false;

@@ -2,6 +2,7 @@
 
 #include "platform/oledate/OleDate.h"
 #include "platform/win/DebugOutput.h"
+#include "platform/win/StringCompare.h"
 #include "server/storage/lists/FlatLists.h"
 #include "server/storage/lists/SqliteDatabase.h"
 #include "server/storage/lists/SqliteStatement.h"
@@ -10,7 +11,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -299,7 +299,7 @@ HRESULT CSqlLiteCL::SaveComputerList(const char* fileName)
         return E_INVALIDARG;
     // Changes reach the open file as they are made; saving under its own
     // name has nothing to do.
-    if (strcasecmp(NamePart(path_.c_str()).c_str(), name.c_str()) == 0)
+    if (StrCmpIA(NamePart(path_.c_str()).c_str(), name.c_str()) == 0)
         return S_OK;
 
     // The online backup gives a consistent copy of the open database; it is
