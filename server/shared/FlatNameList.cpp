@@ -1,23 +1,16 @@
 #include "server/shared/FlatNameList.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <cstring>
 #include <limits>
 #include <new>
 
 namespace {
 
-BYTE* PutDword(BYTE* at, DWORD value)
-{
-    at[0] = static_cast<BYTE>(value);
-    at[1] = static_cast<BYTE>(value >> 8);
-    at[2] = static_cast<BYTE>(value >> 16);
-    at[3] = static_cast<BYTE>(value >> 24);
-    return at + 4;
-}
-
 BYTE* PutText(BYTE* at, const HeapString& text)
 {
-    at = PutDword(at, static_cast<DWORD>(text.size() + 1));
+    at = WriteLittleEndian32(at, static_cast<DWORD>(text.size() + 1));
     std::memcpy(at, text.data(), text.size());
     at[text.size()] = 0;
     return at + text.size() + 1;
@@ -42,9 +35,9 @@ HRESULT FlattenNameList(const HeapNameList& list, BYTE** buffer, DWORD* length)
         if (size > std::numeric_limits<DWORD>::max())
             return E_OUTOFMEMORY;
         BYTE* flat = new BYTE[size];
-        BYTE* at = PutDword(flat, list.Count());
+        BYTE* at = WriteLittleEndian32(flat, list.Count());
         for (const HeapNameEntry& e : list) {
-            at = PutDword(at, e.tag);
+            at = WriteLittleEndian32(at, e.tag);
             at = PutText(at, e.name);
             at = PutText(at, e.second);
         }

@@ -1,5 +1,7 @@
 #include "server/storage/lists/FlatLists.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <climits>
 #include <cstring>
 #include <new>
@@ -12,8 +14,8 @@ public:
     explicit FlatWriter(BYTE* at) : at_(at) {}
     void U32(DWORD v)
     {
-        BYTE b[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-                     static_cast<BYTE>(v >> 24)};
+        BYTE b[4];
+        WriteLittleEndian32(b, v);
         Bytes(b, 4);
     }
     void FileTime(const FILETIME& ft)
