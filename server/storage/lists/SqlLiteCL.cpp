@@ -3,6 +3,7 @@
 #include "platform/oledate/OleDate.h"
 #include "platform/win/DebugOutput.h"
 #include "platform/win/StringCompare.h"
+#include "server/storage/attributes/AttributeGuard.h"
 #include "server/storage/lists/FlatLists.h"
 #include "server/storage/lists/SqliteDatabase.h"
 #include "server/storage/lists/SqliteStatement.h"
@@ -397,7 +398,7 @@ HRESULT CSqlLiteCL::GetCompleteSchemaNodeList(BYTE** buffer, int* length)
     Lock lock(mutex_);
     if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         std::vector<SchemaNodeRecord> nodes;
         CSqliteStatement s(db_, "SELECT schema_id,type,app_id,id,flags,name,description FROM cl_schema");
         // An error part way keeps the rows read so far.
@@ -413,11 +414,7 @@ HRESULT CSqlLiteCL::GetCompleteSchemaNodeList(BYTE** buffer, int* length)
             nodes.push_back(node);
         }
         return FlattenSchemaNodeList(nodes, buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreeSchemaNodeList(BYTE* buffer)
@@ -475,7 +472,7 @@ HRESULT CSqlLiteCL::GetCompleteComputerList(char** buffer, int* length)
     Lock lock(mutex_);
     if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         std::vector<std::string> names;
         CSqliteStatement s(db_, "SELECT cpu_name FROM cl_computers");
         int rc;
@@ -484,11 +481,7 @@ HRESULT CSqlLiteCL::GetCompleteComputerList(char** buffer, int* length)
         if (rc != SQLITE_DONE)
             return E_FAIL;
         return FlattenComputerNameList(names, buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreeComputerList(char* buffer)
@@ -714,7 +707,7 @@ HRESULT CSqlLiteCL::GetCompletePendingOpsList(const char* computer, DWORD, BYTE*
     LookUpComputer(computer, &cpuId, &found);
     if (!found)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         RecordList<PendingOpRecord, void (*)(PendingOpRecord*)> ops{{}, FreePendingOpFields};
         CSqliteStatement s(db_, "SELECT app_id,id,status,result,description,data,last_update,remarks,op_id FROM "
                                 "cl_pendingops WHERE cpu_id=?");
@@ -725,11 +718,7 @@ HRESULT CSqlLiteCL::GetCompletePendingOpsList(const char* computer, DWORD, BYTE*
             ops.records.back().opId = static_cast<DWORD>(s.ColumnInt(8));
         }
         return FlattenPendingOpList(ops.Pointers<PendingOpRecord>(), buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreePendingOpsList(BYTE* buffer)
@@ -840,7 +829,7 @@ HRESULT CSqlLiteCL::GetCompleteDowntimeList(const char* computer, BYTE** buffer,
         return E_FAIL;
     if (!found)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         auto freeRemarks = [](DowntimeRecord* d) {
             delete[] d->remarks;
             d->remarks = nullptr;
@@ -858,11 +847,7 @@ HRESULT CSqlLiteCL::GetCompleteDowntimeList(const char* computer, BYTE** buffer,
         if (rc != SQLITE_DONE)
             return E_FAIL;
         return FlattenDowntimeList(schedules.Pointers<DowntimeRecord>(), buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreeDowntimeList(BYTE* buffer)
@@ -876,7 +861,7 @@ HRESULT CSqlLiteCL::GetAllComputerInformation(const char* computer, BYTE** buffe
     Lock lock(mutex_);
     if (!Ready() || computer == nullptr || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         std::vector<ComputerInfoEntry> computers;
         if (*computer != '\0') {
             // Each item is keyed by its row id, the key the query reads.
@@ -894,25 +879,17 @@ HRESULT CSqlLiteCL::GetAllComputerInformation(const char* computer, BYTE** buffe
                 computers.emplace_back(computer, std::move(items));
         }
         return FlattenComputerInfoList(computers, buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CreateComputerListStore(IComputerList2** out, IFileIO2* files)
 {
     if (out == nullptr)
         return E_POINTER;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         *out = new CSqlLiteCL(files);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT ReleaseComputerListStore(IComputerList2* store)
