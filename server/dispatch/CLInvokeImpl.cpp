@@ -40,35 +40,6 @@ bool IsServerFile(const std::string& name)
     return false;
 }
 
-DWORD PopDword(CInvokeData* r)
-{
-    DWORD value = 0;
-    r->PopDword(&value);
-    return value;
-}
-
-std::unique_ptr<BYTE[]> PopBytes(CInvokeData* r, DWORD* length)
-{
-    BYTE* data = nullptr;
-    r->PopBytes(&data, length);
-    return std::unique_ptr<BYTE[]>(data);
-}
-
-// A text item as a NUL-terminated copy, taken up to its first NUL and never
-// past the item; null for a missing or empty item.
-std::unique_ptr<char[]> PopText(CInvokeData* r, DWORD* length)
-{
-    DWORD n = 0;
-    auto bytes = PopBytes(r, &n);
-    *length = n;
-    if (bytes == nullptr)
-        return nullptr;
-    auto text = std::make_unique<char[]>(n + 1);
-    std::memcpy(text.get(), bytes.get(), n);
-    text[n] = '\0';
-    return text;
-}
-
 std::unique_ptr<char[]> EmptyText()
 {
     return std::make_unique<char[]>(1);

@@ -1,6 +1,7 @@
 #include "server/dispatch/ServerImpl.h"
 
 #include "common/Names.h"
+#include "server/dispatch/CallItems.h"
 #include "platform/file/File.h"
 #include "platform/file/FileSystem.h"
 #include "platform/registry/Registry.h"
@@ -278,8 +279,7 @@ HRESULT CServerImpl::RouteToSnapin(CInvokeData* record)
 HRESULT CServerImpl::OnQuerySnapinCode(CInvokeData* record)
 {
     try {
-        DWORD code = 0;
-        record->PopDword(&code);
+        const DWORD code = PopDword(record);
         HRESULT hr = E_FAIL;
         for (const auto& snapin : *snapins_.load())
             if (snapin->HandlesCode(code)) {
@@ -353,14 +353,11 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     }
     char name[kNameBuffer];
     char fileName[kNameBuffer];
-    BYTE* image = nullptr;
     DWORD imageLength = 0;
-    DWORD replace = 0;
     record->PopString(name, sizeof name);
     record->PopString(fileName, sizeof fileName);
-    record->PopBytes(&image, &imageLength);
-    std::unique_ptr<BYTE[]> imageOwner(image);
-    record->PopDword(&replace);
+    const std::unique_ptr<BYTE[]> image = PopBytes(record, &imageLength);
+    const DWORD replace = PopDword(record);
 
     const std::string file = LastNameComponent(fileName);
     if (file.empty()) {
@@ -408,7 +405,7 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     const std::string folder = SnapinFolder();
     CreateFolders(folder);
     const std::string path = folder + "/" + file;
-    WriteSnapinImage(path, image, imageLength);
+    WriteSnapinImage(path, image.get(), imageLength);
 
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kSnapinsKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
