@@ -5,8 +5,8 @@
 #include "platform/win/StringCompare.h"
 #include "server/storage/attributes/AttributeGuard.h"
 #include "server/storage/lists/FlatLists.h"
-#include "server/storage/lists/SqliteDatabase.h"
-#include "server/storage/lists/SqliteStatement.h"
+#include "server/storage/lists/SqlLiteDatabase.h"
+#include "server/storage/lists/SqlLiteStatement.h"
 
 #include <cstdio>
 #include <cstring>
@@ -190,7 +190,7 @@ int CSqlLiteCL::LookUpComputer(const char* computer, int* cpuId, bool* found)
 {
     *found = false;
     *cpuId = 0;
-    CSqliteStatement s(db_, "SELECT cpu_id FROM cl_computers WHERE cpu_name=?");
+    CSqlLiteStatement s(db_, "SELECT cpu_id FROM cl_computers WHERE cpu_name=?");
     s.BindText(1, computer);
     int rc = s.Step();
     if (rc == SQLITE_ROW) {
@@ -249,7 +249,7 @@ int CSqlLiteCL::Open(std::string path, bool report)
         // finished before the tables are made, or it would hold their commit.
         int step;
         {
-            CSqliteStatement journal(db_, kJournalMode);
+            CSqlLiteStatement journal(db_, kJournalMode);
             step = journal.Step();
         }
         return step == SQLITE_ROW ? CreateTables() : step;
@@ -337,7 +337,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
     int id = 0;
     {
         // Finished before the write, whose commit it would otherwise hold back.
-        CSqliteStatement find(db_, "SELECT schema_id FROM cl_schema WHERE id=? AND app_id=? AND type=?");
+        CSqlLiteStatement find(db_, "SELECT schema_id FROM cl_schema WHERE id=? AND app_id=? AND type=?");
         find.BindInt(1, static_cast<int>(node->id)).BindInt(2, static_cast<int>(node->appId));
         find.BindInt(3, static_cast<int>(node->type));
         found = find.Step();
@@ -346,7 +346,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
     if (found != SQLITE_ROW && found != SQLITE_DONE)
         return E_FAIL;
     if (found == SQLITE_ROW) {
-        CSqliteStatement update(db_, "UPDATE cl_schema SET name=?,description=?,type=?,flags=? WHERE schema_id=?");
+        CSqlLiteStatement update(db_, "UPDATE cl_schema SET name=?,description=?,type=?,flags=? WHERE schema_id=?");
         update.BindText(1, name).BindText(2, description).BindInt(3, static_cast<int>(node->type));
         update.BindInt(4, static_cast<int>(node->flags)).BindInt(5, id);
         if (update.Run() != SQLITE_OK)
@@ -354,7 +354,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
         *schemaId = id;
         return S_OK;
     }
-    CSqliteStatement insert(db_, "INSERT INTO cl_schema VALUES(NULL,?,?,?,?,?,?)");
+    CSqlLiteStatement insert(db_, "INSERT INTO cl_schema VALUES(NULL,?,?,?,?,?,?)");
     insert.BindInt(1, static_cast<int>(node->type)).BindInt(2, static_cast<int>(node->appId));
     insert.BindInt(3, static_cast<int>(node->id)).BindInt(4, static_cast<int>(node->flags));
     insert.BindText(5, name).BindText(6, description);
@@ -369,7 +369,7 @@ HRESULT CSqlLiteCL::GetSchemaNode(DWORD schemaId, SchemaNodeRecord* node)
     Lock lock(mutex_);
     if (!Ready() || node == nullptr)
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "SELECT type, app_id, id, flags, name, description FROM cl_schema WHERE schema_id = ?");
+    CSqlLiteStatement s(db_, "SELECT type, app_id, id, flags, name, description FROM cl_schema WHERE schema_id = ?");
     s.BindInt(1, static_cast<int>(schemaId));
     if (s.Step() == SQLITE_ROW) {
         node->type = static_cast<DWORD>(s.ColumnInt(0));
@@ -388,7 +388,7 @@ HRESULT CSqlLiteCL::DeleteSchemaNode(DWORD schemaId)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_schema WHERE schema_id=?");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_schema WHERE schema_id=?");
     s.BindInt(1, static_cast<int>(schemaId));
     return s.Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
@@ -400,7 +400,7 @@ HRESULT CSqlLiteCL::GetCompleteSchemaNodeList(BYTE** buffer, int* length)
         return E_INVALIDARG;
     return attrib::Guarded([&]() -> HRESULT {
         std::vector<SchemaNodeRecord> nodes;
-        CSqliteStatement s(db_, "SELECT schema_id,type,app_id,id,flags,name,description FROM cl_schema");
+        CSqlLiteStatement s(db_, "SELECT schema_id,type,app_id,id,flags,name,description FROM cl_schema");
         // An error part way keeps the rows read so far.
         while (s.Step() == SQLITE_ROW) {
             SchemaNodeRecord node{};
@@ -433,7 +433,7 @@ HRESULT CSqlLiteCL::AddComputer(const char* computer)
         return E_FAIL;
     if (found)
         return S_FALSE;
-    CSqliteStatement s(db_, "INSERT INTO cl_computers VALUES(NULL,?)");
+    CSqlLiteStatement s(db_, "INSERT INTO cl_computers VALUES(NULL,?)");
     s.BindText(1, computer);
     return s.Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
@@ -455,7 +455,7 @@ HRESULT CSqlLiteCL::DeleteComputer(const char* computer)
         return E_FAIL;
     for (const char* sql : {"DELETE FROM cl_computers WHERE cpu_id=?", "DELETE FROM cl_downtime WHERE cpu_id=?",
                             "DELETE FROM cl_pendingops WHERE cpu_id=?"}) {
-        CSqliteStatement s(db_, sql);
+        CSqlLiteStatement s(db_, sql);
         s.BindInt(1, cpuId);
         if ((rc = s.Run()) != SQLITE_OK)
             break;
@@ -474,7 +474,7 @@ HRESULT CSqlLiteCL::GetCompleteComputerList(char** buffer, int* length)
         return E_INVALIDARG;
     return attrib::Guarded([&]() -> HRESULT {
         std::vector<std::string> names;
-        CSqliteStatement s(db_, "SELECT cpu_name FROM cl_computers");
+        CSqlLiteStatement s(db_, "SELECT cpu_name FROM cl_computers");
         int rc;
         while ((rc = s.Step()) == SQLITE_ROW)
             names.push_back(s.ColumnText(0));
@@ -494,7 +494,7 @@ int CSqlLiteCL::FindItem(int cpuId, DWORD appId, DWORD id, int* sysinfoId)
     // Read and finished here: a statement still reading when the write runs
     // would hold its commit back until it is finalized, where a failed
     // commit goes unseen.
-    CSqliteStatement find(db_, "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=? AND id=? AND cpu_id=?");
+    CSqlLiteStatement find(db_, "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=? AND id=? AND cpu_id=?");
     find.BindInt(1, static_cast<int>(appId)).BindInt(2, static_cast<int>(id)).BindInt(3, cpuId);
     const int rc = find.Step();
     *sysinfoId = rc == SQLITE_ROW ? find.ColumnInt(0) : 0;
@@ -517,14 +517,14 @@ HRESULT CSqlLiteCL::SetComputerInformation(const char* computer, DWORD appId, DW
         return E_FAIL; // not knowing whether the item is there, a second one could be added
     if (rc == SQLITE_ROW) {
         if (hasData) {
-            CSqliteStatement s(db_, "UPDATE cl_sysinfo SET data=? WHERE sysinfo_id = ?");
+            CSqlLiteStatement s(db_, "UPDATE cl_sysinfo SET data=? WHERE sysinfo_id = ?");
             rc = s.BindBlob(1, data, size).BindInt(2, sysinfoId).Run();
         } else {
-            CSqliteStatement s(db_, "DELETE FROM cl_sysinfo WHERE sysinfo_id=?");
+            CSqlLiteStatement s(db_, "DELETE FROM cl_sysinfo WHERE sysinfo_id=?");
             rc = s.BindInt(1, sysinfoId).Run();
         }
     } else if (hasData) {
-        CSqliteStatement s(db_, "INSERT INTO cl_sysinfo VALUES(NULL,?,?,?,?)");
+        CSqlLiteStatement s(db_, "INSERT INTO cl_sysinfo VALUES(NULL,?,?,?,?)");
         s.BindInt(1, cpuId).BindInt(2, static_cast<int>(appId)).BindInt(3, static_cast<int>(id));
         rc = s.BindBlob(4, data, size).Run();
     } else {
@@ -543,7 +543,7 @@ HRESULT CSqlLiteCL::GetComputerInformation(const char* computer, DWORD appId, DW
     if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     try {
-        CSqliteStatement s(db_, "SELECT s.data FROM cl_sysinfo s INNER JOIN cl_computers c on c.cpu_id=s.cpu_id "
+        CSqlLiteStatement s(db_, "SELECT s.data FROM cl_sysinfo s INNER JOIN cl_computers c on c.cpu_id=s.cpu_id "
                                 "WHERE c.cpu_name=? AND s.app_id=? AND s.id=?");
         s.BindText(1, computer).BindInt(2, static_cast<int>(appId)).BindInt(3, static_cast<int>(id));
         if (s.Step() == SQLITE_ROW && s.ColumnBytes(0) > 0) {
@@ -581,7 +581,7 @@ HRESULT CSqlLiteCL::AddPendingOp(const char* computer, PendingOpRecord* op, int 
         op->status = kPendingOpWaiting;
         const std::string description = LengthText(op->description, op->descriptionLength);
         const std::string remarks = LengthText(op->remarks, op->remarksLength);
-        CSqliteStatement s(db_, "INSERT INTO cl_pendingops (cpu_id,app_id,id,status,result,description,data,"
+        CSqlLiteStatement s(db_, "INSERT INTO cl_pendingops (cpu_id,app_id,id,status,result,description,data,"
                                 "last_update,remarks) VALUES(?,?,?,?,?,?,?,datetime('now'),?)");
         s.BindInt(1, cpuId).BindInt(2, static_cast<int>(op->appId)).BindInt(3, static_cast<int>(op->id));
         s.BindInt(4, static_cast<int>(op->status)).BindInt(5, op->result).BindText(6, description);
@@ -603,7 +603,7 @@ HRESULT CSqlLiteCL::DeletePendingOp(const char*, DWORD opId)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_pendingops WHERE op_id=?");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_pendingops WHERE op_id=?");
     return s.BindInt(1, static_cast<int>(opId)).Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
 
@@ -612,7 +612,7 @@ HRESULT CSqlLiteCL::UpdatePendingOp(const char*, DWORD opId, DWORD status, DWORD
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "UPDATE cl_pendingops SET status=?,result=?,remarks=?,last_update=datetime('now') "
+    CSqlLiteStatement s(db_, "UPDATE cl_pendingops SET status=?,result=?,remarks=?,last_update=datetime('now') "
                             "WHERE op_id=?");
     s.BindInt(1, static_cast<int>(status)).BindInt(2, static_cast<int>(result));
     s.BindText(3, remarks == nullptr ? "" : remarks).BindInt(4, static_cast<int>(opId));
@@ -630,12 +630,12 @@ HRESULT CSqlLiteCL::ClearAllPendingOps(const char* computer, DWORD statusMask)
         return E_UNEXPECTED;
     if (!found)
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_pendingops WHERE (cpu_id=?) AND (status&?)");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_pendingops WHERE (cpu_id=?) AND (status&?)");
     s.BindInt(1, cpuId).BindInt(2, static_cast<int>(statusMask));
     return s.Run() == SQLITE_OK ? S_OK : E_UNEXPECTED;
 }
 
-void CSqlLiteCL::ReadPendingOp(const CSqliteStatement& row, PendingOpRecord* op)
+void CSqlLiteCL::ReadPendingOp(const CSqlLiteStatement& row, PendingOpRecord* op)
 {
     op->appId = static_cast<DWORD>(row.ColumnInt(0));
     op->id = static_cast<DWORD>(row.ColumnInt(1));
@@ -672,7 +672,7 @@ HRESULT CSqlLiteCL::GetPendingOp(const char*, DWORD opId, PendingOpRecord** op)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(
+    CSqlLiteStatement s(
         db_, "SELECT app_id,id,status,result,description,data,last_update,remarks FROM cl_pendingops WHERE op_id=?");
     s.BindInt(1, static_cast<int>(opId));
     OutputDebugStringA(s.ExpandedSql().c_str());
@@ -709,7 +709,7 @@ HRESULT CSqlLiteCL::GetCompletePendingOpsList(const char* computer, DWORD, BYTE*
         return E_INVALIDARG;
     return attrib::Guarded([&]() -> HRESULT {
         RecordList<PendingOpRecord, void (*)(PendingOpRecord*)> ops{{}, FreePendingOpFields};
-        CSqliteStatement s(db_, "SELECT app_id,id,status,result,description,data,last_update,remarks,op_id FROM "
+        CSqlLiteStatement s(db_, "SELECT app_id,id,status,result,description,data,last_update,remarks,op_id FROM "
                                 "cl_pendingops WHERE cpu_id=?");
         s.BindInt(1, cpuId);
         while (s.Step() == SQLITE_ROW) {
@@ -742,7 +742,7 @@ HRESULT CSqlLiteCL::AddDowntimeSchedule(const char* computer, DowntimeRecord* sc
         expire.clear();
     const std::string disable = DateText(schedule->disableTime, &valid);
     const std::string enable = DateText(schedule->enableTime, &valid);
-    CSqliteStatement s(db_, "INSERT INTO cl_downtime (cpu_id,status,start_date,expire_date,disable_time,"
+    CSqlLiteStatement s(db_, "INSERT INTO cl_downtime (cpu_id,status,start_date,expire_date,disable_time,"
                             "enable_time,recurrence,recurrence_info,remarks) VALUES (?,?,?,?,?,?,?,?,?)");
     s.BindInt(1, cpuId).BindInt(2, static_cast<int>(schedule->status)).BindText(3, start).BindText(4, expire);
     s.BindText(5, disable).BindText(6, enable).BindInt(7, static_cast<int>(schedule->recurrence));
@@ -760,7 +760,7 @@ HRESULT CSqlLiteCL::DeleteDowntimeSchedule(const char*, DWORD downId)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_downtime WHERE down_id=?");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_downtime WHERE down_id=?");
     return s.BindInt(1, static_cast<int>(downId)).Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
 
@@ -769,12 +769,12 @@ HRESULT CSqlLiteCL::ClearAllDowntimeSchedules(const char* computer)
     Lock lock(mutex_);
     if (!Ready() || Empty(computer))
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_downtime WHERE cpu_id=(SELECT cpu_id FROM cl_computers WHERE "
+    CSqlLiteStatement s(db_, "DELETE FROM cl_downtime WHERE cpu_id=(SELECT cpu_id FROM cl_computers WHERE "
                             "cpu_name=?)");
     return s.BindText(1, computer).Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
 
-void CSqlLiteCL::ReadDowntime(const CSqliteStatement& row, DowntimeRecord* schedule)
+void CSqlLiteCL::ReadDowntime(const CSqlLiteStatement& row, DowntimeRecord* schedule)
 {
     schedule->status = static_cast<DWORD>(row.ColumnInt(0));
     schedule->startDate = FileTimeFromText(row.ColumnText(1));
@@ -793,7 +793,7 @@ HRESULT CSqlLiteCL::GetDowntimeSchedule(const char*, DWORD downId, DowntimeRecor
         return E_INVALIDARG;
     try {
         auto record = std::make_unique<DowntimeRecord>();
-        CSqliteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
+        CSqlLiteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
                                 "recurrence_info,remarks FROM cl_downtime WHERE down_id=?");
         s.BindInt(1, static_cast<int>(downId));
         const int rc = s.Step();
@@ -835,7 +835,7 @@ HRESULT CSqlLiteCL::GetCompleteDowntimeList(const char* computer, BYTE** buffer,
             d->remarks = nullptr;
         };
         RecordList<DowntimeRecord, void (*)(DowntimeRecord*)> schedules{{}, freeRemarks};
-        CSqliteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
+        CSqlLiteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
                                 "recurrence_info,remarks,down_id FROM cl_downtime WHERE cpu_id=?");
         s.BindInt(1, cpuId);
         int rc;
@@ -866,7 +866,7 @@ HRESULT CSqlLiteCL::GetAllComputerInformation(const char* computer, BYTE** buffe
         if (*computer != '\0') {
             // Each item is keyed by its row id, the key the query reads.
             std::vector<ComputerInfoItem> items;
-            CSqliteStatement s(db_, "SELECT s.sysinfo_id, s.data FROM cl_sysinfo s INNER JOIN cl_computers c on "
+            CSqlLiteStatement s(db_, "SELECT s.sysinfo_id, s.data FROM cl_sysinfo s INNER JOIN cl_computers c on "
                                     "c.cpu_id=s.cpu_id WHERE c.cpu_name=?");
             s.BindText(1, computer);
             int rc;
