@@ -74,7 +74,7 @@ timeval Timeval(DWORD ms)
 // otherwise up to timeoutMs (INFINITE: no limit). The connection is blocking.
 int Connect(const std::string& path, bool wait, DWORD timeoutMs, DWORD* error)
 {
-    PipeAddress address(path);
+    CPipeAddress address(path);
     if (address.Error() != ERROR_SUCCESS) {
         *error = address.Error() == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : address.Error();
         return -1;

@@ -45,7 +45,7 @@ int TakeLock(const std::string& path, DWORD* error)
 
 int Listen(const std::string& path, int backlog, DWORD* error)
 {
-    PipeAddress address(path);
+    CPipeAddress address(path);
     if (address.Error() != ERROR_SUCCESS) {
         *error = address.Error();
         return -1;
@@ -71,19 +71,19 @@ int Listen(const std::string& path, int backlog, DWORD* error)
 
 } // namespace
 
-NamedPipeServer::NamedPipeServer()
+CNamedPipeServer::CNamedPipeServer()
 {
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-NamedPipeServer::~NamedPipeServer()
+CNamedPipeServer::~CNamedPipeServer()
 {
     Close();
     if (wake_ >= 0)
         ::close(wake_);
 }
 
-DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
+DWORD CNamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
 {
     if (IsOpen())
         return ERROR_ALREADY_EXISTS;
@@ -122,7 +122,7 @@ DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
 
 // The queue holds one connection more than listen's backlog. It is kept at the
 // number of free instances, so that a client finds the pipe busy when none is.
-void NamedPipeServer::SetQueueLength(size_t connected)
+void CNamedPipeServer::SetQueueLength(size_t connected)
 {
     size_t free = connected < maxInstances_ ? maxInstances_ - connected : 0;
     const int backlog = static_cast<int>(free > 1 ? free - 1 : 0);
@@ -133,7 +133,7 @@ void NamedPipeServer::SetQueueLength(size_t connected)
     backlog_ = backlog;
 }
 
-DWORD NamedPipeServer::AcceptOne()
+DWORD CNamedPipeServer::AcceptOne()
 {
     // Shorten the queue before taking a client from it, so that no client can
     // slip in between and exceed the instances.
@@ -150,7 +150,7 @@ DWORD NamedPipeServer::AcceptOne()
     return ERROR_SUCCESS;
 }
 
-DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
+DWORD CNamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
 {
     if (instance != nullptr)
         *instance = INVALID_PIPE_HANDLE;
@@ -199,7 +199,7 @@ DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
     }
 }
 
-void NamedPipeServer::Disconnect(PipeHandle instance)
+void CNamedPipeServer::Disconnect(PipeHandle instance)
 {
     auto it = std::find(connected_.begin(), connected_.end(), instance);
     if (it == connected_.end())
@@ -211,7 +211,7 @@ void NamedPipeServer::Disconnect(PipeHandle instance)
         SetQueueLength(connected_.size());
 }
 
-void NamedPipeServer::Stop()
+void CNamedPipeServer::Stop()
 {
     stopped_ = true;
     if (wake_ >= 0) {
@@ -221,7 +221,7 @@ void NamedPipeServer::Stop()
     }
 }
 
-void NamedPipeServer::Close()
+void CNamedPipeServer::Close()
 {
     for (int fd : connected_)
         ::close(fd);

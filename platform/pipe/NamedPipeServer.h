@@ -2,7 +2,7 @@
 // The serving end of a named pipe: one listening socket for the name and up
 // to maxInstances connected clients, all served from one thread with one wait.
 //
-//   NamedPipeServer server;
+//   CNamedPipeServer server;
 //   server.Create("\\\\.\\pipe\\TQC.Log.34347", 4);
 //   PipeHandle client;
 //   while (server.WaitForMessage(INFINITE, &client) == ERROR_SUCCESS) {
@@ -30,14 +30,14 @@
 #include <string>
 #include <vector>
 
-class NamedPipeServer {
+class CNamedPipeServer {
 public:
     static constexpr DWORD kMaxInstances = 255;
 
-    NamedPipeServer();
-    ~NamedPipeServer();
-    NamedPipeServer(const NamedPipeServer&) = delete;
-    NamedPipeServer& operator=(const NamedPipeServer&) = delete;
+    CNamedPipeServer();
+    ~CNamedPipeServer();
+    CNamedPipeServer(const CNamedPipeServer&) = delete;
+    CNamedPipeServer& operator=(const CNamedPipeServer&) = delete;
 
     // Starts serving a pipe name with 1 to 255 instances. ERROR_PIPE_BUSY when
     // another server serves the name, ERROR_INVALID_NAME for a name that is

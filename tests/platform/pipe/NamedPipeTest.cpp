@@ -63,7 +63,7 @@ TEST_F(NamedPipeTest, EveryNameHasItsOwnSocketFile)
     PipeHandle h = 7;
     EXPECT_EQ(PipeOpen("TQC.Log", &h), ERROR_INVALID_NAME);
     EXPECT_EQ(h, INVALID_PIPE_HANDLE);
-    NamedPipeServer server;
+    CNamedPipeServer server;
     EXPECT_EQ(server.Create("TQC.Log", 4), ERROR_INVALID_NAME);
     EXPECT_EQ(server.Create(kPipe, 0), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(server.Create(kPipe, 256), ERROR_INVALID_PARAMETER);
@@ -142,7 +142,7 @@ TEST_F(NamedPipeTest, ManyWritersAtOnceNeverInterleave)
 
 TEST_F(NamedPipeTest, AllInstancesBusyMakesTheWriterGiveUpAfterItsWait)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 2), ERROR_SUCCESS);
     // Nobody is served: the two clients hold both instances.
     PipeHandle a = Connect(), b = Connect();
@@ -206,7 +206,7 @@ TEST_F(NamedPipeTest, WhenEveryInstanceHoldsAClientOneMoreWaitsInLine)
 
 TEST_F(NamedPipeTest, MessageLongerThanTheBufferGivesMoreData)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
     PipeHandle client = Connect();
     std::string exact(4095, 'x'), over(4096, 'y');
@@ -237,7 +237,7 @@ TEST_F(NamedPipeTest, MessageLongerThanTheBufferGivesMoreData)
 
 TEST_F(NamedPipeTest, EndsOfConnectionsAreReportedOnBothSides)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 1), ERROR_SUCCESS);
     PipeHandle client = Connect();
     EXPECT_EQ(PipeSetMessageMode(client), ERROR_SUCCESS);
@@ -277,7 +277,7 @@ TEST_F(NamedPipeTest, EndsOfConnectionsAreReportedOnBothSides)
 
 TEST_F(NamedPipeTest, StopWakesTheServingThreadForGood)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
     PipeHandle h = INVALID_PIPE_HANDLE;
     EXPECT_EQ(server.WaitForMessage(30, &h), WAIT_TIMEOUT);
@@ -291,7 +291,7 @@ TEST_F(NamedPipeTest, StopWakesTheServingThreadForGood)
     server.Stop(); // twice is harmless
 
     // A stop that comes before the serving thread starts still ends it.
-    NamedPipeServer early;
+    CNamedPipeServer early;
     early.Stop();
     ASSERT_EQ(early.Create("\\\\.\\pipe\\other", 4), ERROR_SUCCESS);
     EXPECT_EQ(early.WaitForMessage(INFINITE, &h), ERROR_OPERATION_ABORTED);
@@ -301,7 +301,7 @@ TEST_F(NamedPipeTest, ServerOutOfDescriptorsFailsTheWaitInsteadOfSpinning)
 {
     pid_t child = ::fork();
     if (child == 0) {
-        NamedPipeServer server;
+        CNamedPipeServer server;
         if (server.Create(kPipe, 4) != ERROR_SUCCESS)
             ::_exit(1);
         PipeHandle client = INVALID_PIPE_HANDLE;
@@ -323,13 +323,13 @@ TEST_F(NamedPipeTest, ServerOutOfDescriptorsFailsTheWaitInsteadOfSpinning)
 
 TEST_F(NamedPipeTest, OneServerPerNameAndItsSocketGoesWithIt)
 {
-    auto first = std::make_unique<NamedPipeServer>();
+    auto first = std::make_unique<CNamedPipeServer>();
     ASSERT_EQ(first->Create(kPipe, 4), ERROR_SUCCESS);
     EXPECT_EQ(first->Create(kPipe, 4), ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(Exists(first->SocketPath()));
-    NamedPipeServer second;
+    CNamedPipeServer second;
     EXPECT_EQ(second.Create(kPipe, 4), ERROR_PIPE_BUSY);
-    NamedPipeServer other;
+    CNamedPipeServer other;
     EXPECT_EQ(other.Create("\\\\.\\pipe\\TQC.Log.Info", 4), ERROR_SUCCESS);
     std::string path = first->SocketPath();
     first.reset();
@@ -344,7 +344,7 @@ TEST_F(NamedPipeTest, SocketLeftByADeadServerDoesNotBlockTheNext)
 {
     pid_t child = ::fork();
     if (child == 0) {
-        auto* server = new NamedPipeServer; // never closed: the process dies with it
+        auto* server = new CNamedPipeServer; // never closed: the process dies with it
         ::_exit(server->Create(kPipe, 4) == ERROR_SUCCESS ? 0 : 1);
     }
     int status = 0;
@@ -376,7 +376,7 @@ TEST_F(NamedPipeTest, LongStateRootsStillWork)
         EXPECT_EQ(collector.WaitFor(1).size(), 1u);
     }
     EXPECT_FALSE(Exists(PipeSocketPath(kPipe)));
-    NamedPipeServer server;
+    CNamedPipeServer server;
     EXPECT_EQ(server.Create("\\\\.\\pipe\\" + std::string(120, 'n'), 4), ERROR_FILENAME_EXCED_RANGE);
 }
 
