@@ -72,7 +72,9 @@ public:
 private:
     rpc::PduHeader Header(rpc::PduType type, BYTE flags);
     RPC_STATUS Fail(RPC_STATUS status);
-    bool Idle();
+    // False when the server said goodbye or closed between calls. Looks at
+    // what was read already, and asks the socket only when lookAtSocket.
+    bool Idle(bool lookAtSocket);
 
     RpcClientOptions options_;
     CRpcSocket socket_;

@@ -316,7 +316,7 @@ void CRpcServer::Impl::AcceptLoop()
             if (polls[i].revents == 0)
                 continue;
             for (;;) {
-                int fd = ::accept4(polls[i].fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                int fd = ::accept4(polls[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd >= 0) {
                     StartConnection(fd);
                     continue;
