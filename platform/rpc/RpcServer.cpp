@@ -1,6 +1,7 @@
 #include "platform/rpc/RpcServer.h"
 
 #include "platform/rpc/RpcAssociation.h"
+#include "platform/rpc/RpcIdleWatch.h"
 #include "platform/rpc/RpcSocket.h"
 #include "platform/rpc/RpcThreadPool.h"
 
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -22,13 +24,14 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr size_t kNormalReadBuffer = 64 * 1024;
 constexpr size_t kLargeReadBuffer = 256 * 1024;
-// Silence after which a connection gives back the memory of large calls.
+// Silence after which a connection gives back its buffers and its thread.
 constexpr int kQuietMs = 1000;
 
 int Milliseconds(DWORD ms)
@@ -105,6 +108,8 @@ public:
     struct Connection {
         CRpcSocket socket;
         RpcConnectionInfo info;
+        std::unique_ptr<CRpcAssociation> association;  // from its first read on
+        bool expired = false;  // handed back by the idle watch at its deadline
     };
 
     Impl() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -131,11 +136,17 @@ public:
     std::thread acceptThread_;
     int wakeFd_;
     std::unique_ptr<CRpcThreadPool> pool_;
+    std::unique_ptr<CRpcIdleWatch> idleWatch_;
 
 private:
     void Wake();
     void AcceptLoop();
     void StartConnection(int fd);
+    // Hands the connection to a call thread; closes it when none can start.
+    void Dispatch(const std::shared_ptr<Connection>& connection);
+    // Leaves a quiet connection to the idle watch until it has input or the
+    // deadline passes; false when the watch could not take it.
+    bool Park(const std::shared_ptr<Connection>& connection, CRpcIdleWatch::Clock::time_point deadline);
     void Serve(const std::shared_ptr<Connection>& connection);
 };
 
@@ -150,6 +161,7 @@ CRpcServer::Impl::~Impl()
         StopListening();
     if (everListened_)
         WaitListen();
+    idleWatch_.reset();
     pool_.reset();
     for (const Endpoint& e : endpoints_)
         ::close(e.fd);
@@ -238,6 +250,8 @@ RPC_STATUS CRpcServer::Impl::Listen(unsigned minThreads, unsigned maxCalls, bool
         gate_.SetMaxCalls(maxCalls);
         if (!pool_)
             pool_ = std::make_unique<CRpcThreadPool>(hook_, std::max(1u, minThreads));
+        if (!idleWatch_)
+            idleWatch_ = std::make_unique<CRpcIdleWatch>();
         listening_ = true;
         everListened_ = true;
         acceptRunning_ = true;
@@ -356,6 +370,11 @@ void CRpcServer::Impl::StartConnection(int fd)
             return;  // the socket closes with the connection object
         connections_.insert(connection);
     }
+    Dispatch(connection);
+}
+
+void CRpcServer::Impl::Dispatch(const std::shared_ptr<Connection>& connection)
+{
     if (!pool_->Submit([this, connection] { Serve(connection); })) {
         std::lock_guard lock(mutex_);
         connections_.erase(connection);
@@ -364,30 +383,44 @@ void CRpcServer::Impl::StartConnection(int fd)
     }
 }
 
+bool CRpcServer::Impl::Park(const std::shared_ptr<Connection>& connection, CRpcIdleWatch::Clock::time_point deadline)
+{
+    return idleWatch_->Watch(connection->socket.Fd(), deadline, [this, connection](bool expired) {
+        connection->expired = expired;
+        Dispatch(connection);
+    });
+}
+
 void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
 {
     CRpcSocket& socket = connection->socket;
     const int pduMs = Milliseconds(limits_.pduTimeoutMs);
     const int idleMs = Milliseconds(limits_.idleTimeoutMs);
     const int bindMs = Milliseconds(limits_.bindTimeoutMs);
-    CRpcAssociation association(registry_, gate_, limits_, connection->info,
-                                [&](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); });
+    if (!connection->association)
+        connection->association = std::make_unique<CRpcAssociation>(
+            registry_, gate_, limits_, connection->info,
+            [&socket, pduMs](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); });
+    CRpcAssociation& association = *connection->association;
+    const bool expired = std::exchange(connection->expired, false);
     for (;;) {
         int firstMs = !association.IsBound() ? bindMs : association.HasPendingCalls() ? pduMs : idleMs;
         rpc::PduHeader h;
         rpc::HeaderCheck check;
         std::span<const BYTE> pdu;
-        CRpcSocket::Io io;
-        if (association.HoldsMemory() && (firstMs < 0 || firstMs > kQuietMs)) {
-            // Large buffers are given back once the connection is quiet.
-            io = socket.ReadPdu(limits_.maxRecvFragment, kQuietMs, pduMs, h, check, pdu);
-            if (io == CRpcSocket::Io::TimedOut && socket.Buffered() == 0 && !stopping_.load()) {
-                association.ReleaseMemory();
-                io = socket.ReadPdu(limits_.maxRecvFragment, firstMs < 0 ? firstMs : firstMs - kQuietMs, pduMs, h,
-                                    check, pdu);
-            }
-        } else {
-            io = socket.ReadPdu(limits_.maxRecvFragment, firstMs, pduMs, h, check, pdu);
+        CRpcSocket::Io io = CRpcSocket::Io::TimedOut;
+        const bool mayPark = !association.HasPendingCalls() && (firstMs < 0 || firstMs > kQuietMs);
+        if (!expired)
+            io = socket.ReadPdu(limits_.maxRecvFragment, mayPark ? kQuietMs : firstMs, pduMs, h, check, pdu);
+        if (!expired && mayPark && io == CRpcSocket::Io::TimedOut && socket.Buffered() == 0 && !stopping_.load()) {
+            association.ReleaseMemory();
+            socket.ReleaseReadBuffer();
+            const int leftMs = firstMs < 0 ? firstMs : firstMs - kQuietMs;
+            auto deadline = leftMs < 0 ? CRpcIdleWatch::Clock::time_point::max()
+                                       : CRpcIdleWatch::Clock::now() + std::chrono::milliseconds(leftMs);
+            if (Park(connection, deadline))
+                return;
+            io = socket.ReadPdu(limits_.maxRecvFragment, leftMs, pduMs, h, check, pdu);
         }
         if (stopping_.load() || (io == CRpcSocket::Io::TimedOut && !association.HasPendingCalls())) {
             if (association.IsBound())
@@ -488,4 +521,10 @@ size_t CRpcServer::ConnectionCount() const
 {
     std::lock_guard lock(impl_->mutex_);
     return impl_->connections_.size();
+}
+
+size_t CRpcServer::QuietConnectionCount() const
+{
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->idleWatch_ ? impl_->idleWatch_->Count() : 0;
 }
