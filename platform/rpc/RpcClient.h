@@ -33,6 +33,9 @@ struct RpcClientOptions {
     size_t maxReplyBytes = (size_t(256) << 20) + (size_t(1) << 20);
     // Propose bind-time feature negotiation, as current clients do.
     bool featureNegotiation = true;
+    // Numeric local address the connection is made from; empty lets the
+    // system choose. Many connections from one host can be spread this way.
+    std::string sourceAddress;
 };
 
 class CRpcClient {

@@ -33,6 +33,9 @@ constexpr size_t kNormalReadBuffer = 64 * 1024;
 constexpr size_t kLargeReadBuffer = 256 * 1024;
 // Silence after which a connection gives back its buffers and its thread.
 constexpr int kQuietMs = 1000;
+// Call threads beyond those kept ready end after this long without work: the
+// memory of a burst of connections goes back once they are quiet.
+constexpr std::chrono::seconds kIdleThreadExit{5};
 
 int Milliseconds(DWORD ms)
 {
@@ -249,7 +252,7 @@ RPC_STATUS CRpcServer::Impl::Listen(unsigned minThreads, unsigned maxCalls, bool
             return RPC_S_NO_PROTSEQS_REGISTERED;
         gate_.SetMaxCalls(maxCalls);
         if (!pool_)
-            pool_ = std::make_unique<CRpcThreadPool>(hook_, std::max(1u, minThreads));
+            pool_ = std::make_unique<CRpcThreadPool>(hook_, std::max(1u, minThreads), kIdleThreadExit);
         if (!idleWatch_)
             idleWatch_ = std::make_unique<CRpcIdleWatch>();
         listening_ = true;
@@ -370,7 +373,11 @@ void CRpcServer::Impl::StartConnection(int fd)
             return;  // the socket closes with the connection object
         connections_.insert(connection);
     }
-    Dispatch(connection);
+    // It takes a call thread once its first packet is there.
+    const int bindMs = Milliseconds(limits_.bindTimeoutMs);
+    if (!Park(connection, bindMs < 0 ? CRpcIdleWatch::Clock::time_point::max()
+                                     : CRpcIdleWatch::Clock::now() + std::chrono::milliseconds(bindMs)))
+        Dispatch(connection);
 }
 
 void CRpcServer::Impl::Dispatch(const std::shared_ptr<Connection>& connection)

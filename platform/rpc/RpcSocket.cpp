@@ -89,6 +89,21 @@ addrinfo* Resolve(const std::string& host, int port, std::chrono::steady_clock::
     return lookup->list;
 }
 
+// Binds the socket to a numeric local address of its family (any port).
+bool BindSource(int fd, int family, const std::string& source)
+{
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(source.c_str(), nullptr, &hints, &list) != 0 || list == nullptr)
+        return false;
+    bool bound = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0;
+    ::freeaddrinfo(list);
+    return bound;
+}
+
 } // namespace
 
 CRpcSocket::CRpcSocket(int fd)
@@ -172,7 +187,7 @@ bool CRpcSocket::SetReceiveTimeout(int ms)
     return true;
 }
 
-RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs)
+RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs, const std::string& source)
 {
     Close();
     if (port <= 0 || port > 65535)
@@ -186,6 +201,10 @@ RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs)
         int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
         if (fd < 0)
             continue;
+        if (!source.empty() && !BindSource(fd, a->ai_family, source)) {
+            ::close(fd);
+            continue;
+        }
         bool connected = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
         if (!connected && errno == EINPROGRESS) {
             fd_ = fd;

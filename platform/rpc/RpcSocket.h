@@ -23,9 +23,10 @@ public:
     CRpcSocket(const CRpcSocket&) = delete;
     CRpcSocket& operator=(const CRpcSocket&) = delete;
 
-    // Connects to host:port within timeoutMs; sets TCP_NODELAY. The status
-    // is RPC_S_SERVER_UNAVAILABLE when no address answers in time.
-    RPC_STATUS Connect(const std::string& host, int port, int timeoutMs);
+    // Connects to host:port within timeoutMs, from the numeric local address
+    // source when one is given; sets TCP_NODELAY. The status is
+    // RPC_S_SERVER_UNAVAILABLE when no address answers in time.
+    RPC_STATUS Connect(const std::string& host, int port, int timeoutMs, const std::string& source = {});
     // Takes over an accepted socket (non-blocking, TCP_NODELAY set here).
     void Attach(int fd);
     void Close();

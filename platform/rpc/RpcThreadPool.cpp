@@ -1,7 +1,25 @@
 #include "platform/rpc/RpcThreadPool.h"
 
+#include <malloc.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <system_error>
+
+namespace {
+
+// At most once a second: a trim walks every arena of the process.
+bool TrimDue()
+{
+    static std::atomic<long long> last{0};
+    const long long now = std::chrono::duration_cast<std::chrono::seconds>(
+                              std::chrono::steady_clock::now().time_since_epoch()).count();
+    long long previous = last.load();
+    return now > previous && last.compare_exchange_strong(previous, now);
+}
+
+} // namespace
 
 CRpcThreadPool::CRpcThreadPool(Hook onThreadStart, unsigned keepThreads, std::chrono::milliseconds idleExit)
     : onThreadStart_(std::move(onThreadStart)), keepThreads_(keepThreads), idleExit_(idleExit)
@@ -100,11 +118,24 @@ void CRpcThreadPool::Worker()
         lock.lock();
     }
     // Hand this thread's object to whoever joins next; it may not join itself.
+    // A thread not joined keeps its stack, so threads ending one after the
+    // other join those that ended before them.
+    std::vector<std::thread> earlier;
+    earlier.swap(finished_);
     auto self = std::find_if(threads_.begin(), threads_.end(),
                              [](const std::thread& t) { return t.get_id() == std::this_thread::get_id(); });
     if (self != threads_.end()) {
         finished_.push_back(std::move(*self));
         threads_.erase(self);
     }
+    const bool lastOfABurst = !stopping_ && threads_.size() <= keepThreads_;
     ended_.notify_all();
+    lock.unlock();
+    for (std::thread& t : earlier)
+        t.join();
+    // The calls of a burst of connections freed their memory to the
+    // allocator, which keeps it; it goes back to the system once the burst's
+    // threads are gone.
+    if (lastOfABurst || TrimDue())
+        ::malloc_trim(0);
 }
