@@ -2,6 +2,7 @@
 
 #include "platform/rpc/RpcAssociation.h"
 #include "platform/rpc/RpcIdleWatch.h"
+#include "platform/rpc/RpcMemoryTrim.h"
 #include "platform/rpc/RpcSocket.h"
 #include "platform/rpc/RpcThreadPool.h"
 
@@ -425,8 +426,10 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
             const int leftMs = firstMs < 0 ? firstMs : firstMs - kQuietMs;
             auto deadline = leftMs < 0 ? CRpcIdleWatch::Clock::time_point::max()
                                        : CRpcIdleWatch::Clock::now() + std::chrono::milliseconds(leftMs);
-            if (Park(connection, deadline))
+            if (Park(connection, deadline)) {
+                RpcTrimFreedMemory(false);
                 return;
+            }
             io = socket.ReadPdu(limits_.maxRecvFragment, leftMs, pduMs, h, check, pdu);
         }
         if (stopping_.load() || (io == CRpcSocket::Io::TimedOut && !association.HasPendingCalls())) {

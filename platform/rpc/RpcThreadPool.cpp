@@ -1,25 +1,10 @@
 #include "platform/rpc/RpcThreadPool.h"
 
-#include <malloc.h>
+#include "platform/rpc/RpcMemoryTrim.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <system_error>
 
-namespace {
-
-// At most once a second: a trim walks every arena of the process.
-bool TrimDue()
-{
-    static std::atomic<long long> last{0};
-    const long long now = std::chrono::duration_cast<std::chrono::seconds>(
-                              std::chrono::steady_clock::now().time_since_epoch()).count();
-    long long previous = last.load();
-    return now > previous && last.compare_exchange_strong(previous, now);
-}
-
-} // namespace
 
 CRpcThreadPool::CRpcThreadPool(Hook onThreadStart, unsigned keepThreads, std::chrono::milliseconds idleExit)
     : onThreadStart_(std::move(onThreadStart)), keepThreads_(keepThreads), idleExit_(idleExit)
@@ -136,6 +121,5 @@ void CRpcThreadPool::Worker()
     // The calls of a burst of connections freed their memory to the
     // allocator, which keeps it; it goes back to the system once the burst's
     // threads are gone.
-    if (lastOfABurst || TrimDue())
-        ::malloc_trim(0);
+    RpcTrimFreedMemory(lastOfABurst);
 }

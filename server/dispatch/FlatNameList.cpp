@@ -15,7 +15,7 @@ BYTE* PutDword(BYTE* at, DWORD value)
     return at + 4;
 }
 
-BYTE* PutText(BYTE* at, const HeapString& text)
+BYTE* PutText(BYTE* at, const HeapText& text)
 {
     at = PutDword(at, static_cast<DWORD>(text.size() + 1));
     std::memcpy(at, text.data(), text.size());
