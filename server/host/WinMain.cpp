@@ -17,10 +17,11 @@ namespace {
 // Freed memory stays with the allocator for the next call instead of going
 // back to the system at once: a list of a hundred thousand entries would
 // otherwise fault in megabytes of fresh pages on every call. The RPC layer
-// hands it back once the calls go quiet.
+// hands it back once the calls go quiet. Blocks of several megabytes (bulk
+// files) still get pages of their own, which grow without being copied.
 void KeepFreedMemoryForTheNextCall()
 {
-    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
     ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
