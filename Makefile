@@ -5,7 +5,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 export TQ_BUILD_DIR := $(abspath $(BUILD))
 
-.PHONY: all deps configure build test unit fuzz run console screenshots bench clean
+.PHONY: all deps configure build test unit fuzz run console screenshots bench soak tsan clean
 
 all: build
 
@@ -37,6 +37,12 @@ screenshots: build
 
 bench: build
 	@scripts/run-bench.sh $(BUILD)
+
+soak: build
+	@scripts/run-soak.sh $(BUILD)
+
+tsan: deps
+	@scripts/run-tsan.sh
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD)

@@ -44,6 +44,8 @@ CScreenshotStage::~CScreenshotStage()
         if (window != frame_.get() && window->isVisible() && !window->parent())
             window->close();
     frame_.reset();
+    // The pointer leaves the window's place, so no later picture shows a hot button.
+    QCursor::setPos(0, 0);
     Settle(100);
 }
 

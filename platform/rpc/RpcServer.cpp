@@ -3,6 +3,7 @@
 #include "platform/rpc/RpcAssociation.h"
 #include "platform/rpc/RpcIdleWatch.h"
 #include "platform/rpc/RpcMemoryTrim.h"
+#include "platform/rpc/RpcRequestBudget.h"
 #include "platform/rpc/RpcSocket.h"
 #include "platform/rpc/RpcThreadPool.h"
 
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <map>
 #include <set>
 #include <thread>
 #include <utility>
@@ -125,6 +127,7 @@ public:
     RPC_STATUS WaitListen();
 
     RpcServerLimits limits_;
+    CRpcRequestBudget budget_{limits_.maxRequestBytesInFlight, limits_.maxRequestBytesPerPeer};
     std::function<void()> hook_;
     CRpcInterfaceRegistry registry_;
     CRpcCallGate gate_;
@@ -133,6 +136,7 @@ public:
     std::condition_variable changed_;
     std::vector<Endpoint> endpoints_;
     std::set<std::shared_ptr<Connection>> connections_;
+    std::map<std::string, size_t> connectionsByPeer_;
     bool listening_ = false;
     bool everListened_ = false;
     bool acceptRunning_ = false;
@@ -152,6 +156,9 @@ private:
     // deadline passes; false when the watch could not take it.
     bool Park(const std::shared_ptr<Connection>& connection, CRpcIdleWatch::Clock::time_point deadline);
     void Serve(const std::shared_ptr<Connection>& connection);
+    // With the mutex held.
+    void EndConnection(const std::shared_ptr<Connection>& connection);
+    void ForgetPeer(const std::string& peer, size_t ended);
 };
 
 CRpcServer::Impl::~Impl()
@@ -370,9 +377,13 @@ void CRpcServer::Impl::StartConnection(int fd)
     info.serverBinding = "ncacn_ip_tcp:" + info.localAddress + "[" + std::to_string(info.localPort) + "]";
     {
         std::lock_guard lock(mutex_);
-        if (!listening_ || connections_.size() >= limits_.maxConnections)
+        if (!listening_ || connections_.size() >= limits_.maxConnections ||
+            connectionsByPeer_[info.clientAddress] >= limits_.maxConnectionsPerPeer) {
+            ForgetPeer(info.clientAddress, 0);
             return;  // the socket closes with the connection object
+        }
         connections_.insert(connection);
+        ++connectionsByPeer_[info.clientAddress];
     }
     // It takes a call thread once its first packet is there.
     const int bindMs = Milliseconds(limits_.bindTimeoutMs);
@@ -385,9 +396,7 @@ void CRpcServer::Impl::Dispatch(const std::shared_ptr<Connection>& connection)
 {
     if (!pool_->Submit([this, connection] { Serve(connection); })) {
         std::lock_guard lock(mutex_);
-        connections_.erase(connection);
-        connection->socket.Close();
-        changed_.notify_all();
+        EndConnection(connection);
     }
 }
 
@@ -399,6 +408,24 @@ bool CRpcServer::Impl::Park(const std::shared_ptr<Connection>& connection, CRpcI
     });
 }
 
+void CRpcServer::Impl::ForgetPeer(const std::string& peer, size_t ended)
+{
+    auto it = connectionsByPeer_.find(peer);
+    if (it == connectionsByPeer_.end())
+        return;
+    it->second -= std::min(ended, it->second);
+    if (it->second == 0)
+        connectionsByPeer_.erase(it);
+}
+
+void CRpcServer::Impl::EndConnection(const std::shared_ptr<Connection>& connection)
+{
+    connection->socket.Close();
+    if (connections_.erase(connection) != 0)
+        ForgetPeer(connection->info.clientAddress, 1);
+    changed_.notify_all();
+}
+
 void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
 {
     CRpcSocket& socket = connection->socket;
@@ -408,7 +435,8 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
     if (!connection->association)
         connection->association = std::make_unique<CRpcAssociation>(
             registry_, gate_, limits_, connection->info,
-            [&socket, pduMs](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); });
+            [&socket, pduMs](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); },
+            &budget_);
     CRpcAssociation& association = *connection->association;
     const bool expired = std::exchange(connection->expired, false);
     for (;;) {
@@ -449,10 +477,10 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
             break;
         socket.SetReadBufferSize(association.ReceivingLargeRequest() ? kLargeReadBuffer : kNormalReadBuffer);
     }
+    // What the connection held of the request budget goes back as it ends.
+    connection->association.reset();
     std::lock_guard lock(mutex_);
-    socket.Close();
-    connections_.erase(connection);
-    changed_.notify_all();
+    EndConnection(connection);
 }
 
 CRpcServer::CRpcServer() : impl_(std::make_unique<Impl>()) {}
@@ -462,6 +490,7 @@ CRpcServer::~CRpcServer() = default;
 void CRpcServer::SetLimits(const RpcServerLimits& limits)
 {
     impl_->limits_ = limits;
+    impl_->budget_.SetLimits(limits.maxRequestBytesInFlight, limits.maxRequestBytesPerPeer);
 }
 
 void CRpcServer::SetCallThreadStartHook(std::function<void()> hook)

@@ -24,6 +24,8 @@ public:
     {
         open = false;
         ++closeCalls;
+        if (closeCounter)
+            ++*closeCounter; // outlives the object
         window_->hide();
     }
     bool HasEnded() const override { return ended; }
@@ -31,6 +33,7 @@ public:
     bool open = true;
     bool ended = false;
     int closeCalls = 0;
+    int* closeCounter = nullptr;
 
 private:
     bool* deleted_;
