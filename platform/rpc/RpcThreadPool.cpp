@@ -120,6 +120,8 @@ void CRpcThreadPool::Worker()
         t.join();
     // The calls of a burst of connections freed their memory to the
     // allocator, which keeps it; it goes back to the system once the burst's
-    // threads are gone.
-    RpcTrimFreedMemory(lastOfABurst);
+    // threads are gone (not while they go: calls still running would fault
+    // the memory in again).
+    if (lastOfABurst)
+        RpcTrimFreedMemory(true);
 }
