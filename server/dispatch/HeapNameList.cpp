@@ -74,6 +74,7 @@ void HeapNameList::Append(DWORD tag, std::string_view name, std::string_view sec
     sentinel_->prev->next = node;
     sentinel_->prev = node;
     ++count_;
+    textBytes_ += name.size() + second.size();
 }
 
 void HeapNameList::Clear() noexcept
@@ -87,6 +88,7 @@ void HeapNameList::Clear() noexcept
     sentinel_->next = sentinel_;
     sentinel_->prev = sentinel_;
     count_ = 0;
+    textBytes_ = 0;
 }
 
 void HeapNameList::Splice(HeapNameList& other) noexcept
@@ -101,6 +103,7 @@ void HeapNameList::Splice(HeapNameList& other) noexcept
         last->next = sentinel_;
         sentinel_->prev = last;
         count_ += other.count_;
+        textBytes_ += other.textBytes_;
     }
     // Other's blocks come along, behind the newest of this list so that new
     // entries keep filling it.
@@ -117,6 +120,7 @@ void HeapNameList::Splice(HeapNameList& other) noexcept
     other.sentinel_->next = other.sentinel_;
     other.sentinel_->prev = other.sentinel_;
     other.count_ = 0;
+    other.textBytes_ = 0;
 }
 
 size_t HeapNameList::BlockCount() const noexcept

@@ -71,6 +71,8 @@ public:
     void Sort(Less less);
 
     DWORD Count() const noexcept { return count_; }
+    // Characters of every name and second text together, NULs not counted.
+    size_t TextBytes() const noexcept { return textBytes_; }
     bool Empty() const noexcept { return count_ == 0; }
 
     iterator begin() noexcept { return iterator(sentinel_->next); }
@@ -88,6 +90,7 @@ private:
 
     Links* sentinel_;
     DWORD count_ = 0;
+    size_t textBytes_ = 0;
     Block* blocks_ = nullptr;  // the newest first; entries are carved from it
 };
 

@@ -52,6 +52,7 @@ TEST(HeapNameListPool, EntriesShareAFewBlocksThatGoBackTogether)
     }
     list.Clear();
     EXPECT_EQ(list.BlockCount(), 0u);
+    EXPECT_EQ(list.TextBytes(), 0u);
     list.Append(1, "again");
     EXPECT_EQ(list.BlockCount(), 1u);
 }
@@ -68,6 +69,9 @@ TEST(HeapNameListPool, SpliceTakesTheOtherListsBlocksAlong)
     EXPECT_EQ(other.Count(), 0u);
     EXPECT_EQ(list.BlockCount(), 1 + otherBlocks);
     EXPECT_EQ(list.Count(), 1001u);
+    // The text total the flat size is taken from moves along.
+    EXPECT_EQ(list.TextBytes(), 1u + 1000u * 40u);
+    EXPECT_EQ(other.TextBytes(), 0u);
     // The spliced entries outlive their first list, and new ones still fit.
     other.Append(3, "c");
     list.Append(4, "d");
