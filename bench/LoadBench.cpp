@@ -284,8 +284,7 @@ void LoadBench::Run()
     char settledAfter[64];
     std::snprintf(settledAfter, sizeof settledAfter, " (settled after %.1f s)", settleSeconds);
     table.AddRow({"server VmRSS with every connection held and quiet", FormatKilobytes(quiet.vmRssKb) + settledAfter});
-    table.AddRow({"  per held quiet connection", FormatKilobytes(static_cast<long>(perConnectionKb + 0.5)) +
-                                                     " (" + FormatRatio(perConnectionKb) + " KiB)"});
+    table.AddRow({"  per held quiet connection", FormatRatio(perConnectionKb) + " KiB"});
     table.AddRow({"server VmRSS 1 s after the clients left", FormatKilobytes(after.vmRssKb)});
     table.AddRow({"server threads before / at most / quiet / after",
                   std::to_string(before.threads) + " / " + std::to_string(watch.PeakThreads()) + " / " +
