@@ -8,7 +8,7 @@
 
 namespace {
 
-BYTE* PutText(BYTE* at, const HeapString& text)
+BYTE* PutText(BYTE* at, const HeapText& text)
 {
     at = WriteLittleEndian32(at, static_cast<DWORD>(text.size() + 1));
     std::memcpy(at, text.data(), text.size());
@@ -20,10 +20,9 @@ BYTE* PutText(BYTE* at, const HeapString& text)
 
 size_t FlatNameList::SizeOf(const HeapNameList& list)
 {
-    size_t size = kCountSize;
-    for (const HeapNameEntry& e : list)
-        size += e.name.size() + e.second.size() + kEntryOverhead;
-    return size;
+    // The list keeps its text total, so a hundred thousand entries need not
+    // be walked twice.
+    return kCountSize + list.TextBytes() + size_t(list.Count()) * kEntryOverhead;
 }
 
 HRESULT FlattenNameList(const HeapNameList& list, BYTE** buffer, DWORD* length)

@@ -68,27 +68,6 @@ HRESULT FlattenSchemaNodeList(const std::vector<SchemaNodeRecord>& nodes, BYTE**
     });
 }
 
-HRESULT FlattenComputerNameList(const std::vector<std::string>& names, char** buffer, int* length)
-{
-    if (buffer == nullptr)
-        return E_INVALIDARG;
-    size_t total = 1;
-    for (const auto& name : names)
-        if (!name.empty())
-            total += name.size() + 1;
-    BYTE* out = nullptr;
-    HRESULT hr = Flatten(total, &out, length, [&](FlatWriter& w) {
-        for (const auto& name : names)
-            if (!name.empty()) {
-                w.Bytes(name.data(), name.size());
-                w.Skip(1);
-            }
-    });
-    if (SUCCEEDED(hr))
-        *buffer = reinterpret_cast<char*>(out);
-    return hr;
-}
-
 HRESULT FlattenPendingOpList(const std::vector<const PendingOpRecord*>& ops, BYTE** buffer, int* length)
 {
     size_t total = 4;

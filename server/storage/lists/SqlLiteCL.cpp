@@ -8,10 +8,13 @@
 #include "server/storage/lists/SqlLiteDatabase.h"
 #include "server/storage/lists/SqlLiteStatement.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -473,14 +476,37 @@ HRESULT CSqlLiteCL::GetCompleteComputerList(char** buffer, int* length)
     if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
     return attrib::Guarded([&]() -> HRESULT {
-        std::vector<std::string> names;
+        // The flat form is written as the rows come, into one array that
+        // doubles when full: no name is kept apart first.
+        size_t capacity = 4096, used = 0;
+        std::unique_ptr<char[]> flat(new char[capacity]);
+        auto append = [&](const char* data, size_t size) {
+            if (capacity - used < size) {
+                const size_t grown = std::max(capacity * 2, used + size);
+                if (grown > static_cast<size_t>(INT_MAX))
+                    throw std::bad_alloc();
+                std::unique_ptr<char[]> bigger(new char[grown]);
+                std::memcpy(bigger.get(), flat.get(), used);
+                flat = std::move(bigger);
+                capacity = grown;
+            }
+            std::memcpy(flat.get() + used, data, size);
+            used += size;
+        };
         CSqlLiteStatement s(db_, "SELECT cpu_name FROM cl_computers");
         int rc;
-        while ((rc = s.Step()) == SQLITE_ROW)
-            names.push_back(s.ColumnText(0));
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            // Each name with its NUL; empty names are left out.
+            const std::string_view name = s.ColumnView(0);
+            if (!name.empty())
+                append(name.data(), name.size() + 1);
+        }
         if (rc != SQLITE_DONE)
             return E_FAIL;
-        return FlattenComputerNameList(names, buffer, length);
+        append("", 1);  // the closing NUL
+        *buffer = flat.release();
+        *length = static_cast<int>(used);
+        return S_OK;
     });
 }
 

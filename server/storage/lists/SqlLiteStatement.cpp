@@ -88,6 +88,14 @@ std::string CSqlLiteStatement::ColumnText(int column) const
     return std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
+std::string_view CSqlLiteStatement::ColumnView(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    if (text == nullptr)
+        return {};
+    return {text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
+}
+
 const void* CSqlLiteStatement::ColumnBlob(int column) const
 {
     return sqlite3_column_blob(stmt_, column);

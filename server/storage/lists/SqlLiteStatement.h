@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 class CSqlLiteStatement {
 public:
@@ -39,6 +40,8 @@ public:
     int ColumnInt(int column) const;
     // "" for NULL.
     std::string ColumnText(int column) const;
+    // The same without a copy; valid until the next step.
+    std::string_view ColumnView(int column) const;
     const void* ColumnBlob(int column) const;
     int ColumnBytes(int column) const;
 

@@ -196,7 +196,7 @@ int CSqlLiteUL::AppendNames(const char* sql, Texts texts, DWORD tag, HeapNameLis
     s.BindTexts(texts);
     int step;
     while ((step = s.Step()) == SQLITE_ROW)
-        list.Append(tag, s.ColumnText(0));
+        list.Append(tag, s.ColumnView(0));
     return step == SQLITE_DONE ? SQLITE_OK : step;
 }
 
