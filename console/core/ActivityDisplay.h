@@ -1,7 +1,8 @@
 #pragma once
-// The display thread of an activity window: takes the queued records one by
-// one, parses them, names their computers and hands the rows that are shown
-// to the window in bursts. It never touches the window itself.
+// The display thread of an activity window: takes the queued records (all
+// that wait, under one lock), parses them one by one, names their computers
+// and hands the rows that are shown to the window in bursts. It never touches
+// the window itself.
 
 #include "console/core/ActivityQueue.h"
 #include "console/core/ComputerNameResolver.h"
