@@ -55,6 +55,17 @@ void CActivityDisplay::Run()
     auto burstStart = Clock::now();
     std::deque<std::string> taken; // records taken from the queue, not handled yet
     while (!end_) {
+        if (rows.size() >= kMaxBurstRows) {
+            // The window is behind: records wait unparsed rather than grow
+            // the next burst into one that stalls the window.
+            if (!inFlight_) {
+                Flush(rows, false);
+                endOwed = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            continue;
+        }
         if (taken.empty() && queue_.Size() == 0) {
             if ((!rows.empty() || endOwed) && !inFlight_) {
                 Flush(rows, true);

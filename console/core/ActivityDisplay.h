@@ -27,6 +27,8 @@ public:
     // steady stream still shows.
     static constexpr size_t kBurstRows = 512;
     static constexpr int kBurstMs = 50;
+    // A burst grows no further while the one before is in flight.
+    static constexpr size_t kMaxBurstRows = 4096;
 
     CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink);
     ~CActivityDisplay();
