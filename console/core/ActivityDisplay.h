@@ -28,7 +28,7 @@ public:
     static constexpr size_t kBurstRows = 512;
     static constexpr int kBurstMs = 50;
     // A burst grows no further while the one before is in flight.
-    static constexpr size_t kMaxBurstRows = 4096;
+    static constexpr size_t kMaxBurstRows = 1024;
 
     CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink);
     ~CActivityDisplay();
