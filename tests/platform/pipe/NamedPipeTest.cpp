@@ -204,6 +204,66 @@ TEST_F(NamedPipeTest, WhenEveryInstanceHoldsAClientOneMoreWaitsInLine)
     PipeClose(fifth);
 }
 
+TEST_F(NamedPipeTest, WritersWaitingInTheQueueAreTakenUpInTurnOneInstanceAtATime)
+{
+    CNamedPipeServer server;
+    ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
+    // Nobody is served yet: four writers fit the queue, a fifth finds it full.
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(WriteRecord(kPipe, "r" + std::to_string(i), 0), ERROR_SUCCESS) << i;
+    EXPECT_EQ(WriteRecord(kPipe, "late", 0), ERROR_PIPE_BUSY);
+    // Each wait gives the next writer in the order they came, its record
+    // already there; served and let go, it never holds a second instance.
+    char buffer[64];
+    DWORD n = 0;
+    for (int i = 0; i < 4; ++i) {
+        PipeHandle h = INVALID_PIPE_HANDLE;
+        ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS) << i;
+        EXPECT_EQ(server.ConnectedCount(), 1u);
+        ASSERT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_SUCCESS);
+        EXPECT_EQ(std::string(buffer, n), WithNul("r" + std::to_string(i)));
+        EXPECT_EQ(PipeWrite(h, "ok", 3, nullptr), ERROR_NO_DATA); // the writer has gone
+        server.Disconnect(h);
+    }
+    PipeHandle h = INVALID_PIPE_HANDLE;
+    EXPECT_EQ(server.WaitForMessage(20, &h), WAIT_TIMEOUT);
+    EXPECT_EQ(WriteRecord(kPipe, "again", 0), ERROR_SUCCESS);
+    ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS);
+    ASSERT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_SUCCESS);
+    EXPECT_STREQ(buffer, "again");
+}
+
+TEST_F(NamedPipeTest, AWriterTakenUpBeforeItWroteHoldsItsInstance)
+{
+    CNamedPipeServer server;
+    ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
+    PipeHandle slow = Connect();
+    PipeHandle h = INVALID_PIPE_HANDLE;
+    ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS);
+    char buffer[64];
+    DWORD n = 0;
+    EXPECT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_NO_DATA);
+    // Back in its wait, the server keeps room for three more only.
+    EXPECT_EQ(server.WaitForMessage(20, &h), WAIT_TIMEOUT);
+    std::vector<PipeHandle> others;
+    for (int i = 0; i < 3; ++i)
+        others.push_back(Connect());
+    PipeHandle extra = INVALID_PIPE_HANDLE;
+    EXPECT_EQ(PipeOpen(kPipe, &extra), ERROR_PIPE_BUSY);
+    // Its record, written late, is still served.
+    ASSERT_EQ(PipeWrite(slow, "late", 5, nullptr), ERROR_SUCCESS);
+    std::string got;
+    for (int tries = 0; tries < 8 && got.empty(); ++tries) {
+        ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS);
+        if (PipeRead(h, buffer, sizeof buffer, &n) == ERROR_SUCCESS)
+            got.assign(buffer, n);
+    }
+    EXPECT_EQ(got, WithNul("late"));
+    PipeClose(slow);
+    for (PipeHandle o : others)
+        PipeClose(o);
+}
+
 TEST_F(NamedPipeTest, MessageLongerThanTheBufferGivesMoreData)
 {
     CNamedPipeServer server;
@@ -262,6 +322,9 @@ TEST_F(NamedPipeTest, EndsOfConnectionsAreReportedOnBothSides)
 
     // The client learns of a server that went away.
     client = Connect();
+    // A client just taken up is given before it wrote; it has nothing yet.
+    ASSERT_EQ(server.WaitForMessage(50, &h), ERROR_SUCCESS);
+    EXPECT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_NO_DATA);
     ASSERT_EQ(server.WaitForMessage(50, &h), WAIT_TIMEOUT);
     EXPECT_EQ(server.ConnectedCount(), 1u);
     server.Close();
