@@ -87,6 +87,8 @@ endfunction()
 function(tq_fuzzer name source)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   add_executable(${name} ${source})
+  # Test code: it sees the whole tree, as the test programs do.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY TQ_FUZZERS ${name})
