@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 namespace {
 
@@ -24,6 +24,7 @@ public:
         pos_ += 4;
         return true;
     }
+    size_t Position() const { return pos_; }
     bool Bytes(const BYTE** out, size_t size)
     {
         if (length_ - pos_ < size)
@@ -39,15 +40,16 @@ private:
     size_t pos_ = 0;
 };
 
-void WriteItem(BoundedWriter& w, const InvokeItem& item)
+BYTE* PutItem(BYTE* at, const InvokeItem& item)
 {
-    w.WriteDword(item.length);
-    w.WriteDword(item.type);
+    at = WriteLittleEndian32(at, item.length);
+    at = WriteLittleEndian32(at, item.type);
     if (item.length > 0)
-        w.Write(item.data, item.length);
+        std::memcpy(at, item.data, item.length);
+    return at + item.length;
 }
 
-ULONGLONG QueueSize(const std::deque<InvokeItem>& queue)
+ULONGLONG QueueSize(const CInvokeItemQueue& queue)
 {
     ULONGLONG size = 0;
     for (const auto& item : queue)
@@ -59,80 +61,62 @@ ULONGLONG QueueSize(const std::deque<InvokeItem>& queue)
 // blob's block, so that a record of tiny items costs about its wire size.
 constexpr DWORD kOwnBufferFrom = 4096;
 
-struct ItemSpan {
-    DWORD type;
-    DWORD length;
-    const BYTE* bytes;
-};
-
-// Reads count items; false when the blob ends early, a length is absurd or
-// there are too many. *smallBytes: what the items below kOwnBufferFrom hold.
-bool ReadItems(BoundedReader& r, DWORD count, std::vector<ItemSpan>& items, size_t* smallBytes)
+// Walks count items; false when the blob ends early, a length is absurd or
+// there are too many. *smallBytes grows by what the items below
+// kOwnBufferFrom hold.
+bool CheckItems(BoundedReader& r, DWORD count, size_t* smallBytes)
 {
-    if (static_cast<LONG>(count) <= 0)
-        return true;
     if (count > CInvokeData::kMaxDecodedItems)
         return false;
     for (DWORD i = 0; i < count; ++i) {
         DWORD length = 0, type = 0;
-        if (!r.Dword(&length) || !r.Dword(&type) || length >= kMaxItemLength)
-            return false;
         const BYTE* bytes = nullptr;
-        // Checked before allocating, so a hostile length never costs memory.
-        if (!r.Bytes(&bytes, length))
+        // Checked before anything is allocated, so a hostile length never
+        // costs memory.
+        if (!r.Dword(&length) || !r.Dword(&type) || length >= kMaxItemLength || !r.Bytes(&bytes, length))
             return false;
-        items.push_back({type, length, bytes});
         if (length < kOwnBufferFrom)
             *smallBytes += length;
     }
     return true;
 }
 
-// Copies the items' bytes: small ones into the arena at *used, others into
-// buffers of their own.
-void FillQueue(const std::vector<ItemSpan>& items, BYTE* arena, size_t* used, std::deque<InvokeItem>& queue)
+// Copies count items that CheckItems passed: small ones into the arena at
+// *used, others into buffers of their own. The queue has room for them.
+void FillQueue(BoundedReader& r, DWORD count, BYTE* arena, size_t* used, CInvokeItemQueue& queue)
 {
-    for (const ItemSpan& span : items) {
+    for (DWORD i = 0; i < count; ++i) {
         InvokeItem item;
-        item.type = span.type;
-        item.length = span.length;
-        if (span.length < kOwnBufferFrom) {
+        const BYTE* bytes = nullptr;
+        r.Dword(&item.length);
+        r.Dword(&item.type);
+        r.Bytes(&bytes, item.length);
+        if (item.length < kOwnBufferFrom) {
             item.data = arena + *used;
-            *used += span.length;
+            *used += item.length;
         } else {
-            item.data = new BYTE[span.length];
+            item.data = new BYTE[item.length];
         }
-        if (span.length > 0)
-            std::memcpy(item.data, span.bytes, span.length);
-        try {
-            queue.push_back(item);
-        } catch (...) {
-            if (span.length >= kOwnBufferFrom)
-                delete[] item.data;
-            throw;
-        }
+        if (item.length > 0)
+            std::memcpy(item.data, bytes, item.length);
+        queue.push_back(item);
     }
 }
 
+// A count with its top bit set reads as no items, as it always has.
+DWORD ItemCount(DWORD count)
+{
+    return static_cast<LONG>(count) <= 0 ? 0 : count;
+}
+
+bool Within(const BYTE* at, const BYTE* block, size_t size)
+{
+    const auto p = reinterpret_cast<std::uintptr_t>(at);
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    return block != nullptr && p >= start && p <= start + size;
+}
+
 } // namespace
-
-bool BoundedWriter::Write(const void* data, size_t size)
-{
-    if (size > left_)
-        return false;
-    if (size > 0)
-        std::memcpy(cursor_, data, size);
-    cursor_ += size;
-    left_ -= size;
-    return true;
-}
-
-bool BoundedWriter::WriteDword(DWORD value)
-{
-    BYTE b[4];
-    WriteLittleEndian32(b, value);
-    return Write(b, 4);
-}
 
 CInvokeData::CInvokeData() = default;
 
@@ -146,22 +130,36 @@ CInvokeData::~CInvokeData()
 
 void CInvokeData::Free(const InvokeItem& item)
 {
-    const auto at = reinterpret_cast<std::uintptr_t>(item.data);
-    const auto start = reinterpret_cast<std::uintptr_t>(arena_);
-    if (arena_ == nullptr || at < start || at > start + arenaSize_)
+    if (!Within(item.data, local_, kLocalBytes) && !Within(item.data, arena_, arenaSize_))
         delete[] item.data;
 }
 
-void CInvokeData::Clear(std::deque<InvokeItem>& queue)
+void CInvokeData::ReleaseBlocks()
+{
+    if (!in_.empty() || !out_.empty())
+        return;
+    if (arena_ != local_)
+        delete[] arena_;
+    arena_ = nullptr;
+    arenaSize_ = 0;
+    localUsed_ = 0;
+}
+
+void CInvokeData::Clear(CInvokeItemQueue& queue)
 {
     for (auto& item : queue)
         Free(item);
     queue.clear();
-    if (in_.empty() && out_.empty()) {
-        delete[] arena_;
-        arena_ = nullptr;
-        arenaSize_ = 0;
-    }
+    ReleaseBlocks();
+}
+
+BYTE* CInvokeData::TakeLocal(size_t length)
+{
+    if (length > kLocalBytes - localUsed_)
+        return nullptr;
+    BYTE* at = local_ + localUsed_;
+    localUsed_ += length;
+    return at;
 }
 
 DWORD CInvokeData::GetEncodedSize(DWORD mode) const
@@ -176,6 +174,17 @@ DWORD CInvokeData::GetEncodedSize(DWORD mode) const
     return static_cast<DWORD>(size);
 }
 
+BYTE* CInvokeData::PutHeader(BYTE* at, DWORD mode, DWORD inCount, DWORD outCount) const
+{
+    at = WriteLittleEndian32(at, functionCode);
+    at = WriteLittleEndian32(at, mode);
+    at = WriteLittleEndian32(at, reserved);
+    GuidToBytes(callerGuid, at);
+    at += 16;
+    at = WriteLittleEndian32(at, inCount);
+    return WriteLittleEndian32(at, outCount);
+}
+
 LONG CInvokeData::Encode(BYTE* buffer, LONG capacity, DWORD mode) const
 {
     DWORD size = GetEncodedSize(mode);
@@ -183,23 +192,39 @@ LONG CInvokeData::Encode(BYTE* buffer, LONG capacity, DWORD mode) const
         return E_OUTOFMEMORY;
     const bool withIn = mode == InvokeModeRequest || mode == InvokeModeBoth;
     const bool withOut = mode == InvokeModeReply || mode == InvokeModeBoth;
-
-    BoundedWriter w(buffer, static_cast<size_t>(capacity));
-    BYTE guid[16];
-    GuidToBytes(callerGuid, guid);
-    w.WriteDword(functionCode);
-    w.WriteDword(mode);
-    w.WriteDword(reserved);
-    w.Write(guid, sizeof guid);
-    w.WriteDword(withIn ? static_cast<DWORD>(in_.size()) : 0);
-    w.WriteDword(withOut ? static_cast<DWORD>(out_.size()) : 0);
+    // The size was checked against the capacity: what follows fits.
+    BYTE* at = PutHeader(buffer, mode, withIn ? static_cast<DWORD>(in_.size()) : 0,
+                         withOut ? static_cast<DWORD>(out_.size()) : 0);
     if (withIn)
         for (const auto& item : in_)
-            WriteItem(w, item);
+            at = PutItem(at, item);
     if (withOut) {
-        w.WriteDword(static_cast<DWORD>(result));
+        at = WriteLittleEndian32(at, static_cast<DWORD>(result));
         for (const auto& item : out_)
-            WriteItem(w, item);
+            at = PutItem(at, item);
+    }
+    return static_cast<LONG>(size);
+}
+
+LONG CInvokeData::EncodeReplySeparating(BYTE* buffer, LONG capacity, const SeparatedItem& take)
+{
+    DWORD size = GetEncodedSize(InvokeModeReply);
+    if (buffer == nullptr || capacity < 0 || static_cast<DWORD>(capacity) < size)
+        return E_OUTOFMEMORY;
+    BYTE* at = PutHeader(buffer, InvokeModeReply, 0, static_cast<DWORD>(out_.size()));
+    at = WriteLittleEndian32(at, static_cast<DWORD>(result));
+    for (InvokeItem& item : out_) {
+        if (item.length < kSeparateFrom) {
+            at = PutItem(at, item);
+            continue;
+        }
+        // Items this large always have buffers of their own.
+        at = WriteLittleEndian32(at, item.length);
+        at = WriteLittleEndian32(at, item.type);
+        std::unique_ptr<BYTE[]> data(std::exchange(item.data, nullptr));
+        const DWORD length = std::exchange(item.length, 0);
+        take(static_cast<size_t>(at - buffer), std::move(data), length);
+        at += length;
     }
     return static_cast<LONG>(size);
 }
@@ -208,10 +233,10 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
 {
     // The blob is walked first and copied only once it proved sound: a blob
     // that fails leaves the record's fields as they were, with empty queues.
-    std::vector<ItemSpan> inItems, outItems;
     size_t smallBytes = 0;
     DWORD code = 0, mode = 0, res = 0, inCount = 0, outCount = 0, hr = 0;
     const BYTE* guid = nullptr;
+    size_t inAt = 0, outAt = 0;
     bool ok = bytes != nullptr && length >= InvokeHeader::kSize;
     if (ok) {
         BoundedReader r(bytes, length);
@@ -221,10 +246,15 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
         r.Bytes(&guid, 16);
         r.Dword(&inCount);
         r.Dword(&outCount);
-        if (mode == InvokeModeRequest || mode == InvokeModeBoth)
-            ok = ReadItems(r, inCount, inItems, &smallBytes);
-        if (ok && (mode == InvokeModeReply || mode == InvokeModeBoth))
-            ok = r.Dword(&hr) && ReadItems(r, outCount, outItems, &smallBytes);
+        inCount = mode == InvokeModeRequest || mode == InvokeModeBoth ? ItemCount(inCount) : 0;
+        outCount = mode == InvokeModeReply || mode == InvokeModeBoth ? ItemCount(outCount) : 0;
+        inAt = r.Position();
+        ok = CheckItems(r, inCount, &smallBytes);
+        if (ok && (mode == InvokeModeReply || mode == InvokeModeBoth)) {
+            ok = r.Dword(&hr);
+            outAt = r.Position();
+            ok = ok && CheckItems(r, outCount, &smallBytes);
+        }
     }
     Clear(in_);
     Clear(out_);
@@ -233,18 +263,22 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
     // Every small item points into the arena, an empty one too (at most one
     // past the last byte used, still inside the block), so none of them is
     // ever freed on its own.
-    arena_ = new BYTE[smallBytes + 1];
-    arenaSize_ = smallBytes;
-    size_t used = 0;
     try {
-        FillQueue(inItems, arena_, &used, in_);
-        FillQueue(outItems, arena_, &used, out_);
+        in_.reserve(inCount);
+        out_.reserve(outCount);
+        arena_ = TakeLocal(smallBytes + 1);
+        if (arena_ == nullptr)
+            arena_ = new BYTE[smallBytes + 1];
+        arenaSize_ = smallBytes;
+        size_t used = 0;
+        BoundedReader in(bytes + inAt, length - inAt);
+        FillQueue(in, inCount, arena_, &used, in_);
+        BoundedReader out(bytes + outAt, length - outAt);
+        FillQueue(out, outCount, arena_, &used, out_);
     } catch (...) {
         Clear(in_);
         Clear(out_);
-        delete[] arena_;
-        arena_ = nullptr;
-        arenaSize_ = 0;
+        ReleaseBlocks();
         throw;
     }
     functionCode = code;
@@ -255,17 +289,16 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
     return true;
 }
 
-LONG CInvokeData::PopFront(std::deque<InvokeItem>& queue)
+LONG CInvokeData::PopFront(CInvokeItemQueue& queue)
 {
     Free(queue.front());
     queue.pop_front();
     const LONG left = static_cast<LONG>(queue.size());
-    if (in_.empty() && out_.empty())
-        Clear(queue); // gives back the arena
+    ReleaseBlocks();
     return left;
 }
 
-LONG CInvokeData::PopStringFrom(std::deque<InvokeItem>& queue, char* buffer, DWORD size)
+LONG CInvokeData::PopStringFrom(CInvokeItemQueue& queue, char* buffer, DWORD size)
 {
     if (queue.empty()) {
         if (buffer != nullptr && size > 0)
@@ -306,7 +339,7 @@ LONG CInvokeData::PopBuffer(BYTE* buffer, DWORD size)
     return PopFront(in_);
 }
 
-LONG CInvokeData::PopDwordFrom(std::deque<InvokeItem>& queue, DWORD* value)
+LONG CInvokeData::PopDwordFrom(CInvokeItemQueue& queue, DWORD* value)
 {
     if (queue.empty()) {
         if (value != nullptr)
@@ -349,7 +382,7 @@ LONG CInvokeData::PopOutInt(LONG* value)
     return left;
 }
 
-LONG CInvokeData::PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD* length)
+LONG CInvokeData::PopBytesFrom(CInvokeItemQueue& queue, BYTE** data, DWORD* length)
 {
     if (queue.empty()) {
         if (data != nullptr)
@@ -389,15 +422,23 @@ LONG CInvokeData::PopOutBytes(BYTE** data, DWORD* length)
     return PopBytesFrom(out_, data, length);
 }
 
-DWORD CInvokeData::Push(std::deque<InvokeItem>& queue, DWORD type, const void* data, DWORD length)
+DWORD CInvokeData::Push(CInvokeItemQueue& queue, DWORD type, const void* data, DWORD length)
 {
     InvokeItem item;
     item.type = type;
     item.length = data == nullptr ? 0 : length;
-    item.data = new BYTE[item.length == 0 ? 1 : item.length];
+    // Small items (words, short names) live in the record itself.
+    item.data = item.length <= kLocalItem ? TakeLocal(item.length) : nullptr;
+    if (item.data == nullptr)
+        item.data = new BYTE[item.length == 0 ? 1 : item.length];
     if (item.length > 0)
         std::memcpy(item.data, data, item.length);
-    queue.push_back(item);
+    try {
+        queue.push_back(item);
+    } catch (...) {
+        Free(item);
+        throw;
+    }
     return static_cast<DWORD>(queue.size());
 }
 

@@ -2,11 +2,13 @@
 // The call record: a function code, the caller's GUID, a result and two FIFO
 // queues of typed items, with its little-endian wire form.
 
+#include "common/callrecord/InvokeItemQueue.h"
 #include "platform/win/Guid.h"
 #include "platform/win/WinTypes.h"
 
 #include <cstdint>
-#include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 
 enum InvokeItemType : DWORD {
@@ -22,12 +24,6 @@ enum InvokeMode : DWORD {
     InvokeModeBoth = 2,
 };
 
-struct InvokeItem {
-    DWORD type = 0;
-    DWORD length = 0;
-    BYTE* data = nullptr; // length bytes, owned by the record
-};
-
 // Wire header; every field little-endian.
 struct InvokeHeader {
     static constexpr DWORD kSize = 36;
@@ -37,18 +33,6 @@ struct InvokeHeader {
     GUID callerGuid;
     DWORD inCount;
     DWORD outCount;
-};
-
-// Writes into a fixed buffer; a write that does not fit is skipped.
-class BoundedWriter {
-public:
-    BoundedWriter(BYTE* buffer, size_t capacity) : cursor_(buffer), left_(capacity) {}
-    bool Write(const void* data, size_t size);
-    bool WriteDword(DWORD value);
-
-private:
-    BYTE* cursor_;
-    size_t left_;
 };
 
 class CInvokeData {
@@ -67,6 +51,15 @@ public:
     DWORD GetEncodedSize(DWORD mode) const;
     // The encoded size, or E_OUTOFMEMORY without writing when capacity is short.
     LONG Encode(BYTE* buffer, LONG capacity, DWORD mode) const;
+    // Out-items from this size on may be sent from where they lie.
+    static constexpr DWORD kSeparateFrom = 16384;
+    // Encodes the reply as Encode does, but leaves the bytes of out-items of
+    // kSeparateFrom bytes or more unwritten: each such item's buffer is
+    // handed to take with the offset in buffer where its bytes belong, and
+    // the item is left empty. A list of megabytes is then not copied into
+    // the reply before it is sent.
+    using SeparatedItem = std::function<void(size_t offset, std::unique_ptr<BYTE[]> data, DWORD length)>;
+    LONG EncodeReplySeparating(BYTE* buffer, LONG capacity, const SeparatedItem& take);
     // Replaces the content with the blob's; false when the blob is malformed
     // or holds more than kMaxDecodedItems items in a queue, in which case the
     // queues are left empty. What it keeps is never more than the blob's
@@ -102,8 +95,8 @@ public:
 
     size_t InCount() const { return in_.size(); }
     size_t OutCount() const { return out_.size(); }
-    const std::deque<InvokeItem>& InItems() const { return in_; }
-    const std::deque<InvokeItem>& OutItems() const { return out_; }
+    const CInvokeItemQueue& InItems() const { return in_; }
+    const CInvokeItemQueue& OutItems() const { return out_; }
 
     DWORD functionCode = 0;
     HRESULT result = E_FAIL;
@@ -111,20 +104,32 @@ public:
     DWORD reserved = 0;
 
 private:
-    void Clear(std::deque<InvokeItem>& queue);
-    void Free(const InvokeItem& item);
-    static DWORD Push(std::deque<InvokeItem>& queue, DWORD type, const void* data, DWORD length);
-    LONG PopStringFrom(std::deque<InvokeItem>& queue, char* buffer, DWORD size);
-    LONG PopDwordFrom(std::deque<InvokeItem>& queue, DWORD* value);
-    LONG PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD* length);
-    LONG PopFront(std::deque<InvokeItem>& queue);
+    // Bytes held in the record itself for small items.
+    static constexpr size_t kLocalBytes = 128;
+    // Pushed items up to this size are carved from those bytes.
+    static constexpr DWORD kLocalItem = 16;
 
-    std::deque<InvokeItem> in_;
-    std::deque<InvokeItem> out_;
-    // The small items of the last decoded blob share one block; larger ones
-    // have buffers of their own, which pops can hand over without a copy.
+    BYTE* PutHeader(BYTE* at, DWORD mode, DWORD inCount, DWORD outCount) const;
+    void Clear(CInvokeItemQueue& queue);
+    // Gives back the arena and the local bytes once both queues are empty.
+    void ReleaseBlocks();
+    void Free(const InvokeItem& item);
+    DWORD Push(CInvokeItemQueue& queue, DWORD type, const void* data, DWORD length);
+    BYTE* TakeLocal(size_t length);
+    LONG PopStringFrom(CInvokeItemQueue& queue, char* buffer, DWORD size);
+    LONG PopDwordFrom(CInvokeItemQueue& queue, DWORD* value);
+    LONG PopBytesFrom(CInvokeItemQueue& queue, BYTE** data, DWORD* length);
+    LONG PopFront(CInvokeItemQueue& queue);
+
+    CInvokeItemQueue in_;
+    CInvokeItemQueue out_;
+    // The small items of the last decoded blob share one block (the local
+    // bytes when they fit); larger ones have buffers of their own, which pops
+    // can hand over without a copy.
     BYTE* arena_ = nullptr;
     size_t arenaSize_ = 0;
+    size_t localUsed_ = 0;
+    BYTE local_[kLocalBytes];
 };
 
 // The caller GUID in the RPC runtime's text form, or "Unknown".

@@ -1,5 +1,6 @@
 #include "platform/rpc/RemoteInvokeNdr.h"
 
+#include "platform/rpc/NdrByteOrder.h"
 #include "platform/rpc/NdrReader.h"
 #include "platform/rpc/NdrWriter.h"
 
@@ -31,7 +32,7 @@ bool ReadBlob(CNdrReader& r, InvokeBlobView& blob)
     return true;
 }
 
-BYTE* WriteBlob(CRpcBuffer& out, CNdrWriter& w, ULONG size, bool nullPointer)
+BYTE* WriteBlob(CRpcBuffer& out, CNdrWriter& w, ULONG size, bool nullPointer, bool bigEndian)
 {
     // Room for the blob and a return value after it, at once.
     out.Reserve(out.Size() + 3 + 12 + size_t(size) + 3 + 4);
@@ -41,10 +42,12 @@ BYTE* WriteBlob(CRpcBuffer& out, CNdrWriter& w, ULONG size, bool nullPointer)
         w.U32(0);
         return nullptr;
     }
-    w.U32(size);
-    w.U32(kReferentId);
-    w.U32(size);
-    return w.Space(size);
+    // Size, referent and count written in place: this runs on every call.
+    BYTE* at = w.Space(12 + size_t(size));
+    ndr::Store32(at, size, bigEndian);
+    ndr::Store32(at + 4, kReferentId, bigEndian);
+    ndr::Store32(at + 8, size, bigEndian);
+    return at + 12;
 }
 
 } // namespace
@@ -58,7 +61,7 @@ RPC_STATUS NdrUnmarshalInvokeRequest(std::span<const BYTE> stub, const rpc::Data
 BYTE* NdrBeginInvokeReply(CRpcBuffer& reply, ULONG size, bool nullPointer)
 {
     CNdrWriter w(reply);
-    return WriteBlob(reply, w, size, nullPointer && size == 0);
+    return WriteBlob(reply, w, size, nullPointer && size == 0, false);
 }
 
 void NdrFinishInvokeReply(CRpcBuffer& reply, LONG result)
@@ -93,7 +96,7 @@ void NdrMarshalInvokeRequest(CRpcBuffer& request, const BYTE* data, ULONG size, 
     CNdrWriter w(request, bigEndian);
     if (data == nullptr)
         size = 0;
-    BYTE* at = WriteBlob(request, w, size, data == nullptr);
+    BYTE* at = WriteBlob(request, w, size, data == nullptr, bigEndian);
     if (at != nullptr && size != 0)
         std::memcpy(at, data, size);
 }

@@ -77,6 +77,7 @@ bool CRpcAssociation::ReceivingLargeRequest() const
 void CRpcAssociation::ReleaseMemory()
 {
     reply_ = CRpcBuffer();
+    splices_ = RpcReplySplices();
     scratch_ = CRpcBuffer();
     ReleaseSpare();
 }
@@ -338,15 +339,17 @@ void CRpcAssociation::Execute(ULONG callId, USHORT contextId, USHORT opnum, cons
     }
     ULONG fault = 0;
     bool didNotExecute = false;
-    Run(callId, contextId, opnum, rep, stub, reply_, &fault, &didNotExecute);
+    Run(callId, contextId, opnum, rep, stub, reply_, &splices_, &fault, &didNotExecute);
     if (fault != 0)
         SendFault(callId, contextId, fault, didNotExecute);
     else
         SendReply(callId, contextId);
+    splices_.Clear();
 }
 
 RPC_STATUS CRpcAssociation::Run(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep,
-                                std::span<const BYTE> stub, CRpcBuffer& reply, ULONG* fault, bool* didNotExecute)
+                                std::span<const BYTE> stub, CRpcBuffer& reply, RpcReplySplices* splices, ULONG* fault,
+                                bool* didNotExecute)
 {
     ULONG code = 0;
     bool dne = true;
@@ -362,11 +365,18 @@ RPC_STATUS CRpcAssociation::Run(ULONG callId, USHORT contextId, USHORT opnum, co
     } else {
         rpc::SyntaxId id{entry->definition.uuid, entry->definition.versionMajor, entry->definition.versionMinor};
         reply.Clear();
-        CRpcCall call(connection_, id, opnum, callId, rep, stub, reply);
+        CRpcCall call(connection_, id, opnum, callId, rep, stub, reply, splices);
         status = gate_.Run(call, entry->definition.procedures[opnum]);
         CRpcInterfaceRegistry::EndCall(*entry);
-        if (status != RPC_S_OK)
+        // A splice past the reply's end would send bytes nobody wrote.
+        if (status == RPC_S_OK && splices != nullptr && !splices->pieces.empty() &&
+            splices->pieces.back().offset + splices->pieces.back().length > reply.Size())
+            status = RPC_S_CALL_FAILED;
+        if (status != RPC_S_OK) {
             code = RpcStatusToFaultCode(status);
+            if (splices != nullptr)
+                splices->Clear();
+        }
         dne = status == RPC_S_SERVER_TOO_BUSY;
     }
     if (fault != nullptr)
@@ -378,14 +388,13 @@ RPC_STATUS CRpcAssociation::Run(ULONG callId, USHORT contextId, USHORT opnum, co
 
 bool CRpcAssociation::SendReply(ULONG callId, USHORT contextId)
 {
-    return rpc::SendFragmented(
-        reply_.View(), xmitFrag_,
-        [&](BYTE* header, BYTE flags, USHORT fragLength, ULONG allocHint) {
-            rpc::PduHeader h = Reply(rpc::PduType::Response, callId, flags);
-            h.fragLength = fragLength;
-            rpc::EncodeResponseHeader(header, h, allocHint, contextId);
-        },
-        send_);
+    auto header = [&](BYTE* out, BYTE flags, USHORT fragLength, ULONG allocHint) {
+        rpc::PduHeader h = Reply(rpc::PduType::Response, callId, flags);
+        h.fragLength = fragLength;
+        rpc::EncodeResponseHeader(out, h, allocHint, contextId);
+    };
+    // By reference: a std::function would otherwise allocate for the lambda.
+    return rpc::SendFragmented(reply_.View(), xmitFrag_, std::ref(header), std::ref(send_), splices_.pieces);
 }
 
 bool CRpcAssociation::SendFault(ULONG callId, USHORT contextId, ULONG code, bool didNotExecute)

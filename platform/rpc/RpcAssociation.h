@@ -83,7 +83,8 @@ private:
     // Runs the call into reply; a fault code (0 for none) and whether the
     // call was refused before it ran come back through the pointers.
     RPC_STATUS Run(ULONG callId, USHORT contextId, USHORT opnum, const rpc::DataRep& rep, std::span<const BYTE> stub,
-                   CRpcBuffer& reply, ULONG* fault = nullptr, bool* didNotExecute = nullptr);
+                   CRpcBuffer& reply, RpcReplySplices* splices = nullptr, ULONG* fault = nullptr,
+                   bool* didNotExecute = nullptr);
     bool SendReply(ULONG callId, USHORT contextId);
     bool SendFault(ULONG callId, USHORT contextId, ULONG code, bool didNotExecute);
     bool SendBuffer(const CRpcBuffer& pdu);
@@ -111,6 +112,7 @@ private:
     std::vector<Context> contexts_;
     std::vector<PendingCall> pending_;
     CRpcBuffer reply_;
+    RpcReplySplices splices_;  // parts of reply_ sent from elsewhere
     CRpcBuffer spare_;  // a finished request's buffer, for the next one
     size_t spareCharge_ = 0;
     CRpcRequestBudget* budget_;

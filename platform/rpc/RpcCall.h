@@ -4,11 +4,14 @@
 // data, and where the call came in.
 
 #include "platform/rpc/RpcBuffer.h"
+#include "platform/rpc/RpcFragments.h"
 #include "platform/rpc/RpcProtocol.h"
 
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 // Where a connection was accepted: filled once per connection.
 struct RpcConnectionInfo {
@@ -19,12 +22,27 @@ struct RpcConnectionInfo {
     std::string serverBinding;    // "ncacn_ip_tcp:127.0.0.1[34347]"
 };
 
+// Parts of a reply sent from blocks of their own, and those blocks, kept
+// until the reply has gone out.
+struct RpcReplySplices {
+    std::vector<rpc::StubSplice> pieces;
+    std::vector<std::unique_ptr<BYTE[]>> blocks;
+
+    void Clear()
+    {
+        pieces.clear();
+        blocks.clear();
+    }
+};
+
 class CRpcCall {
 public:
+    // Without splices, spliced bytes are copied into the reply.
     CRpcCall(const RpcConnectionInfo& connection, const rpc::SyntaxId& interfaceId, USHORT opnum, ULONG callId,
-             const rpc::DataRep& rep, std::span<const BYTE> request, CRpcBuffer& reply)
+             const rpc::DataRep& rep, std::span<const BYTE> request, CRpcBuffer& reply,
+             RpcReplySplices* splices = nullptr)
         : connection_(connection), interface_(interfaceId), opnum_(opnum), callId_(callId), rep_(rep),
-          request_(request), reply_(reply)
+          request_(request), reply_(reply), splices_(splices)
     {
     }
     CRpcCall(const CRpcCall&) = delete;
@@ -37,6 +55,14 @@ public:
     // The reply's NDR stub data, to be written little-endian (the reply's
     // label says so). Empty on entry.
     CRpcBuffer& Reply() { return reply_; }
+    // The reply's bytes [offset, offset + length) are sent from data (array
+    // new, kept until the reply has gone out) and never read from the reply
+    // buffer: a large result is not copied into it. The range must already
+    // lie within the reply, after any range spliced before; false (data is
+    // freed, nothing changes) when it does not.
+    bool SpliceReply(size_t offset, std::unique_ptr<BYTE[]> data, size_t length);
+    // Empties the reply, its splices too.
+    void DiscardReply();
 
     USHORT Opnum() const { return opnum_; }
     ULONG CallId() const { return callId_; }
@@ -56,6 +82,7 @@ private:
     rpc::DataRep rep_;
     std::span<const BYTE> request_;
     CRpcBuffer& reply_;
+    RpcReplySplices* splices_;
 };
 
 // The server routine of one procedure. RPC_S_OK sends the reply's stub data;

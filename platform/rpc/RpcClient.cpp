@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 
 namespace {
 
@@ -197,18 +198,18 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
     const ULONG callId = nextCallId_++;
 
     // The request, fragmented to what the server takes.
-    bool sent = rpc::SendFragmented(
-        request, xmitFrag_,
-        [&](BYTE* header, BYTE flags, USHORT fragLength, ULONG allocHint) {
-            rpc::PduHeader h;
-            h.type = BYTE(rpc::PduType::Request);
-            h.flags = flags;
-            h.rep = options_.dataRep;
-            h.callId = callId;
-            h.fragLength = fragLength;
-            rpc::EncodeRequestHeader(header, h, allocHint, contextId, opnum);
-        },
-        [&](const iovec* pieces, int count) { return socket_.SendAll(pieces, count, waitMs); });
+    auto header = [&](BYTE* out, BYTE flags, USHORT fragLength, ULONG allocHint) {
+        rpc::PduHeader h;
+        h.type = BYTE(rpc::PduType::Request);
+        h.flags = flags;
+        h.rep = options_.dataRep;
+        h.callId = callId;
+        h.fragLength = fragLength;
+        rpc::EncodeRequestHeader(out, h, allocHint, contextId, opnum);
+    };
+    auto send = [&](const iovec* pieces, int count) { return socket_.SendAll(pieces, count, waitMs); };
+    // By reference: a std::function would otherwise allocate for the lambdas.
+    bool sent = rpc::SendFragmented(request, xmitFrag_, std::ref(header), std::ref(send));
     if (!sent)
         return Fail(Idle(true) ? RPC_S_CALL_FAILED : RPC_S_CALL_FAILED_DNE);
 

@@ -10,47 +10,77 @@ namespace rpc {
 
 namespace {
 
-// Fragments handed to the kernel in one call.
+// Fragments handed to the kernel in one call, and pieces (a fragment's
+// header and its body, which splices may cut into more).
 constexpr size_t kFragmentsPerSend = 128;
+constexpr size_t kPiecesPerSend = 512;
 
 } // namespace
 
 bool SendFragmented(std::span<const BYTE> stub, USHORT maxFragment, const FragmentHeaderWriter& header,
-                    const PieceSender& send)
+                    const PieceSender& send, std::span<const StubSplice> splices)
 {
     const size_t body = (std::max<size_t>(maxFragment, kFragmentHeaderSize + 8) - kFragmentHeaderSize) & ~size_t(7);
-    if (stub.size() <= body) {
+    if (stub.size() <= body && splices.empty()) {
         // Nearly every call: one fragment, framed without the batch below.
         BYTE head[kFragmentHeaderSize];
         header(head, PFC_FIRST_FRAG | PFC_LAST_FRAG, USHORT(kFragmentHeaderSize + stub.size()), ULONG(stub.size()));
         iovec pieces[2] = {{head, kFragmentHeaderSize}, {const_cast<BYTE*>(stub.data()), stub.size()}};
         return send(pieces, stub.empty() ? 1 : 2);
     }
-    const BYTE* data = stub.data();
-    size_t remaining = stub.size();
     BYTE headers[kFragmentsPerSend][kFragmentHeaderSize];
-    iovec pieces[kFragmentsPerSend * 2];
+    iovec pieces[kPiecesPerSend];
+    int count = 0;
+    size_t headersUsed = 0;
+    // A batch may end inside a fragment: the connection sees one stream.
+    auto flush = [&] {
+        const bool sent = send(pieces, count);
+        count = 0;
+        headersUsed = 0;
+        return sent;
+    };
+    auto add = [&](const BYTE* data, size_t length) {
+        if (length == 0)
+            return true;
+        if (count == int(kPiecesPerSend) && !flush())
+            return false;
+        pieces[count++] = {const_cast<BYTE*>(data), length};
+        return true;
+    };
+    size_t pos = 0;
+    size_t next = 0;  // the first splice not yet passed
     bool first = true;
     do {
-        int count = 0;
-        for (size_t f = 0; f < kFragmentsPerSend; ++f) {
-            size_t chunk = std::min(remaining, body);
-            bool last = chunk == remaining;
-            BYTE flags = BYTE((first ? PFC_FIRST_FRAG : 0) | (last ? PFC_LAST_FRAG : 0));
-            header(headers[f], flags, USHORT(kFragmentHeaderSize + chunk), ULONG(std::min<size_t>(remaining, 0xFFFFFFFFu)));
-            pieces[count++] = {headers[f], kFragmentHeaderSize};
-            if (chunk != 0)
-                pieces[count++] = {const_cast<BYTE*>(data), chunk};
-            data += chunk;
-            remaining -= chunk;
-            first = false;
-            if (last)
-                break;
-        }
-        if (!send(pieces, count))
+        const size_t remaining = stub.size() - pos;
+        const size_t chunk = std::min(remaining, body);
+        const bool last = chunk == remaining;
+        if (headersUsed == kFragmentsPerSend && !flush())
             return false;
-    } while (remaining != 0);
-    return true;
+        BYTE* head = headers[headersUsed++];
+        header(head, BYTE((first ? PFC_FIRST_FRAG : 0) | (last ? PFC_LAST_FRAG : 0)),
+               USHORT(kFragmentHeaderSize + chunk), ULONG(std::min<size_t>(remaining, 0xFFFFFFFFu)));
+        if (!add(head, kFragmentHeaderSize))
+            return false;
+        const size_t end = pos + chunk;
+        while (pos < end) {
+            while (next < splices.size() && splices[next].offset + splices[next].length <= pos)
+                ++next;
+            size_t stop;
+            const BYTE* from;
+            if (next < splices.size() && splices[next].offset <= pos) {
+                stop = std::min(end, splices[next].offset + splices[next].length);
+                from = splices[next].data + (pos - splices[next].offset);
+            } else {
+                stop = next < splices.size() ? std::min(end, splices[next].offset) : end;
+                from = stub.data() + pos;
+            }
+            if (!add(from, stop - pos))
+                return false;
+            pos = stop;
+        }
+        first = false;
+    } while (pos != stub.size());
+    return count == 0 || flush();
 }
 
 } // namespace rpc

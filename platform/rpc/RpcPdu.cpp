@@ -289,6 +289,19 @@ bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out
 {
     if (!Whole(pdu, h))
         return false;
+    if (h.authLength == 0 && (h.flags & PFC_OBJECT_UUID) == 0) {
+        // Every call of this system's clients: fixed fields read in place.
+        if (h.fragLength < kRequestHeaderSize)
+            return false;
+        const bool big = h.rep.BigEndian();
+        out.allocHint = ndr::Load32(pdu.data() + 16, big);
+        out.contextId = ndr::Load16(pdu.data() + 20, big);
+        out.opnum = ndr::Load16(pdu.data() + 22, big);
+        out.hasObject = false;
+        out.object = GUID{};
+        out.stub = pdu.subspan(kRequestHeaderSize, h.fragLength - kRequestHeaderSize);
+        return true;
+    }
     CNdrReader r = FieldReader(pdu, h);
     out.allocHint = r.U32();
     out.contextId = r.U16();
@@ -308,6 +321,16 @@ bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& o
 {
     if (!Whole(pdu, h))
         return false;
+    if (h.authLength == 0) {
+        if (h.fragLength < kResponseHeaderSize)
+            return false;
+        const bool big = h.rep.BigEndian();
+        out.allocHint = ndr::Load32(pdu.data() + 16, big);
+        out.contextId = ndr::Load16(pdu.data() + 20, big);
+        out.cancelCount = pdu[22];
+        out.stub = pdu.subspan(kResponseHeaderSize, h.fragLength - kResponseHeaderSize);
+        return true;
+    }
     CNdrReader r = FieldReader(pdu, h);
     ReadResponseFields(r, out);
     return TakeStub(r, pdu, h, out.stub);

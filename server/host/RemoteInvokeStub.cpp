@@ -6,7 +6,8 @@
 #include "server/dispatch/CallOrigin.h"
 #include "server/host/WindowsServerModule.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -57,14 +58,29 @@ RPC_STATUS CRemoteInvokeStub::OnRemoteInvoke(CRpcCall& call)
         return status;
     const LONG port = PortFromStringBinding(call.ServerStringBinding());
     const CCallOrigin origin(call.ClientAddress());
-    bool began = false;
-    // The reply is encoded straight into the stub data: a 64 MiB file is not copied again.
-    LONG rc = InvokeCallRecord(module_, port, request.data, request.size, [&](DWORD size) {
-        began = true;
-        return NdrBeginInvokeReply(call.Reply(), size, false);
-    });
-    if (rc != 0 || !began) {
-        call.Reply().Clear();
+    // One reference for each lambda below, so that neither std::function allocates.
+    struct {
+        CRpcCall& call;
+        bool began = false;
+        size_t recordAt = 0;
+    } reply{call};
+    // The reply is encoded straight into the stub data, and its large items
+    // (a 64 MiB file, a list of megabytes) are sent from where they lie.
+    const CInvokeData::SeparatedItem splice = [&reply](size_t offset, std::unique_ptr<BYTE[]> data, DWORD length) {
+        if (!reply.call.SpliceReply(reply.recordAt + offset, std::move(data), length))
+            throw std::logic_error("reply splice outside the record");
+    };
+    LONG rc = InvokeCallRecord(
+        module_, port, request.data, request.size,
+        [&reply](DWORD size) {
+            reply.began = true;
+            BYTE* block = NdrBeginInvokeReply(reply.call.Reply(), size, false);
+            reply.recordAt = static_cast<size_t>(block - reply.call.Reply().Data());
+            return block;
+        },
+        &splice);
+    if (rc != 0 || !reply.began) {
+        call.DiscardReply();
         NdrBeginInvokeReply(call.Reply(), 0, true);
     }
     NdrFinishInvokeReply(call.Reply(), rc);
@@ -72,7 +88,7 @@ RPC_STATUS CRemoteInvokeStub::OnRemoteInvoke(CRpcCall& call)
 }
 
 LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* request, DWORD requestSize,
-                      const std::function<BYTE*(DWORD size)>& allocateReply)
+                      const std::function<BYTE*(DWORD size)>& allocateReply, const CInvokeData::SeparatedItem* separate)
 {
     try {
         CInvokeData record;
@@ -86,23 +102,36 @@ LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* reque
         BYTE* block = allocateReply(size);
         if (block == nullptr)
             return E_UNEXPECTED;
-        record.Encode(block, static_cast<LONG>(size), InvokeModeReply);
+        if (separate != nullptr)
+            record.EncodeReplySeparating(block, static_cast<LONG>(size), *separate);
+        else
+            record.Encode(block, static_cast<LONG>(size), InvokeModeReply);
         return 0;
     } catch (...) {
         return E_UNEXPECTED;
     }
 }
 
-LONG PortFromStringBinding(const std::string& binding)
+LONG PortFromStringBinding(std::string_view binding)
 {
-    auto open = binding.find('[');
-    auto close = binding.find(']', open == std::string::npos ? 0 : open);
-    if (open == std::string::npos || close == std::string::npos || close == open + 1)
+    // Read in place, as strtol would read the endpoint (leading blanks and a
+    // sign allowed): this runs on every call.
+    const size_t open = binding.find('[');
+    const size_t close = binding.find(']', open == std::string_view::npos ? 0 : open);
+    if (open == std::string_view::npos || close == std::string_view::npos || close == open + 1)
         return tq::kDefaultPort;
-    std::string endpoint = binding.substr(open + 1, close - open - 1);
-    char* end = nullptr;
-    long port = std::strtol(endpoint.c_str(), &end, 10);
-    if (end == endpoint.c_str() || (*end != '\0' && *end != ',') || port <= 0 || port > 0x7FFFFFFF)
+    std::string_view endpoint = binding.substr(open + 1, close - open - 1);
+    size_t at = 0;
+    while (at < endpoint.size() && std::string_view(" \t\n\v\f\r").find(endpoint[at]) != std::string_view::npos)
+        ++at;
+    bool negative = false;
+    if (at < endpoint.size() && (endpoint[at] == '+' || endpoint[at] == '-'))
+        negative = endpoint[at++] == '-';
+    const size_t digits = at;
+    unsigned long long port = 0;
+    for (; at < endpoint.size() && endpoint[at] >= '0' && endpoint[at] <= '9'; ++at)
+        port = std::min<unsigned long long>(port * 10 + unsigned(endpoint[at] - '0'), 0x100000000ull);
+    if (at == digits || (at < endpoint.size() && endpoint[at] != ',') || negative || port == 0 || port > 0x7FFFFFFF)
         return tq::kDefaultPort;
     return static_cast<LONG>(port);
 }

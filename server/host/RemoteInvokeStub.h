@@ -4,6 +4,7 @@
 // blob is unpacked into a call record, handed to the virtual server of the
 // port the call came in on, and packed as the reply.
 
+#include "common/callrecord/InvokeData.h"
 #include "platform/rpc/RpcInterfaceRegistry.h"
 #include "platform/rpc/RpcServer.h"
 #include "platform/win/Guid.h"
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 class CWindowsServerModule;
 
@@ -39,11 +41,14 @@ private:
 // The call record of one RemoteInvoke: decoded, routed to the virtual server
 // of the port and encoded as the reply into the block that allocateReply
 // gives for its exact size (called at most once, when nothing can fail any
-// more). 0, or 0x8000FFFF without a reply when the request does not decode
-// or anything fails.
+// more). With separate, the bytes of large out-items are not written there
+// but handed over with their offset in the block (see
+// CInvokeData::EncodeReplySeparating). 0, or 0x8000FFFF without a reply when
+// the request does not decode or anything fails.
 LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* request, DWORD requestSize,
-                      const std::function<BYTE*(DWORD size)>& allocateReply);
+                      const std::function<BYTE*(DWORD size)>& allocateReply,
+                      const CInvokeData::SeparatedItem* separate = nullptr);
 
 // The port of a string binding such as "ncacn_ip_tcp:127.0.0.1[34347]"; 34347
 // when it has none that reads as a number.
-LONG PortFromStringBinding(const std::string& binding);
+LONG PortFromStringBinding(std::string_view binding);

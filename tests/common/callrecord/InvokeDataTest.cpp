@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -406,4 +408,83 @@ TEST(InvokeDataDecode, SmallAndLargeItemsPopAlikeAndOutliveTheRecord)
     EXPECT_STREQ(out, "out");
     delete[] small;
     delete[] big;
+}
+
+TEST(InvokeDataPush, ManySmallItemsKeepTheirBytesWhereverTheyLive)
+{
+    // Small items are carved from the record's own bytes until those run out;
+    // every item reads back the same either way, popped in turn or all at
+    // once, and the record's bytes are reused once both queues are empty.
+    CInvokeData r(3);
+    for (int round = 0; round < 3; ++round) {
+        for (DWORD i = 0; i < 40; ++i) {
+            r.PushInDword(i * 7 + DWORD(round));
+            r.PushOutString(std::string(i % 17, char('a' + i % 26)).c_str());
+        }
+        auto blob = Encode(r, InvokeModeBoth);
+        CInvokeData d;
+        ASSERT_TRUE(d.Decode(blob.data(), blob.size()));
+        EXPECT_EQ(Encode(d, InvokeModeBoth), blob);
+        for (DWORD i = 0; i < 40; ++i) {
+            DWORD v = 0;
+            char text[32];
+            EXPECT_EQ(r.PopDword(&v), LONG(39 - i));
+            EXPECT_EQ(v, i * 7 + DWORD(round));
+            EXPECT_EQ(d.PopOutString(text, sizeof text), LONG(39 - i));
+            EXPECT_EQ(std::string(text), std::string(i % 17, char('a' + i % 26)));
+            r.PopOutString(text, sizeof text);
+        }
+        EXPECT_EQ(r.InCount() + r.OutCount(), 0u);
+    }
+}
+
+TEST(InvokeDataEncode, SeparatedItemsLeaveTheirPlaceToBeFilledFromTheirOwnBuffers)
+{
+    CInvokeData r(2019);
+    r.callerGuid = SampleGuid();
+    r.result = S_OK;
+    r.PushOutDword(5);
+    std::vector<BYTE> large(CInvokeData::kSeparateFrom + 3);
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = BYTE(i * 13);
+    r.PushOutBytes(large.data(), static_cast<DWORD>(large.size()));
+    std::vector<BYTE> small(CInvokeData::kSeparateFrom - 1, 0x42);
+    r.PushOutBytes(small.data(), static_cast<DWORD>(small.size()));
+    BYTE* adopted = new BYTE[CInvokeData::kSeparateFrom];
+    std::memset(adopted, 0x17, CInvokeData::kSeparateFrom);
+    r.AdoptOutBytes(adopted, CInvokeData::kSeparateFrom);
+    r.PushInDword(1); // not part of a reply
+    const std::vector<BYTE> whole = Encode(r, InvokeModeReply);
+
+    std::vector<BYTE> block(whole.size(), 0xEE);
+    struct Taken {
+        size_t offset;
+        std::unique_ptr<BYTE[]> data;
+        DWORD length;
+    };
+    std::vector<Taken> taken;
+    EXPECT_EQ(r.EncodeReplySeparating(block.data(), static_cast<LONG>(block.size()),
+                                      [&](size_t offset, std::unique_ptr<BYTE[]> data, DWORD length) {
+                                          taken.push_back({offset, std::move(data), length});
+                                      }),
+              static_cast<LONG>(whole.size()));
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[0].length, large.size());
+    EXPECT_EQ(taken[1].length, CInvokeData::kSeparateFrom);
+    EXPECT_EQ(taken[1].data.get(), adopted); // handed over, not copied
+    // The places left are exactly the items' bytes; the rest is as Encode wrote it.
+    for (const Taken& t : taken) {
+        for (size_t i = 0; i < t.length; ++i)
+            ASSERT_EQ(block[t.offset + i], 0xEE);
+        std::memcpy(block.data() + t.offset, t.data.get(), t.length);
+    }
+    EXPECT_EQ(block, whole);
+    // The items are left empty; the record still frees what it holds.
+    EXPECT_EQ(r.OutItems()[1].length, 0u);
+    EXPECT_EQ(r.OutItems()[2].length, small.size());
+
+    std::vector<BYTE> tooSmall(r.GetEncodedSize(InvokeModeReply) - 1);
+    EXPECT_EQ(r.EncodeReplySeparating(tooSmall.data(), static_cast<LONG>(tooSmall.size()),
+                                      [](size_t, std::unique_ptr<BYTE[]>, DWORD) { FAIL(); }),
+              E_OUTOFMEMORY);
 }

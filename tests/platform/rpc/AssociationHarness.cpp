@@ -6,6 +6,9 @@
 
 #include <sys/uio.h>
 
+#include <cstring>
+#include <memory>
+
 #include <gtest/gtest.h>
 
 namespace rpctest {
@@ -28,7 +31,30 @@ CAssociationHarness::CAssociationHarness(const RpcServerLimits& limits, CRpcRequ
         call.Reply().Append(call.Request().data(), call.Request().size());
         return RPC_S_OK;
     };
-    registry_.Register({kInterface50, 5, 2, {version, echo}});
+    // Echoes the request with its middle sent from a block of its own; the
+    // reply buffer holds 0xEE there, which must never be sent.
+    auto spliced = [](CRpcCall& call) {
+        const size_t size = call.Request().size();
+        call.Reply().Append(call.Request().data(), size);
+        auto middle = std::make_unique<BYTE[]>(size / 2 + 1);
+        std::memcpy(middle.get(), call.Request().data() + size / 4, size / 2);
+        std::memset(call.Reply().Data() + size / 4, 0xEE, size / 2);
+        return call.SpliceReply(size / 4, std::move(middle), size / 2) ? RPC_S_OK : RPC_S_CALL_FAILED;
+    };
+    // Splices, then fails: a fault, and the block is freed.
+    auto splicedFailure = [](CRpcCall& call) {
+        call.Reply().Append(call.Request().data(), call.Request().size());
+        call.SpliceReply(0, std::make_unique<BYTE[]>(call.Request().size()), call.Request().size());
+        return RPC_S_OUT_OF_MEMORY;
+    };
+    // Splices, then empties the buffer behind the call's back.
+    auto splicedThenCleared = [](CRpcCall& call) {
+        call.Reply().Append(call.Request().data(), call.Request().size());
+        call.SpliceReply(0, std::make_unique<BYTE[]>(call.Request().size()), call.Request().size());
+        call.Reply().Clear();
+        return RPC_S_OK;
+    };
+    registry_.Register({kInterface50, 5, 2, {version, echo, spliced, splicedFailure, splicedThenCleared}});
 }
 
 CRpcAssociation::Next CAssociationHarness::Feed(const Bytes& pdu)

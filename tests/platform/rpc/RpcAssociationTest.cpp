@@ -461,6 +461,43 @@ TEST(RpcRequests, LargeRepliesGoOutInFragmentsAsLargeAsTheClientTakes)
     EXPECT_EQ(total, stub.size());
 }
 
+TEST(RpcRequests, SplicedReplyBytesAreSentFromTheirBlockAndFreedAfterwards)
+{
+    CAssociationHarness a;
+    ASSERT_EQ(a.Feed(BindBytes({Context(0, kInterface50, 5, 0, {rpc::kNdr20})}, 1, rpc::PduType::Bind, 5840, 20000)),
+              Next::Continue);
+    a.Sent();
+    Bytes stub(5000);
+    for (size_t i = 0; i < stub.size(); ++i)
+        stub[i] = BYTE(i % 241);
+    for (ULONG callId = 2; callId < 5; ++callId) {
+        ASSERT_EQ(a.Feed(RequestBytes(callId, 0, 2, stub)), Next::Continue);
+        Bytes back;
+        for (const Bytes& pdu : a.Sent()) {
+            rpc::PduHeader h = rpc::DecodeHeader(pdu.data());
+            rpc::ResponsePdu r;
+            ASSERT_TRUE(rpc::ParseResponse(pdu, h, r));
+            EXPECT_EQ(h.callId, callId);
+            back.insert(back.end(), r.stub.begin(), r.stub.end());
+        }
+        EXPECT_EQ(back, stub);
+    }
+
+    // A call that fails after splicing, or whose splice no longer lies in
+    // its reply, is a fault; the next call is answered as usual.
+    for (USHORT opnum : {USHORT(3), USHORT(4)}) {
+        ASSERT_EQ(a.Feed(RequestBytes(10 + opnum, 0, opnum, stub)), Next::Continue);
+        auto sent = a.Sent();
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(rpc::DecodeHeader(sent[0].data()).Type(), rpc::PduType::Fault) << opnum;
+    }
+    ASSERT_EQ(a.Feed(RequestBytes(20, 0, 1, Bytes(16, 3))), Next::Continue);
+    auto sent = a.Sent();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(rpc::DecodeHeader(sent[0].data()).Type(), rpc::PduType::Response);
+    EXPECT_EQ(sent[0].size(), rpc::kResponseHeaderSize + 16);
+}
+
 TEST(RpcRequests, LargeRequestsChargeTheBudgetUntilTheirBufferGoes)
 {
     CRpcRequestBudget budget(1u << 20, 1u << 20);

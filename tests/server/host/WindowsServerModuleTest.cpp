@@ -182,6 +182,16 @@ TEST(HostHelpers, PortFromStringBinding)
     EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:127.0.0.1[]"), 34347);
     EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:127.0.0.1[abc]"), 34347);
     EXPECT_EQ(PortFromStringBinding(""), 34347);
+    // Read as a number would be: blanks and a sign before it, nothing but a
+    // comma after it, and within 1 to 2^31 - 1.
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[ +40002]"), 40002);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[2147483647]"), 2147483647);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[2147483648]"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[99999999999999999999999]"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[-40002]"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[0]"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[40002x]"), 34347);
+    EXPECT_EQ(PortFromStringBinding("ncacn_ip_tcp:h[+]"), 34347);
 }
 
 TEST(HostHelpers, FormatRpcErrorStatusCutsTheLineEnd)
