@@ -57,7 +57,7 @@ ULONGLONG QueueSize(const std::deque<InvokeItem>& queue)
 
 // Items from this size on get a buffer of their own; smaller ones share the
 // blob's block, so that a record of tiny items costs about its wire size.
-constexpr DWORD kOwnBufferFrom = 4096;
+constexpr DWORD kOwnBufferFrom = CInvokeData::kOwnBufferFrom;
 
 struct ItemSpan {
     DWORD type;
@@ -89,25 +89,30 @@ bool ReadItems(BoundedReader& r, DWORD count, std::vector<ItemSpan>& items, size
 }
 
 // Copies the items' bytes: small ones into the arena at *used, others into
-// buffers of their own.
-void FillQueue(const std::vector<ItemSpan>& items, BYTE* arena, size_t* used, std::deque<InvokeItem>& queue)
+// buffers of their own, or, when borrowing, leaves those where they lie.
+void FillQueue(const std::vector<ItemSpan>& items, BYTE* arena, size_t* used, bool borrowLarge,
+               std::deque<InvokeItem>& queue)
 {
     for (const ItemSpan& span : items) {
         InvokeItem item;
         item.type = span.type;
         item.length = span.length;
+        const bool own = span.length >= kOwnBufferFrom && !borrowLarge;
         if (span.length < kOwnBufferFrom) {
             item.data = arena + *used;
             *used += span.length;
+            if (span.length > 0)
+                std::memcpy(item.data, span.bytes, span.length);
+        } else if (borrowLarge) {
+            item.data = const_cast<BYTE*>(span.bytes);
         } else {
             item.data = new BYTE[span.length];
-        }
-        if (span.length > 0)
             std::memcpy(item.data, span.bytes, span.length);
+        }
         try {
             queue.push_back(item);
         } catch (...) {
-            if (span.length >= kOwnBufferFrom)
+            if (own)
                 delete[] item.data;
             throw;
         }
@@ -148,8 +153,17 @@ void CInvokeData::Free(const InvokeItem& item)
 {
     const auto at = reinterpret_cast<std::uintptr_t>(item.data);
     const auto start = reinterpret_cast<std::uintptr_t>(arena_);
-    if (arena_ == nullptr || at < start || at > start + arenaSize_)
+    if (arena_ != nullptr && at >= start && at <= start + arenaSize_)
+        return;
+    if (!IsBorrowed(item))
         delete[] item.data;
+}
+
+bool CInvokeData::IsBorrowed(const InvokeItem& item) const
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(item.data);
+    const auto start = reinterpret_cast<std::uintptr_t>(borrowed_);
+    return borrowed_ != nullptr && at >= start && at < start + borrowedSize_;
 }
 
 void CInvokeData::Clear(std::deque<InvokeItem>& queue)
@@ -161,6 +175,8 @@ void CInvokeData::Clear(std::deque<InvokeItem>& queue)
         delete[] arena_;
         arena_ = nullptr;
         arenaSize_ = 0;
+        borrowed_ = nullptr;
+        borrowedSize_ = 0;
     }
 }
 
@@ -204,7 +220,7 @@ LONG CInvokeData::Encode(BYTE* buffer, LONG capacity, DWORD mode) const
     return static_cast<LONG>(size);
 }
 
-bool CInvokeData::Decode(const BYTE* bytes, size_t length)
+bool CInvokeData::Decode(const BYTE* bytes, size_t length, bool borrowLarge)
 {
     // The blob is walked first and copied only once it proved sound: a blob
     // that fails leaves the record's fields as they were, with empty queues.
@@ -235,16 +251,22 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
     // ever freed on its own.
     arena_ = new BYTE[smallBytes + 1];
     arenaSize_ = smallBytes;
+    if (borrowLarge) {
+        borrowed_ = bytes;
+        borrowedSize_ = length;
+    }
     size_t used = 0;
     try {
-        FillQueue(inItems, arena_, &used, in_);
-        FillQueue(outItems, arena_, &used, out_);
+        FillQueue(inItems, arena_, &used, borrowLarge, in_);
+        FillQueue(outItems, arena_, &used, borrowLarge, out_);
     } catch (...) {
         Clear(in_);
         Clear(out_);
         delete[] arena_;
         arena_ = nullptr;
         arenaSize_ = 0;
+        borrowed_ = nullptr;
+        borrowedSize_ = 0;
         throw;
     }
     functionCode = code;
@@ -363,7 +385,7 @@ LONG CInvokeData::PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD
     // one lives in the arena and is copied.
     InvokeItem& item = queue.front();
     BYTE* taken = nullptr;
-    if (item.length >= kOwnBufferFrom) {
+    if (item.length >= kOwnBufferFrom && !IsBorrowed(item)) {
         taken = item.data;
         item.data = nullptr;
     } else if (item.length > 0 && data != nullptr) {
@@ -382,6 +404,16 @@ LONG CInvokeData::PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD
 LONG CInvokeData::PopBytes(BYTE** data, DWORD* length)
 {
     return PopBytesFrom(in_, data, length);
+}
+
+bool CInvokeData::PeekBytes(const BYTE** data, DWORD* length) const
+{
+    const bool any = !in_.empty();
+    if (data != nullptr)
+        *data = any && in_.front().length > 0 ? in_.front().data : nullptr;
+    if (length != nullptr)
+        *length = any ? in_.front().length : 0;
+    return any;
 }
 
 LONG CInvokeData::PopOutBytes(BYTE** data, DWORD* length)
