@@ -59,7 +59,7 @@ ULONGLONG QueueSize(const CInvokeItemQueue& queue)
 
 // Items from this size on get a buffer of their own; smaller ones share the
 // blob's block, so that a record of tiny items costs about its wire size.
-constexpr DWORD kOwnBufferFrom = 4096;
+constexpr DWORD kOwnBufferFrom = CInvokeData::kOwnBufferFrom;
 
 // Walks count items; false when the blob ends early, a length is absurd or
 // there are too many. *smallBytes grows by what the items below
@@ -82,8 +82,9 @@ bool CheckItems(BoundedReader& r, DWORD count, size_t* smallBytes)
 }
 
 // Copies count items that CheckItems passed: small ones into the arena at
-// *used, others into buffers of their own. The queue has room for them.
-void FillQueue(BoundedReader& r, DWORD count, BYTE* arena, size_t* used, CInvokeItemQueue& queue)
+// *used, others into buffers of their own, or, when borrowing, leaves those
+// where they lie. The queue has room for them.
+void FillQueue(BoundedReader& r, DWORD count, BYTE* arena, size_t* used, bool borrowLarge, CInvokeItemQueue& queue)
 {
     for (DWORD i = 0; i < count; ++i) {
         InvokeItem item;
@@ -94,6 +95,10 @@ void FillQueue(BoundedReader& r, DWORD count, BYTE* arena, size_t* used, CInvoke
         if (item.length < kOwnBufferFrom) {
             item.data = arena + *used;
             *used += item.length;
+        } else if (borrowLarge) {
+            item.data = const_cast<BYTE*>(bytes);
+            queue.push_back(item);
+            continue;
         } else {
             item.data = new BYTE[item.length];
         }
@@ -130,8 +135,15 @@ CInvokeData::~CInvokeData()
 
 void CInvokeData::Free(const InvokeItem& item)
 {
-    if (!Within(item.data, local_, kLocalBytes) && !Within(item.data, arena_, arenaSize_))
+    if (!Within(item.data, local_, kLocalBytes) && !Within(item.data, arena_, arenaSize_) && !IsBorrowed(item))
         delete[] item.data;
+}
+
+bool CInvokeData::IsBorrowed(const InvokeItem& item) const
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(item.data);
+    const auto start = reinterpret_cast<std::uintptr_t>(borrowed_);
+    return borrowed_ != nullptr && at >= start && at < start + borrowedSize_;
 }
 
 void CInvokeData::ReleaseBlocks()
@@ -142,6 +154,8 @@ void CInvokeData::ReleaseBlocks()
         delete[] arena_;
     arena_ = nullptr;
     arenaSize_ = 0;
+    borrowed_ = nullptr;
+    borrowedSize_ = 0;
     localUsed_ = 0;
 }
 
@@ -214,11 +228,11 @@ LONG CInvokeData::EncodeReplySeparating(BYTE* buffer, LONG capacity, const Separ
     BYTE* at = PutHeader(buffer, InvokeModeReply, 0, static_cast<DWORD>(out_.size()));
     at = WriteLittleEndian32(at, static_cast<DWORD>(result));
     for (InvokeItem& item : out_) {
-        if (item.length < kSeparateFrom) {
+        if (item.length < kSeparateFrom || IsBorrowed(item)) {
             at = PutItem(at, item);
             continue;
         }
-        // Items this large always have buffers of their own.
+        // Items this large that are not borrowed have buffers of their own.
         at = WriteLittleEndian32(at, item.length);
         at = WriteLittleEndian32(at, item.type);
         std::unique_ptr<BYTE[]> data(std::exchange(item.data, nullptr));
@@ -229,7 +243,7 @@ LONG CInvokeData::EncodeReplySeparating(BYTE* buffer, LONG capacity, const Separ
     return static_cast<LONG>(size);
 }
 
-bool CInvokeData::Decode(const BYTE* bytes, size_t length)
+bool CInvokeData::Decode(const BYTE* bytes, size_t length, bool borrowLarge)
 {
     // The blob is walked first and copied only once it proved sound: a blob
     // that fails leaves the record's fields as they were, with empty queues.
@@ -270,11 +284,15 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
         if (arena_ == nullptr)
             arena_ = new BYTE[smallBytes + 1];
         arenaSize_ = smallBytes;
+        if (borrowLarge) {
+            borrowed_ = bytes;
+            borrowedSize_ = length;
+        }
         size_t used = 0;
         BoundedReader in(bytes + inAt, length - inAt);
-        FillQueue(in, inCount, arena_, &used, in_);
+        FillQueue(in, inCount, arena_, &used, borrowLarge, in_);
         BoundedReader out(bytes + outAt, length - outAt);
-        FillQueue(out, outCount, arena_, &used, out_);
+        FillQueue(out, outCount, arena_, &used, borrowLarge, out_);
     } catch (...) {
         Clear(in_);
         Clear(out_);
@@ -396,7 +414,7 @@ LONG CInvokeData::PopBytesFrom(CInvokeItemQueue& queue, BYTE** data, DWORD* leng
     // one lives in the arena and is copied.
     InvokeItem& item = queue.front();
     BYTE* taken = nullptr;
-    if (item.length >= kOwnBufferFrom) {
+    if (item.length >= kOwnBufferFrom && !IsBorrowed(item)) {
         taken = item.data;
         item.data = nullptr;
     } else if (item.length > 0 && data != nullptr) {
@@ -415,6 +433,16 @@ LONG CInvokeData::PopBytesFrom(CInvokeItemQueue& queue, BYTE** data, DWORD* leng
 LONG CInvokeData::PopBytes(BYTE** data, DWORD* length)
 {
     return PopBytesFrom(in_, data, length);
+}
+
+bool CInvokeData::PeekBytes(const BYTE** data, DWORD* length) const
+{
+    const bool any = !in_.empty();
+    if (data != nullptr)
+        *data = any && in_.front().length > 0 ? in_.front().data : nullptr;
+    if (length != nullptr)
+        *length = any ? in_.front().length : 0;
+    return any;
 }
 
 LONG CInvokeData::PopOutBytes(BYTE** data, DWORD* length)

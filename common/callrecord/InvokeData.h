@@ -47,6 +47,9 @@ public:
     // Most items a decoded blob may hold in each queue: a handler reads a
     // few, and a blob of empty items must not cost many times its size.
     static constexpr DWORD kMaxDecodedItems = 65536;
+    // Items this large get buffers of their own (or are borrowed); smaller
+    // ones share one block.
+    static constexpr DWORD kOwnBufferFrom = 4096;
 
     DWORD GetEncodedSize(DWORD mode) const;
     // The encoded size, or E_OUTOFMEMORY without writing when capacity is short.
@@ -56,15 +59,18 @@ public:
     // Encodes the reply as Encode does, but leaves the bytes of out-items of
     // kSeparateFrom bytes or more unwritten: each such item's buffer is
     // handed to take with the offset in buffer where its bytes belong, and
-    // the item is left empty. A list of megabytes is then not copied into
+    // the item is left empty (a borrowed item is copied as Encode would). A list of megabytes is then not copied into
     // the reply before it is sent.
     using SeparatedItem = std::function<void(size_t offset, std::unique_ptr<BYTE[]> data, DWORD length)>;
     LONG EncodeReplySeparating(BYTE* buffer, LONG capacity, const SeparatedItem& take);
     // Replaces the content with the blob's; false when the blob is malformed
     // or holds more than kMaxDecodedItems items in a queue, in which case the
     // queues are left empty. What it keeps is never more than the blob's
-    // size plus a few words per item.
-    bool Decode(const BYTE* bytes, size_t length);
+    // size plus a few words per item. With borrowLarge, items of
+    // kOwnBufferFrom bytes or more are not copied but point into bytes,
+    // which then must outlive the record: a request's file content is
+    // written from where it was received.
+    bool Decode(const BYTE* bytes, size_t length, bool borrowLarge = false);
 
     // Pops return the number of in-items left, or -1 for an empty queue.
     LONG PopString(char* buffer, DWORD size);
@@ -74,6 +80,9 @@ public:
     // *data: an array-new buffer the caller frees with array delete (the
     // item's own, handed over, when it has one); null for an empty item.
     LONG PopBytes(BYTE** data, DWORD* length);
+    // The next in-item's bytes where they lie, without popping it: valid
+    // until it is popped or the record changes. False for an empty queue.
+    bool PeekBytes(const BYTE** data, DWORD* length) const;
 
     // Pushes return the queue's new length.
     DWORD PushInString(const char* text);
@@ -114,6 +123,7 @@ private:
     // Gives back the arena and the local bytes once both queues are empty.
     void ReleaseBlocks();
     void Free(const InvokeItem& item);
+    bool IsBorrowed(const InvokeItem& item) const;
     DWORD Push(CInvokeItemQueue& queue, DWORD type, const void* data, DWORD length);
     BYTE* TakeLocal(size_t length);
     LONG PopStringFrom(CInvokeItemQueue& queue, char* buffer, DWORD size);
@@ -128,6 +138,9 @@ private:
     // can hand over without a copy.
     BYTE* arena_ = nullptr;
     size_t arenaSize_ = 0;
+    // The blob the large items of a borrowing Decode point into.
+    const BYTE* borrowed_ = nullptr;
+    size_t borrowedSize_ = 0;
     size_t localUsed_ = 0;
     BYTE local_[kLocalBytes];
 };

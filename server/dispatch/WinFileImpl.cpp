@@ -677,12 +677,13 @@ HRESULT CWinFileImpl::OnFindClose(CInvokeData* record)
 HRESULT CWinFileImpl::OnWriteWholeFile(CInvokeData* record)
 {
     char name[kNameBuffer];
-    BYTE* popped = nullptr;
-    DWORD length = 0;
     record->PopString(name, sizeof name);
-    record->PopBytes(&popped, &length);
-    ByteArray data(popped);
-    record->result = WriteWholeFile(name, data.get(), static_cast<LONG>(length));
+    // Written from where the record holds it: no copy of the content.
+    const BYTE* data = nullptr;
+    DWORD length = 0;
+    record->PeekBytes(&data, &length);
+    record->result = WriteWholeFile(name, data, static_cast<LONG>(length));
+    record->PopBytes(nullptr, nullptr);
     return S_OK;
 }
 

@@ -92,7 +92,9 @@ LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* reque
 {
     try {
         CInvokeData record;
-        if (!record.Decode(request, requestSize))
+        // The request outlives the record, so its large items (a file's
+        // content) are used where they were received, not copied.
+        if (!record.Decode(request, requestSize, true))
             return E_UNEXPECTED;
         record.result = E_NOTIMPL;
         HRESULT hr = module.DispatchToServer(port, &record);

@@ -488,3 +488,90 @@ TEST(InvokeDataEncode, SeparatedItemsLeaveTheirPlaceToBeFilledFromTheirOwnBuffer
                                       [](size_t, std::unique_ptr<BYTE[]>, DWORD) { FAIL(); }),
               E_OUTOFMEMORY);
 }
+
+TEST(InvokeDataDecode, BorrowedLargeItemsStayInTheBlobAndPopAsCopies)
+{
+    const std::string first(CInvokeData::kOwnBufferFrom, 'a');
+    const std::string second(50000, 'b');
+    CInvokeData source(1011);
+    source.PushInString("name");
+    source.PushInBytes(first.data(), static_cast<DWORD>(first.size()));
+    source.PushInBytes(second.data(), static_cast<DWORD>(second.size()));
+    source.PushInBytes("tiny", 4);
+    source.PushOutBytes(second.data(), static_cast<DWORD>(second.size()));
+    auto blob = Encode(source, InvokeModeBoth);
+    const BYTE* begin = blob.data();
+    const BYTE* end = blob.data() + blob.size();
+
+    BYTE* copied = nullptr;
+    BYTE* tiny = nullptr;
+    DWORD copiedLength = 0, tinyLength = 0;
+    {
+        CInvokeData r;
+        ASSERT_TRUE(r.Decode(blob.data(), blob.size(), true));
+        char name[8] = {};
+        r.PopString(name, sizeof name);
+        EXPECT_STREQ(name, "name");
+
+        // A peek shows the item where it lies in the blob.
+        const BYTE* seen = nullptr;
+        DWORD seenLength = 0;
+        ASSERT_TRUE(r.PeekBytes(&seen, &seenLength));
+        EXPECT_EQ(seenLength, first.size());
+        EXPECT_TRUE(seen >= begin && seen + seenLength <= end);
+        EXPECT_EQ(std::memcmp(seen, first.data(), first.size()), 0);
+        // Popped without a target, a borrowed item frees nothing.
+        EXPECT_EQ(r.PopBytes(nullptr, nullptr), 2);
+
+        // Popped with one, the caller gets its own copy to free.
+        EXPECT_EQ(r.PopBytes(&copied, &copiedLength), 1);
+        EXPECT_TRUE(copied < begin || copied >= end);
+        EXPECT_EQ(r.PopBytes(&tiny, &tinyLength), 0);
+
+        // Encoding a reply out of borrowed out-items gives the same bytes.
+        auto again = Encode(r, InvokeModeReply);
+        auto expected = Encode(source, InvokeModeReply);
+        EXPECT_EQ(again, expected);
+
+        // A later decode without borrowing owns its items again; the record
+        // is destroyed with items of both kinds left.
+        ASSERT_TRUE(r.Decode(blob.data(), blob.size(), true));
+        ASSERT_TRUE(r.Decode(blob.data(), blob.size()));
+        ASSERT_TRUE(r.PeekBytes(&seen, &seenLength));
+        EXPECT_EQ(seenLength, 5u);
+        r.PopString(name, sizeof name);
+        ASSERT_TRUE(r.PeekBytes(&seen, &seenLength));
+        EXPECT_TRUE(seen < begin || seen >= end);
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(copied), copiedLength), second);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(tiny), tinyLength), "tiny");
+    delete[] copied;
+    delete[] tiny;
+
+    CInvokeData empty;
+    const BYTE* none = reinterpret_cast<const BYTE*>(1);
+    DWORD length = 9;
+    EXPECT_FALSE(empty.PeekBytes(&none, &length));
+    EXPECT_EQ(none, nullptr);
+    EXPECT_EQ(length, 0u);
+}
+
+TEST(InvokeDataEncode, BorrowedItemsAreCopiedNotHandedOverWhenSeparating)
+{
+    CInvokeData source(7);
+    const std::vector<BYTE> large(CInvokeData::kSeparateFrom * 2, 0x61);
+    source.PushOutBytes(large.data(), static_cast<DWORD>(large.size()));
+    const std::vector<BYTE> blob = Encode(source, InvokeModeBoth);
+    CInvokeData borrowing;
+    ASSERT_TRUE(borrowing.Decode(blob.data(), blob.size(), true));
+    const std::vector<BYTE> whole = Encode(borrowing, InvokeModeReply);
+    std::vector<BYTE> block(whole.size());
+    int taken = 0;
+    borrowing.EncodeReplySeparating(block.data(), static_cast<LONG>(block.size()),
+                                    [&](size_t, std::unique_ptr<BYTE[]> data, DWORD) {
+                                        ++taken;
+                                        data.release(); // never the record's to give
+                                    });
+    EXPECT_EQ(taken, 0);
+    EXPECT_EQ(block, whole);
+}

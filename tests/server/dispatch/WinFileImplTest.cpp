@@ -585,6 +585,32 @@ TEST_F(WinFileTest, WholeFiles)
     EXPECT_TRUE(log.Records().empty());
 }
 
+// As the host's stub hands it over: the content is borrowed from the
+// received request, written from there, and the item is used up.
+TEST_F(WinFileTest, WholeFileWriteFromABorrowedRequest)
+{
+    std::string content(200000, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7 + i / 251);
+    for (const std::string& data : {content, std::string("small")}) {
+        CInvokeData request(1011);
+        request.PushInString("big.bin");
+        request.PushInBytes(data.data(), static_cast<DWORD>(data.size()));
+        std::vector<BYTE> blob(request.GetEncodedSize(InvokeModeRequest));
+        request.Encode(blob.data(), static_cast<LONG>(blob.size()), InvokeModeRequest);
+
+        CInvokeData record;
+        ASSERT_TRUE(record.Decode(blob.data(), blob.size(), true));
+        record.result = E_NOTIMPL;
+        EXPECT_EQ(files.Dispatch(&record), S_OK);
+        EXPECT_EQ(record.result, S_OK);
+        EXPECT_EQ(record.InCount(), 0u);
+        std::string back;
+        EXPECT_EQ(ReadWhole("big.bin", &back), S_OK);
+        EXPECT_EQ(back, data);
+    }
+}
+
 // A whole-file write replaces the file at once: the new content is written
 // beside it and renamed over it, and whatever fails leaves the old file.
 TEST_F(WinFileTest, WholeFileWritesReplaceTheFileOrLeaveIt)
