@@ -288,15 +288,24 @@ CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, 
     Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs);
     if (io != Io::Ok)
         return io;
-    Clock::time_point deadline = after(restMs);
-    if ((io = Fill(rpc::kCommonHeaderSize, deadline)) != Io::Ok)
+    // The clock is read only when something is still missing: a fragment
+    // that came in one piece, as nearly every call's does, needs no deadline.
+    Clock::time_point deadline{};
+    bool timed = false;
+    auto until = [&] {
+        if (!timed)
+            deadline = after(restMs);
+        timed = true;
+        return deadline;
+    };
+    if (end_ - begin_ < rpc::kCommonHeaderSize && (io = Fill(rpc::kCommonHeaderSize, until())) != Io::Ok)
         return io;
     h = rpc::DecodeHeader(buffer_ + begin_);
     check = rpc::CheckHeader(h, std::min(maxFragment, kLargestFragment));
     pdu = {};
     if (check != rpc::HeaderCheck::Ok)
         return Io::Ok;
-    if ((io = Fill(h.fragLength, deadline)) != Io::Ok)
+    if (end_ - begin_ < h.fragLength && (io = Fill(h.fragLength, until())) != Io::Ok)
         return io;
     pdu = {buffer_ + begin_, h.fragLength};
     current_ = h.fragLength;
