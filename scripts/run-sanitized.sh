@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the whole suite with a sanitizer in a build folder of its own and
+# runs every ctest case there. A finding ends the program under test, so it
+# fails its case.
+#   scripts/run-sanitized.sh address|thread [build dir] [ctest args...]
+# address: AddressSanitizer with UndefinedBehaviorSanitizer and leak checks;
+# thread: ThreadSanitizer. Built with g++, like the plain build: the server's
+# fault translation relies on g++'s unwinding through signal frames.
+set -euo pipefail
+kind=${1:?usage: $0 address|thread [build dir] [ctest args...]}
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath -m "${2:-$top/build-${kind:0:1}san}")
+shift $(( $# >= 2 ? 2 : 1 ))
+jobs=${JOBS:-$(nproc)}
+supp=$top/tests/sanitize
+
+CC=gcc CXX=g++ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTQ_WERROR=ON -DTQ_SANITIZE="$kind" >/dev/null
+cmake --build "$build" -j "$jobs"
+
+# The tests find the server programs through TQ_BUILD_DIR: these, not the
+# plain build's.
+export TQ_BUILD_DIR=$build
+export ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsan.supp:${UBSAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp:${TSAN_OPTIONS:-}"
+
+cd "$build"
+ctest --output-on-failure -j "$jobs" --timeout 900 "$@"
