@@ -60,3 +60,17 @@ bool WriteFileText(const std::string& path, const std::string& text);
 std::string BuildFolder();
 
 } // namespace tqtest
+
+// Marks a function or lambda that faults on purpose (reads through null,
+// divides by zero) so that UBSan lets the processor raise the fault it is
+// there to raise.
+#define TQ_FAULTS_ON_PURPOSE __attribute__((no_sanitize("null", "integer-divide-by-zero")))
+
+// A case that lets a fault kill the process steps aside in a sanitizer
+// build (make asan, make tsan): the sanitizer's own signal handler takes the
+// fault first, so the case would test the sanitizer, not our code.
+#ifdef TQ_SANITIZED
+#define TQ_SKIP_FATAL_FAULT() GTEST_SKIP() << "a fatal fault is the " TQ_SANITIZED " sanitizer's to take here"
+#else
+#define TQ_SKIP_FATAL_FAULT() static_cast<void>(0)
+#endif

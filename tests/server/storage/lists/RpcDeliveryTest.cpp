@@ -6,6 +6,7 @@
 #include "common/callrecord/InvokeData.h"
 #include "tests/platform/transport/InvokeListener.h"
 #include "tests/server/storage/lists/DeliveryTestFixture.h"
+#include "tests/support/TestSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -241,7 +242,7 @@ namespace {
 std::atomic<bool> g_faulted{false};
 std::thread::id g_faultThread;
 
-__attribute__((noinline)) void WriteAt(volatile int* p)
+TQ_FAULTS_ON_PURPOSE __attribute__((noinline)) void WriteAt(volatile int* p)
 {
     *p = 1;
 }
