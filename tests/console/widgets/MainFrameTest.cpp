@@ -78,6 +78,13 @@ std::vector<MenuEntry> Entries(QMenu* menu)
 
 class MainFrameTest : public tqtest::StateRootTest {
 protected:
+    void TearDown() override
+    {
+        FakeActivityWindow::EndAll();
+        frame_.reset();
+        StateRootTest::TearDown();
+    }
+
     void SetUp() override
     {
         StateRootTest::SetUp();
