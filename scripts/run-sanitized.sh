@@ -21,10 +21,27 @@ cmake --build "$build" -j "$jobs"
 # The tests find the server programs through TQ_BUILD_DIR: these, not the
 # plain build's.
 export TQ_BUILD_DIR=$build
-export ASAN_OPTIONS="detect_leaks=1:${ASAN_OPTIONS:-}"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:suppressions=$supp/ubsan.supp:${UBSAN_OPTIONS:-}"
+# Reports go to files, not to the output of the test that saw them: a
+# finding in a program a test starts (TQWL, tqservice, WLStatus) fails the
+# run even when that test does not look at how the program ended.
+logs=$build/sanitizer-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+export ASAN_OPTIONS="detect_leaks=1:log_path=$logs/asan:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:log_path=$logs/ubsan:suppressions=$supp/ubsan.supp:${UBSAN_OPTIONS:-}"
 export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0:${LSAN_OPTIONS:-}"
-export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$supp/tsan.supp:${TSAN_OPTIONS:-}"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$logs/tsan:suppressions=$supp/tsan.supp:${TSAN_OPTIONS:-}"
 
-cd "$build"
-ctest --output-on-failure -j "$jobs" --timeout 900 "$@"
+status=0
+(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 900 "$@") || status=$?
+shopt -s nullglob
+reports=("$logs"/*)
+if (( ${#reports[@]} > 0 )); then
+  for report in "${reports[@]}"; do
+    echo "== $report" >&2
+    head -n 80 "$report" >&2
+  done
+  echo "sanitizer: ${#reports[@]} report(s) in $logs" >&2
+  status=1
+fi
+exit "$status"
