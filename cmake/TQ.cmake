@@ -30,6 +30,12 @@ if(TQ_SANITIZE_FLAGS)
   add_link_options(${TQ_SANITIZE_FLAGS})
   add_compile_definitions(TQ_SANITIZED="${TQ_SANITIZE}")
 endif()
+if(TQ_SANITIZE STREQUAL "thread")
+  # Every program takes the timed lock of std::timed_mutex through a call
+  # this ThreadSanitizer sees (tests/sanitize/ClockLock.c says why).
+  add_library(tq_tsan_clocklock OBJECT ${PROJECT_SOURCE_DIR}/tests/sanitize/ClockLock.c)
+  link_libraries(tq_tsan_clocklock)
+endif()
 
 # Adds every direct subfolder of <dir> that holds a CMakeLists.txt, and <dir>
 # itself when it has one.
