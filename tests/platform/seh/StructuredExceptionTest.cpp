@@ -111,6 +111,9 @@ TEST(Translator, IsPerThreadAndReturnsThePreviousOne)
 
 TEST(Translator, GivesEachThreadAnAlternateStackAndFreesItAtTheEnd)
 {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer maps memory of its own for every thread";
+#endif
     OnThreadWithTranslator([] {
         stack_t ss{};
         ASSERT_EQ(sigaltstack(nullptr, &ss), 0);
@@ -126,6 +129,7 @@ TEST(Translator, GivesEachThreadAnAlternateStackAndFreesItAtTheEnd)
 
 TEST(Faults, ExceptionsCarryCodeRecordAndRegisters)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         Fault f{};
         ASSERT_TRUE(Faults([] { g_sink = ReadAt(reinterpret_cast<volatile const int*>(uintptr_t{0x2468})); }, &f));
@@ -144,6 +148,7 @@ TEST(Faults, ExceptionsCarryCodeRecordAndRegisters)
 
 TEST(Faults, CallThroughANullPointerIsAnExecuteFault)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         for (int round = 0; round < 3; ++round) {
             Fault f{};
@@ -157,6 +162,7 @@ TEST(Faults, CallThroughANullPointerIsAnExecuteFault)
 
 TEST(Faults, InsideTheCLibraryAreCaught)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         char target[8];
         const char* volatile hidden = reinterpret_cast<const char*>(uintptr_t{0x10});
@@ -169,6 +175,7 @@ TEST(Faults, InsideTheCLibraryAreCaught)
 
 TEST(Faults, DivisionCodes)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         volatile int zero = 0;
         volatile int one = 1;
@@ -183,6 +190,7 @@ TEST(Faults, DivisionCodes)
 
 TEST(Faults, BusErrorIsAnAccessViolation)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         // A mapping that outlives its file's end: touching it raises SIGBUS.
         char path[] = "/tmp/tqseh-XXXXXX";
@@ -204,6 +212,7 @@ TEST(Faults, BusErrorIsAnAccessViolation)
 
 TEST(Faults, IllegalInstruction)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         Fault f{};
         EXPECT_TRUE(Faults([] { __builtin_trap(); }, &f));
@@ -213,6 +222,7 @@ TEST(Faults, IllegalInstruction)
 
 TEST(Faults, UnwindingRunsTheDestructorsOfTheFramesItLeaves)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         std::mutex lock;
         int destroyed = 0;
@@ -226,6 +236,7 @@ TEST(Faults, UnwindingRunsTheDestructorsOfTheFramesItLeaves)
 
 TEST(Faults, StackOverflowInFramesWithDestructors)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         const std::string text = "abc";
         // A value kept in a preserved register across the calls must come

@@ -41,6 +41,7 @@ public:
 
 TEST(WinFileFaults, FaultInsideACallEndsThatCallAndTheThreadServesOn)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     tqtest::TempFolder folder;
     FaultingLog log;
     CWinFileImpl files;

@@ -275,6 +275,7 @@ protected:
 
 TEST_F(DeliveryThreadTest, FaultInAWorkItemIsAFailedAttemptNotACrash)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     previous_ = SetClientTransportFactory([](std::unique_ptr<ClientTransport>* out) {
         *out = std::make_unique<FaultingTransport>();
         return S_OK;
