@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 export TQ_BUILD_DIR := $(abspath $(BUILD))
 
-.PHONY: all deps configure build test unit fuzz asan tsan run console screenshots bench clean
+.PHONY: all deps configure build test unit fuzz asan tsan run console screenshots bench soak clean
 
 all: build
 
@@ -47,6 +47,9 @@ screenshots: build
 
 bench: build
 	@scripts/run-bench.sh $(BUILD)
+
+soak: build
+	@scripts/run-soak.sh $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -25,7 +25,7 @@ bool DirectComputerList::Open(const std::string& path)
     if (db_ == nullptr)
         return false;
     sqlite3_exec(db_, "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, "PRAGMA journal_mode=OFF;", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_, "PRAGMA journal_mode=DELETE;", nullptr, nullptr, nullptr);
     return true;
 }
 

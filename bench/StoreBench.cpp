@@ -102,16 +102,20 @@ bool StoreBench::Fill(std::string* error)
     for (size_t i = 0; i < sizes_.size(); ++i) {
         const int size = sizes_[i];
         const std::string& folder = servers_[i].folder;
-        DirectUserList users;
-        DirectComputerList computers;
-        if (!users.Open(folder + "userlist.fdb") || !users.Fill(kUserPrefix, 0, size)) {
-            *error = "cannot fill " + folder + "userlist.fdb: " + users.LastError();
-            return false;
-        }
-        if (!computers.Open(folder + "complist.fdb") ||
-            !computers.Fill(kComputerPrefix, 0, size, ItemKeys(), kItemSize)) {
-            *error = "cannot fill " + folder + "complist.fdb: " + computers.LastError();
-            return false;
+        {
+            // Closed before the copy, so that each file holds all of its data
+            // whatever the journal mode.
+            DirectUserList users;
+            DirectComputerList computers;
+            if (!users.Open(folder + "userlist.fdb") || !users.Fill(kUserPrefix, 0, size)) {
+                *error = "cannot fill " + folder + "userlist.fdb: " + users.LastError();
+                return false;
+            }
+            if (!computers.Open(folder + "complist.fdb") ||
+                !computers.Fill(kComputerPrefix, 0, size, ItemKeys(), kItemSize)) {
+                *error = "cannot fill " + folder + "complist.fdb: " + computers.LastError();
+                return false;
+            }
         }
         std::error_code ec;
         const std::string direct = DirectFolder(scratch_, size);

@@ -1,7 +1,9 @@
 #include "common/callrecord/InvokeData.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -56,11 +58,24 @@ ULONGLONG QueueSize(const std::deque<InvokeItem>& queue)
     return size;
 }
 
-// Reads count items into queue; false when the blob ends early or a length is absurd.
-bool ReadItems(BoundedReader& r, DWORD count, std::deque<InvokeItem>& queue)
+// Items from this size on get a buffer of their own; smaller ones share the
+// blob's block, so that a record of tiny items costs about its wire size.
+constexpr DWORD kOwnBufferFrom = 4096;
+
+struct ItemSpan {
+    DWORD type;
+    DWORD length;
+    const BYTE* bytes;
+};
+
+// Reads count items; false when the blob ends early, a length is absurd or
+// there are too many. *smallBytes: what the items below kOwnBufferFrom hold.
+bool ReadItems(BoundedReader& r, DWORD count, std::vector<ItemSpan>& items, size_t* smallBytes)
 {
     if (static_cast<LONG>(count) <= 0)
         return true;
+    if (count > CInvokeData::kMaxDecodedItems)
+        return false;
     for (DWORD i = 0; i < count; ++i) {
         DWORD length = 0, type = 0;
         if (!r.Dword(&length) || !r.Dword(&type) || length >= kMaxItemLength)
@@ -69,15 +84,37 @@ bool ReadItems(BoundedReader& r, DWORD count, std::deque<InvokeItem>& queue)
         // Checked before allocating, so a hostile length never costs memory.
         if (!r.Bytes(&bytes, length))
             return false;
-        InvokeItem item;
-        item.type = type;
-        item.length = length;
-        item.data = new BYTE[length == 0 ? 1 : length];
-        if (length > 0)
-            std::memcpy(item.data, bytes, length);
-        queue.push_back(item);
+        items.push_back({type, length, bytes});
+        if (length < kOwnBufferFrom)
+            *smallBytes += length;
     }
     return true;
+}
+
+// Copies the items' bytes: small ones into the arena at *used, others into
+// buffers of their own.
+void FillQueue(const std::vector<ItemSpan>& items, BYTE* arena, size_t* used, std::deque<InvokeItem>& queue)
+{
+    for (const ItemSpan& span : items) {
+        InvokeItem item;
+        item.type = span.type;
+        item.length = span.length;
+        if (span.length < kOwnBufferFrom) {
+            item.data = arena + *used;
+            *used += span.length;
+        } else {
+            item.data = new BYTE[span.length];
+        }
+        if (span.length > 0)
+            std::memcpy(item.data, span.bytes, span.length);
+        try {
+            queue.push_back(item);
+        } catch (...) {
+            if (span.length >= kOwnBufferFrom)
+                delete[] item.data;
+            throw;
+        }
+    }
 }
 
 } // namespace
@@ -110,11 +147,24 @@ CInvokeData::~CInvokeData()
     Clear(out_);
 }
 
+void CInvokeData::Free(const InvokeItem& item)
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(item.data);
+    const auto start = reinterpret_cast<std::uintptr_t>(arena_);
+    if (arena_ == nullptr || at < start || at > start + arenaSize_)
+        delete[] item.data;
+}
+
 void CInvokeData::Clear(std::deque<InvokeItem>& queue)
 {
     for (auto& item : queue)
-        delete[] item.data;
+        Free(item);
     queue.clear();
+    if (in_.empty() && out_.empty()) {
+        delete[] arena_;
+        arena_ = nullptr;
+        arenaSize_ = 0;
+    }
 }
 
 DWORD CInvokeData::GetEncodedSize(DWORD mode) const
@@ -159,9 +209,10 @@ LONG CInvokeData::Encode(BYTE* buffer, LONG capacity, DWORD mode) const
 
 bool CInvokeData::Decode(const BYTE* bytes, size_t length)
 {
-    // Everything is read into locals first: a blob that fails leaves the
-    // record's fields as they were, with empty queues.
-    std::deque<InvokeItem> in, out;
+    // The blob is walked first and copied only once it proved sound: a blob
+    // that fails leaves the record's fields as they were, with empty queues.
+    std::vector<ItemSpan> inItems, outItems;
+    size_t smallBytes = 0;
     DWORD code = 0, mode = 0, res = 0, inCount = 0, outCount = 0, hr = 0;
     const BYTE* guid = nullptr;
     bool ok = bytes != nullptr && length >= InvokeHeader::kSize;
@@ -174,32 +225,47 @@ bool CInvokeData::Decode(const BYTE* bytes, size_t length)
         r.Dword(&inCount);
         r.Dword(&outCount);
         if (mode == InvokeModeRequest || mode == InvokeModeBoth)
-            ok = ReadItems(r, inCount, in);
+            ok = ReadItems(r, inCount, inItems, &smallBytes);
         if (ok && (mode == InvokeModeReply || mode == InvokeModeBoth))
-            ok = r.Dword(&hr) && ReadItems(r, outCount, out);
+            ok = r.Dword(&hr) && ReadItems(r, outCount, outItems, &smallBytes);
     }
     Clear(in_);
     Clear(out_);
-    if (!ok) {
-        Clear(in);
-        Clear(out);
+    if (!ok)
         return false;
+    // Every small item points into the arena, an empty one too (at most one
+    // past the last byte used, still inside the block), so none of them is
+    // ever freed on its own.
+    arena_ = new BYTE[smallBytes + 1];
+    arenaSize_ = smallBytes;
+    size_t used = 0;
+    try {
+        FillQueue(inItems, arena_, &used, in_);
+        FillQueue(outItems, arena_, &used, out_);
+    } catch (...) {
+        Clear(in_);
+        Clear(out_);
+        delete[] arena_;
+        arena_ = nullptr;
+        arenaSize_ = 0;
+        throw;
     }
     functionCode = code;
     reserved = res;
     callerGuid = GuidFromBytes(guid);
     if (mode == InvokeModeReply || mode == InvokeModeBoth)
         result = static_cast<HRESULT>(hr);
-    in_.swap(in);
-    out_.swap(out);
     return true;
 }
 
 LONG CInvokeData::PopFront(std::deque<InvokeItem>& queue)
 {
-    delete[] queue.front().data;
+    Free(queue.front());
     queue.pop_front();
-    return static_cast<LONG>(queue.size());
+    const LONG left = static_cast<LONG>(queue.size());
+    if (in_.empty() && out_.empty())
+        Clear(queue); // gives back the arena
+    return left;
 }
 
 LONG CInvokeData::PopStringFrom(std::deque<InvokeItem>& queue, char* buffer, DWORD size)
@@ -295,13 +361,17 @@ LONG CInvokeData::PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD
             *length = 0;
         return -1;
     }
-    // The popped item's buffer is the copy the caller gets: a file of tens
-    // of megabytes is not copied once more on its way to the handler.
+    // A large item's buffer is the copy the caller gets: a file of tens of
+    // megabytes is not copied once more on its way to the handler. A small
+    // one lives in the arena and is copied.
     InvokeItem& item = queue.front();
     BYTE* taken = nullptr;
-    if (item.length > 0) {
+    if (item.length >= kOwnBufferFrom) {
         taken = item.data;
         item.data = nullptr;
+    } else if (item.length > 0 && data != nullptr) {
+        taken = new BYTE[item.length];
+        std::memcpy(taken, item.data, item.length);
     }
     if (length != nullptr)
         *length = item.length;

@@ -25,7 +25,7 @@ enum InvokeMode : DWORD {
 struct InvokeItem {
     DWORD type = 0;
     DWORD length = 0;
-    BYTE* data = nullptr; // length bytes, array new, owned by the record
+    BYTE* data = nullptr; // length bytes, owned by the record
 };
 
 // Wire header; every field little-endian.
@@ -60,11 +60,17 @@ public:
     CInvokeData(const CInvokeData&) = delete;
     CInvokeData& operator=(const CInvokeData&) = delete;
 
+    // Most items a decoded blob may hold in each queue: a handler reads a
+    // few, and a blob of empty items must not cost many times its size.
+    static constexpr DWORD kMaxDecodedItems = 65536;
+
     DWORD GetEncodedSize(DWORD mode) const;
     // The encoded size, or E_OUTOFMEMORY without writing when capacity is short.
     LONG Encode(BYTE* buffer, LONG capacity, DWORD mode) const;
-    // Replaces the content with the blob's; false when the blob is malformed,
-    // in which case the queues are left empty.
+    // Replaces the content with the blob's; false when the blob is malformed
+    // or holds more than kMaxDecodedItems items in a queue, in which case the
+    // queues are left empty. What it keeps is never more than the blob's
+    // size plus a few words per item.
     bool Decode(const BYTE* bytes, size_t length);
 
     // Pops return the number of in-items left, or -1 for an empty queue.
@@ -72,8 +78,8 @@ public:
     LONG PopBuffer(BYTE* buffer, DWORD size);
     LONG PopDword(DWORD* value);
     LONG PopInt(LONG* value);
-    // *data: the item's own array-new buffer, handed over (the caller frees
-    // it with array delete); null for an empty item.
+    // *data: an array-new buffer the caller frees with array delete (the
+    // item's own, handed over, when it has one); null for an empty item.
     LONG PopBytes(BYTE** data, DWORD* length);
 
     // Pushes return the queue's new length.
@@ -105,15 +111,20 @@ public:
     DWORD reserved = 0;
 
 private:
-    static void Clear(std::deque<InvokeItem>& queue);
+    void Clear(std::deque<InvokeItem>& queue);
+    void Free(const InvokeItem& item);
     static DWORD Push(std::deque<InvokeItem>& queue, DWORD type, const void* data, DWORD length);
-    static LONG PopStringFrom(std::deque<InvokeItem>& queue, char* buffer, DWORD size);
-    static LONG PopDwordFrom(std::deque<InvokeItem>& queue, DWORD* value);
-    static LONG PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD* length);
-    static LONG PopFront(std::deque<InvokeItem>& queue);
+    LONG PopStringFrom(std::deque<InvokeItem>& queue, char* buffer, DWORD size);
+    LONG PopDwordFrom(std::deque<InvokeItem>& queue, DWORD* value);
+    LONG PopBytesFrom(std::deque<InvokeItem>& queue, BYTE** data, DWORD* length);
+    LONG PopFront(std::deque<InvokeItem>& queue);
 
     std::deque<InvokeItem> in_;
     std::deque<InvokeItem> out_;
+    // The small items of the last decoded blob share one block; larger ones
+    // have buffers of their own, which pops can hand over without a copy.
+    BYTE* arena_ = nullptr;
+    size_t arenaSize_ = 0;
 };
 
 // The caller GUID in the RPC runtime's text form, or "Unknown".

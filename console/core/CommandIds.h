@@ -20,4 +20,9 @@ inline constexpr int kViewIcons = 32782;          // View > Icons
 inline constexpr int kViewList = 32783;           // View > List
 inline constexpr int kViewServerActivity = 32785; // View > Server Activity, toolbar "Server Activity"
 
+// The activity window's own toolbar (its numbers are the window's alone).
+inline constexpr int kSaveActivity = 2000;  // "Save Activity"
+inline constexpr int kClearActivity = 2001; // "Clear Activity"
+inline constexpr int kCloseActivity = 2002; // "Close"
+
 } // namespace cmd

@@ -11,6 +11,10 @@ public:
     static constexpr DWORD kDefaultPort = 34347;
     static constexpr const char* kDefaultName = "Default";
     static constexpr const char* kDefaultDescription = "Default server. Cannot be modified or deleted.";
+    static constexpr DWORD kMinPort = 1024;
+    static constexpr DWORD kMaxPort = 65535;
+    // Copied from the Default server's folder into every new folder.
+    static constexpr const char* kAdminSettingsFile = "appmgr.ad";
 
     CVirtualServer() = default;
     // The previous storage folder starts equal to the storage folder.

@@ -5,7 +5,8 @@
 #include "console/widgets/AboutDlg.h"
 #include "console/widgets/CommandBarXPCtrl.h"
 #include "console/widgets/ConsoleImages.h"
-#include "console/widgets/PlaceholderActivityWnd.h"
+#include "console/widgets/ServerActivityWnd.h"
+#include "console/widgets/ServerDetailsWnd.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -56,11 +57,12 @@ public:
 
 CMainFrame::CMainFrame(IPrompt& prompt, QWidget* parent)
     : QMainWindow(parent), prompt_(prompt),
-      activities_([](DWORD port) { return std::make_unique<CPlaceholderActivityWnd>(port); })
+      activities_([this](DWORD port) { return std::make_unique<CServerActivityWnd>(port, prompt_); })
 {
     setWindowTitle(QString::fromLatin1(kCreationTitle));
     setWindowIcon(images::ProgramIcon());
     setMinimumSize(kMinWidth, kMinHeight);
+    SetServiceController(scm_);
     CreateCommands();
     CreateMenus();
     CreateToolBar();
@@ -254,14 +256,17 @@ void CMainFrame::CreateViews()
     setCentralWidget(central);
 }
 
-QWidget* CMainFrame::CreateDetailsPane()
+CServerDetailsWnd* CMainFrame::CreateDetailsPane()
 {
-    // Stands where the record editor goes, in the window's background colour.
-    auto* pane = new QWidget;
-    pane->setObjectName(QStringLiteral("DetailsWnd"));
-    pane->setBackgroundRole(QPalette::Base);
-    pane->setAutoFillBackground(true);
+    auto* pane = new CServerDetailsWnd(prompt_);
+    connect(pane, &CServerDetailsWnd::saved, this, &CMainFrame::OnServerEdited);
     return pane;
+}
+
+void CMainFrame::SetServiceController(IServiceController& service)
+{
+    service_ = std::make_unique<CServiceCommands>(
+        service, prompt_, [this](const std::string& text) { SetServiceStatusText(QString::fromStdString(text)); });
 }
 
 void CMainFrame::LoadConfiguration()
@@ -387,39 +392,73 @@ void CMainFrame::OnServerEdited()
             window->SetTitle(ActivityTitle(*record));
 }
 
-void CMainFrame::OnServerSelected(CVirtualServer* /*server*/)
+void CMainFrame::OnServerSelected(CVirtualServer* server)
 {
-    // The details pane shows the selected record.
+    detailsPane_->ShowServer(server);
 }
 
 void CMainFrame::OnNewServer()
 {
-    // Adds a record: the configuration's part.
+    const std::optional<size_t> index = config_.NewServer(prompt_);
+    if (!index)
+        return;
+    setWindowTitle(QString::fromStdString(config_.Title()));
+    FillServerList();
+    SelectServerItem(static_cast<int>(*index));
+    CServerConfiguration::ShowNewServerNotice(prompt_, *config_.At(*index));
 }
 
 void CMainFrame::OnDeleteServer()
 {
-    // Removes the selected record: the configuration's part.
+    if (SelectedServer() == nullptr)
+        return;
+    const std::optional<size_t> next = config_.Delete(static_cast<size_t>(SelectedRow()));
+    if (!next)
+        return;
+    setWindowTitle(QString::fromStdString(config_.Title()));
+    FillServerList();
+    SelectServerItem(static_cast<int>(*next));
+}
+
+void CMainFrame::CloseActivityWindowsOfGonePorts()
+{
+    std::vector<IActivityWindow*> gone;
+    activities_.ForEachOpen([&](DWORD port, IActivityWindow& window) {
+        if (!config_.HasPort(port))
+            gone.push_back(&window);
+    });
+    for (IActivityWindow* window : gone)
+        window->Close();
 }
 
 void CMainFrame::SaveConfiguration()
 {
-    // Writes the records around a service restart: the configuration's part.
+    // The status line shows the save's progress until the timer runs again.
+    serviceTimer_.stop();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    lastSave_ = config_.SaveConfiguration(*service_, prompt_, [this] { CloseActivityWindowsOfGonePorts(); });
+    QApplication::restoreOverrideCursor();
+    setWindowTitle(QString::fromStdString(config_.Title()));
+    serviceTimer_.start();
 }
 
 void CMainFrame::OnStartService()
 {
-    // Starts the service: the service control's part.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    service_->OnStartService();
+    QApplication::restoreOverrideCursor();
 }
 
 void CMainFrame::OnStopService()
 {
-    // Stops the service: the service control's part.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    service_->OnStopService();
+    QApplication::restoreOverrideCursor();
 }
 
 void CMainFrame::UpdateServiceStatus()
 {
-    // Shows the service's state in the service line: the service control's part.
+    service_->UpdateServiceStatus();
 }
 
 void CMainFrame::CheckForUpdates()
@@ -522,7 +561,14 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         switch (prompt_.Message(kClosePrompt, CServerConfiguration::kTitle, PromptButtons::YesNoCancel,
                                 PromptIcon::Question)) {
         case PromptAnswer::Yes:
+            lastSave_ = CServerConfiguration::SaveResult::Saved;
             SaveConfiguration();
+            // What could not be saved (a refused or failed save, already
+            // shown) keeps the window open rather than being lost.
+            if (lastSave_ != CServerConfiguration::SaveResult::Saved) {
+                event->ignore();
+                return;
+            }
             break;
         case PromptAnswer::No:
             break;

@@ -6,13 +6,17 @@
 // id (console/core/CommandIds.h), whatever sends it.
 
 #include "console/core/Prompt.h"
+#include "console/core/ScmServiceController.h"
 #include "console/core/ServerConfiguration.h"
+#include "console/core/ServiceCommands.h"
 #include "console/widgets/ActivityWindowMap.h"
+#include "console/widgets/ServerDetailsWnd.h"
 
 #include <QMainWindow>
 #include <QTimer>
 
 #include <map>
+#include <memory>
 
 class CCommandBarXPCtrl;
 class QAbstractItemView;
@@ -49,9 +53,13 @@ public:
     bool Trigger(int id);
     QAction* Action(int id) const;
 
-    // Replaces the maker of activity windows (a plain window by default).
+    // Replaces the maker of activity windows (the live CServerActivityWnd by default).
     void SetActivityWindowFactory(ActivityWindowFactory factory);
     CActivityWindowMap& ActivityWindows() { return activities_; }
+    // Replaces the service the commands and the status line reach (the
+    // server's service through the service controller by default); service
+    // must outlive the frame.
+    void SetServiceController(IServiceController& service);
 
     CServerConfiguration& Configuration() { return config_; }
     // The record of the selected row; null when none is selected or the row has none.
@@ -62,7 +70,7 @@ public:
     QAbstractItemView* ServerView() const; // the view on show
     QListView* IconView() const { return iconView_; }
     QTreeView* ReportView() const { return reportView_; }
-    QWidget* DetailsPane() const { return detailsPane_; }
+    CServerDetailsWnd* DetailsPane() const { return detailsPane_; }
     QToolBar* OptionsToolBar() const { return toolBar_; }
     CCommandBarXPCtrl* CommandBar() const { return commandBar_; }
 
@@ -106,7 +114,8 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void CreateViews();
-    QWidget* CreateDetailsPane();
+    CServerDetailsWnd* CreateDetailsPane();
+    void CloseActivityWindowsOfGonePorts();
     void LoadConfiguration();
 
     void OnExit();
@@ -124,12 +133,16 @@ private:
     IPrompt& prompt_;
     CServerConfiguration config_;
     CActivityWindowMap activities_;
+    CScmServiceController scm_;
+    std::unique_ptr<CServiceCommands> service_;
+    // How the last configuration save ended.
+    CServerConfiguration::SaveResult lastSave_ = CServerConfiguration::SaveResult::Saved;
     std::map<int, QAction*> commands_;
     QStandardItemModel* model_ = nullptr;
     QStackedWidget* views_ = nullptr;
     QListView* iconView_ = nullptr;
     QTreeView* reportView_ = nullptr;
-    QWidget* detailsPane_ = nullptr;
+    CServerDetailsWnd* detailsPane_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     CCommandBarXPCtrl* commandBar_ = nullptr;
     QLabel* serviceStatus_ = nullptr;

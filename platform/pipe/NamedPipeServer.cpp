@@ -116,6 +116,7 @@ DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
     listener_ = fd;
     lock_ = lock;
     maxInstances_ = maxInstances;
+    backlog_ = static_cast<int>(maxInstances) - 1;
     return ERROR_SUCCESS;
 }
 
@@ -124,7 +125,12 @@ DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
 void NamedPipeServer::SetQueueLength(size_t connected)
 {
     size_t free = connected < maxInstances_ ? maxInstances_ - connected : 0;
-    ::listen(listener_, static_cast<int>(free > 1 ? free - 1 : 0));
+    const int backlog = static_cast<int>(free > 1 ? free - 1 : 0);
+    // Each listen wakes every client waiting to connect: only when it changes.
+    if (backlog == backlog_)
+        return;
+    ::listen(listener_, backlog);
+    backlog_ = backlog;
 }
 
 DWORD NamedPipeServer::AcceptOne()

@@ -79,6 +79,7 @@ private:
     int lock_ = -1;
     int wake_ = -1; // eventfd that Stop signals
     DWORD maxInstances_ = 0;
+    int backlog_ = -1; // the listener's queue length as last set
     std::vector<int> connected_;
     std::atomic<DWORD> connectedCount_{0};
     std::atomic<bool> stopped_{false};

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -32,10 +34,40 @@ ULONG NewAssocGroup()
 } // namespace
 
 CRpcAssociation::CRpcAssociation(CRpcInterfaceRegistry& registry, CRpcCallGate& gate, const RpcServerLimits& limits,
-                                 const RpcConnectionInfo& connection, SendFunction send)
+                                 const RpcConnectionInfo& connection, SendFunction send, CRpcRequestBudget* budget)
     : registry_(registry), gate_(gate), limits_(limits), connection_(connection), send_(std::move(send)),
-      xmitFrag_(limits.maxXmitFragment), recvFrag_(limits.maxRecvFragment)
+      xmitFrag_(limits.maxXmitFragment), recvFrag_(limits.maxRecvFragment), budget_(budget)
 {
+}
+
+CRpcAssociation::~CRpcAssociation()
+{
+    for (const PendingCall& p : pending_)
+        Refund(p.charge);
+    Refund(spareCharge_);
+}
+
+void CRpcAssociation::Refund(size_t charge)
+{
+    if (budget_ != nullptr)
+        budget_->Give(connection_.clientAddress, charge);
+}
+
+bool CRpcAssociation::Cover(PendingCall& call, size_t needed)
+{
+    if (needed <= call.stub.Capacity())
+        return true;
+    // Grown by half at a time, as the buffer would, but never past the bound.
+    size_t capacity = std::max(needed, call.stub.Capacity() + call.stub.Capacity() / 2);
+    capacity = std::max(needed, std::min(capacity, limits_.maxRequestBytes));
+    if (capacity > call.charge) {
+        const int waitMs = limits_.pduTimeoutMs == 0 ? -1 : int(std::min<DWORD>(limits_.pduTimeoutMs, INT_MAX));
+        if (budget_ != nullptr && !budget_->Take(connection_.clientAddress, capacity - call.charge, waitMs))
+            return false;
+        call.charge = capacity;
+    }
+    call.stub.Reserve(capacity);
+    return true;
 }
 
 bool CRpcAssociation::ReceivingLargeRequest() const
@@ -52,7 +84,15 @@ bool CRpcAssociation::HoldsMemory() const
 void CRpcAssociation::ReleaseMemory()
 {
     reply_.Trim(kKeptReplyBytes);
+    ReleaseSpare();
+}
+
+void CRpcAssociation::ReleaseSpare()
+{
+    if (spare_.Capacity() == 0 && spareCharge_ == 0)
+        return;
     spare_ = CRpcBuffer();
+    Refund(std::exchange(spareCharge_, 0));
 }
 
 rpc::PduHeader CRpcAssociation::Reply(rpc::PduType type, ULONG callId, BYTE flags) const
@@ -84,7 +124,12 @@ CRpcAssociation::Next CRpcAssociation::OnPdu(const rpc::PduHeader& h, std::span<
         return OnRequest(h, pdu);
     case rpc::PduType::Orphaned:
         // The client gave up on the call: drop what has arrived of it.
-        std::erase_if(pending_, [&](const PendingCall& p) { return p.callId == h.callId; });
+        std::erase_if(pending_, [&](const PendingCall& p) {
+            if (p.callId != h.callId)
+                return false;
+            Refund(p.charge);
+            return true;
+        });
         return Next::Continue;
     case rpc::PduType::CoCancel:
         // Calls are not cancellable; the call runs to its end.
@@ -243,17 +288,25 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
         if (request.stub.size() > limits_.maxRequestBytes)
             return Next::Close;
         if (last) {
-            // The common case: the stub data is used where it lies.
+            // The common case: the stub data is used where it lies. A
+            // connection that went on with small calls after a large one
+            // gives the large buffer's share back to the others.
+            ReleaseSpare();
             Execute(h.callId, request.contextId, request.opnum, h.rep, request.stub, h.flags);
             return Next::Continue;
         }
         if (pending_.size() >= limits_.maxPendingCallsPerConnection)
             return Next::Close;
-        PendingCall p{h.callId, request.contextId, request.opnum, h.flags, h.rep, request.allocHint, std::move(spare_)};
+        PendingCall p{h.callId,       request.contextId, request.opnum,
+                      h.flags,        h.rep,             request.allocHint,
+                      std::move(spare_), std::exchange(spareCharge_, 0)};
         p.stub.Clear();
         // The hint is the peer's word: trusted only so far, the rest grows.
-        p.stub.Reserve(std::min({std::max<size_t>(request.allocHint, request.stub.size()), limits_.maxRequestBytes,
-                                 kTrustedHint}));
+        if (!Cover(p, std::min({std::max<size_t>(request.allocHint, request.stub.size()), limits_.maxRequestBytes,
+                                kTrustedHint}))) {
+            Refund(p.charge);
+            return Next::Close;
+        }
         p.stub.Append(request.stub.data(), request.stub.size());
         pending_.push_back(std::move(p));
         return Next::Continue;
@@ -263,13 +316,19 @@ CRpcAssociation::Next CRpcAssociation::OnRequest(const rpc::PduHeader& h, std::s
         return Next::Continue;  // the rest of a call already dropped (orphaned)
     if (request.stub.size() > limits_.maxRequestBytes - it->stub.Size())
         return Next::Close;
+    if (!Cover(*it, it->stub.Size() + request.stub.size()))
+        return Next::Close;
     it->stub.Append(request.stub.data(), request.stub.size());
     if (last) {
         PendingCall call = std::move(*it);
         pending_.erase(it);
         Execute(call.callId, call.contextId, call.opnum, call.rep, call.stub.View(), call.flags);
-        if (call.stub.Capacity() > spare_.Capacity())
+        // The larger buffer is kept for the next request, with its charge.
+        if (call.stub.Capacity() > spare_.Capacity()) {
             spare_ = std::move(call.stub);
+            std::swap(spareCharge_, call.charge);
+        }
+        Refund(call.charge);
     }
     return Next::Continue;
 }

@@ -10,6 +10,7 @@
 #include "platform/rpc/RpcCallGate.h"
 #include "platform/rpc/RpcInterfaceRegistry.h"
 #include "platform/rpc/RpcPdu.h"
+#include "platform/rpc/RpcRequestBudget.h"
 #include "platform/rpc/RpcServerLimits.h"
 
 #include <functional>
@@ -27,8 +28,10 @@ public:
 
     enum class Next { Continue, Close };
 
+    // Without a budget, requests are bounded one by one only.
     CRpcAssociation(CRpcInterfaceRegistry& registry, CRpcCallGate& gate, const RpcServerLimits& limits,
-                    const RpcConnectionInfo& connection, SendFunction send);
+                    const RpcConnectionInfo& connection, SendFunction send, CRpcRequestBudget* budget = nullptr);
+    ~CRpcAssociation();
     CRpcAssociation(const CRpcAssociation&) = delete;
     CRpcAssociation& operator=(const CRpcAssociation&) = delete;
 
@@ -68,6 +71,7 @@ private:
         rpc::DataRep rep;
         ULONG allocHint;
         CRpcBuffer stub;
+        size_t charge = 0;  // taken from the budget for the stub's capacity
     };
 
     Next OnBind(const rpc::PduHeader& h, std::span<const BYTE> pdu);
@@ -86,6 +90,11 @@ private:
     bool SendBuffer(const CRpcBuffer& pdu);
     rpc::PduHeader Reply(rpc::PduType type, ULONG callId, BYTE flags) const;
     Context* FindContext(USHORT id);
+    // Makes room for at least needed bytes in the call's stub, charged to the
+    // budget first; false when the budget had no room in time.
+    bool Cover(PendingCall& call, size_t needed);
+    void Refund(size_t charge);
+    void ReleaseSpare();
 
     CRpcInterfaceRegistry& registry_;
     CRpcCallGate& gate_;
@@ -104,5 +113,7 @@ private:
     std::vector<PendingCall> pending_;
     CRpcBuffer reply_;
     CRpcBuffer spare_;  // a finished request's buffer, for the next one
+    size_t spareCharge_ = 0;
+    CRpcRequestBudget* budget_;
     CRpcBuffer scratch_;
 };

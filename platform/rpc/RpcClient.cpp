@@ -88,7 +88,7 @@ void CRpcClient::Close()
 RPC_STATUS CRpcClient::Connect(const std::string& host, int port, DWORD timeoutMs)
 {
     Close();
-    return socket_.Connect(host, port, Milliseconds(timeoutMs == 0 ? 1 : timeoutMs));
+    return socket_.Connect(host, port, Milliseconds(timeoutMs == 0 ? 1 : timeoutMs), options_.sourceAddress);
 }
 
 RPC_STATUS CRpcClient::Bind(const GUID& uuid, USHORT major, USHORT minor, USHORT* contextId)

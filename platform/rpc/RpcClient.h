@@ -33,6 +33,8 @@ struct RpcClientOptions {
     size_t maxReplyBytes = (size_t(256) << 20) + (size_t(1) << 20);
     // Propose bind-time feature negotiation, as current clients do.
     bool featureNegotiation = true;
+    // The numeric local address to connect from; empty: the system's choice.
+    std::string sourceAddress;
 };
 
 class CRpcClient {

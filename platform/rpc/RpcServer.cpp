@@ -1,6 +1,7 @@
 #include "platform/rpc/RpcServer.h"
 
 #include "platform/rpc/RpcAssociation.h"
+#include "platform/rpc/RpcRequestBudget.h"
 #include "platform/rpc/RpcSocket.h"
 #include "platform/rpc/RpcThreadPool.h"
 
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <map>
 #include <set>
 #include <thread>
 #include <vector>
@@ -116,6 +118,7 @@ public:
     RPC_STATUS WaitListen();
 
     RpcServerLimits limits_;
+    CRpcRequestBudget budget_{limits_.maxRequestBytesInFlight, limits_.maxRequestBytesPerPeer};
     std::function<void()> hook_;
     CRpcInterfaceRegistry registry_;
     CRpcCallGate gate_;
@@ -124,6 +127,7 @@ public:
     std::condition_variable changed_;
     std::vector<Endpoint> endpoints_;
     std::set<std::shared_ptr<Connection>> connections_;
+    std::map<std::string, size_t> connectionsByPeer_;
     bool listening_ = false;
     bool everListened_ = false;
     bool acceptRunning_ = false;
@@ -137,6 +141,9 @@ private:
     void AcceptLoop();
     void StartConnection(int fd);
     void Serve(const std::shared_ptr<Connection>& connection);
+    // With the mutex held.
+    void EndConnection(const std::shared_ptr<Connection>& connection);
+    void ForgetPeer(const std::string& peer, size_t ended);
 };
 
 CRpcServer::Impl::~Impl()
@@ -352,16 +359,36 @@ void CRpcServer::Impl::StartConnection(int fd)
     info.serverBinding = "ncacn_ip_tcp:" + info.localAddress + "[" + std::to_string(info.localPort) + "]";
     {
         std::lock_guard lock(mutex_);
-        if (!listening_ || connections_.size() >= limits_.maxConnections)
+        if (!listening_ || connections_.size() >= limits_.maxConnections ||
+            connectionsByPeer_[info.clientAddress] >= limits_.maxConnectionsPerPeer) {
+            ForgetPeer(info.clientAddress, 0);
             return;  // the socket closes with the connection object
+        }
         connections_.insert(connection);
+        ++connectionsByPeer_[info.clientAddress];
     }
     if (!pool_->Submit([this, connection] { Serve(connection); })) {
         std::lock_guard lock(mutex_);
-        connections_.erase(connection);
-        connection->socket.Close();
-        changed_.notify_all();
+        EndConnection(connection);
     }
+}
+
+void CRpcServer::Impl::ForgetPeer(const std::string& peer, size_t ended)
+{
+    auto it = connectionsByPeer_.find(peer);
+    if (it == connectionsByPeer_.end())
+        return;
+    it->second -= std::min(ended, it->second);
+    if (it->second == 0)
+        connectionsByPeer_.erase(it);
+}
+
+void CRpcServer::Impl::EndConnection(const std::shared_ptr<Connection>& connection)
+{
+    connection->socket.Close();
+    if (connections_.erase(connection) != 0)
+        ForgetPeer(connection->info.clientAddress, 1);
+    changed_.notify_all();
 }
 
 void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
@@ -370,8 +397,9 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
     const int pduMs = Milliseconds(limits_.pduTimeoutMs);
     const int idleMs = Milliseconds(limits_.idleTimeoutMs);
     const int bindMs = Milliseconds(limits_.bindTimeoutMs);
-    CRpcAssociation association(registry_, gate_, limits_, connection->info,
-                                [&](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); });
+    CRpcAssociation association(
+        registry_, gate_, limits_, connection->info,
+        [&](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); }, &budget_);
     for (;;) {
         int firstMs = !association.IsBound() ? bindMs : association.HasPendingCalls() ? pduMs : idleMs;
         rpc::PduHeader h;
@@ -407,9 +435,7 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
         socket.SetReadBufferSize(association.ReceivingLargeRequest() ? kLargeReadBuffer : kNormalReadBuffer);
     }
     std::lock_guard lock(mutex_);
-    socket.Close();
-    connections_.erase(connection);
-    changed_.notify_all();
+    EndConnection(connection);
 }
 
 CRpcServer::CRpcServer() : impl_(std::make_unique<Impl>()) {}
@@ -419,6 +445,7 @@ CRpcServer::~CRpcServer() = default;
 void CRpcServer::SetLimits(const RpcServerLimits& limits)
 {
     impl_->limits_ = limits;
+    impl_->budget_.SetLimits(limits.maxRequestBytesInFlight, limits.maxRequestBytesPerPeer);
 }
 
 void CRpcServer::SetCallThreadStartHook(std::function<void()> hook)

@@ -144,7 +144,25 @@ void CRpcSocket::SetReadBufferSize(size_t bytes)
     end_ = held;
 }
 
-RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs)
+namespace {
+
+bool BindSource(int fd, int family, const std::string& source)
+{
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(source.c_str(), "0", &hints, &list) != 0 || list == nullptr)
+        return false;
+    const bool bound = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0;
+    ::freeaddrinfo(list);
+    return bound;
+}
+
+} // namespace
+
+RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs, const std::string& source)
 {
     Close();
     if (port <= 0 || port > 65535)
@@ -158,6 +176,10 @@ RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs)
         int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
         if (fd < 0)
             continue;
+        if (!source.empty() && !BindSource(fd, a->ai_family, source)) {
+            ::close(fd);
+            continue;
+        }
         bool connected = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0;
         if (!connected && errno == EINPROGRESS) {
             fd_ = fd;

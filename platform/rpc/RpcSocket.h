@@ -25,7 +25,9 @@ public:
 
     // Connects to host:port within timeoutMs; sets TCP_NODELAY. The status
     // is RPC_S_SERVER_UNAVAILABLE when no address answers in time.
-    RPC_STATUS Connect(const std::string& host, int port, int timeoutMs);
+    // A numeric source address, when given, is the one the connection
+    // comes from.
+    RPC_STATUS Connect(const std::string& host, int port, int timeoutMs, const std::string& source = {});
     // Takes over an accepted socket (non-blocking, TCP_NODELAY set here).
     void Attach(int fd);
     void Close();

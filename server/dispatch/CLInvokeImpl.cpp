@@ -11,11 +11,34 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <strings.h>
 
 namespace {
 
 constexpr const char* kSourceFile = "CLInvokeImpl";
 constexpr const char* kListFile = "complist.fdb";
+
+// The server's own files in the storage folder; a copy of the computer list
+// must never replace one of them, nor their database side files.
+constexpr const char* kServerFiles[] = {"userlist.fdb", "complist.fdb", "settings.ad", "LDAPConfig.ad"};
+
+std::string LastComponent(const std::string& name)
+{
+    auto cut = name.find_last_of("\\/");
+    return cut == std::string::npos ? name : name.substr(cut + 1);
+}
+
+// The list's own file itself is fine: saving under it copies nothing.
+bool IsServerFile(const std::string& name)
+{
+    const std::string file = LastComponent(name);
+    if (strcasecmp(file.c_str(), kListFile) == 0)
+        return false;
+    for (const char* own : kServerFiles)
+        if (strncasecmp(file.c_str(), own, std::strlen(own)) == 0)
+            return true;
+    return false;
+}
 
 DWORD PopDword(CInvokeData* r)
 {
@@ -145,7 +168,12 @@ HRESULT CCLInvokeImpl::OnSaveComputerList(CInvokeData* r)
         const std::string name = PopName(r);
         const std::string text = FormatText("SaveComputerList(%s)", name.c_str());
         log.Begin(text, 223);
-        r->result = Store().SaveComputerList(name.c_str());
+        if (LastComponent(name).empty())
+            r->result = S_OK; // every path contains the empty name: nothing to copy
+        else if (IsServerFile(name))
+            r->result = E_ACCESSDENIED;
+        else
+            r->result = Store().SaveComputerList(name.c_str());
         log.End(text, r->result, 227);
     });
 }

@@ -14,39 +14,58 @@ CFileHandleTable::CFileHandleTable(size_t capacity) : capacity_(capacity) {}
 
 CFileHandleTable& CFileHandleTable::Process()
 {
-    static CFileHandleTable table([] {
-        constexpr size_t kMost = 65536;
-        rlimit limit{};
-        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-            return kMost;
-        return std::clamp<size_t>(limit.rlim_cur / 2, 16, kMost);
-    }());
+    static CFileHandleTable table;
     return table;
+}
+
+size_t CFileHandleTable::Capacity() const
+{
+    if (capacity_ != 0)
+        return capacity_;
+    constexpr size_t kMost = 65536;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return kMost;
+    return std::clamp<size_t>(limit.rlim_cur / 2, 16, kMost);
 }
 
 LONG CFileHandleTable::Add(Slot slot)
 {
+    const size_t capacity = Capacity();
     std::lock_guard<std::mutex> guard(lock_);
-    if (slots_.size() >= capacity_)
+    if (slots_.size() >= capacity)
         return -1;
+    size_t& held = byOwner_[slot.owner];
+    if (held >= std::max<size_t>(capacity / 2, 1)) {
+        Forget(slot.owner);
+        return -1;
+    }
     // Numbers are not reused until the counter comes round, so a stale
     // handle finds nothing rather than somebody else's file.
     while (slots_.count(next_) != 0)
         next_ = next_ >= kLastHandle ? kFirstHandle : next_ + 4;
     DWORD handle = next_;
     next_ = next_ >= kLastHandle ? kFirstHandle : next_ + 4;
+    ++held;
     slots_.emplace(handle, std::move(slot));
     return static_cast<LONG>(handle);
 }
 
-LONG CFileHandleTable::AddFile(std::shared_ptr<File> file)
+void CFileHandleTable::Forget(const std::string& owner)
 {
-    return Add(Slot{std::move(file), nullptr});
+    auto it = byOwner_.find(owner);
+    if (it != byOwner_.end() && it->second == 0)
+        byOwner_.erase(it);
 }
 
-LONG CFileHandleTable::AddSearch(std::shared_ptr<Search> search)
+LONG CFileHandleTable::AddFile(std::shared_ptr<File> file, const std::string& owner)
 {
-    return Add(Slot{nullptr, std::move(search)});
+    return Add(Slot{std::move(file), nullptr, owner});
+}
+
+LONG CFileHandleTable::AddSearch(std::shared_ptr<Search> search, const std::string& owner)
+{
+    return Add(Slot{nullptr, std::move(search), owner});
 }
 
 template <class T>
@@ -57,8 +76,12 @@ std::shared_ptr<T> CFileHandleTable::Find(LONG handle, std::shared_ptr<T> Slot::
     if (it == slots_.end() || it->second.*kind == nullptr)
         return nullptr;
     std::shared_ptr<T> found = it->second.*kind;
-    if (take)
+    if (take) {
+        auto owner = byOwner_.find(it->second.owner);
+        if (owner != byOwner_.end() && --owner->second == 0)
+            byOwner_.erase(owner);
         slots_.erase(it);
+    }
     return found;
 }
 
@@ -86,4 +109,11 @@ size_t CFileHandleTable::Count() const
 {
     std::lock_guard<std::mutex> guard(lock_);
     return slots_.size();
+}
+
+size_t CFileHandleTable::CountOf(const std::string& owner) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = byOwner_.find(owner);
+    return it == byOwner_.end() ? 0 : it->second;
 }

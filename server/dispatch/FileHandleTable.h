@@ -37,17 +37,21 @@ public:
         bool closed = false;
     };
 
-    explicit CFileHandleTable(size_t capacity);
+    // capacity 0: half of the descriptors the process may open at the time
+    // of each add, so the table grows with a limit raised after its first use.
+    explicit CFileHandleTable(size_t capacity = 0);
     CFileHandleTable(const CFileHandleTable&) = delete;
     CFileHandleTable& operator=(const CFileHandleTable&) = delete;
 
-    // The table of the process, sized so that clients can hold at most half
-    // of the descriptors the process may open.
+    // The table of the process, sized from the descriptor limit.
     static CFileHandleTable& Process();
 
-    // The new handle, or -1 when the table is full.
-    LONG AddFile(std::shared_ptr<File> file);
-    LONG AddSearch(std::shared_ptr<Search> search);
+    // The new handle, or -1 when the table is full or the owner (a peer
+    // address) already holds its share, half of the table: one client cannot
+    // take every handle. Handles stay valid across connections, so they are
+    // kept until closed, not until their connection ends.
+    LONG AddFile(std::shared_ptr<File> file, const std::string& owner = {});
+    LONG AddSearch(std::shared_ptr<Search> search, const std::string& owner = {});
 
     // Null for a handle the table does not hold as that kind.
     std::shared_ptr<File> GetFile(LONG handle);
@@ -58,14 +62,18 @@ public:
     std::shared_ptr<Search> TakeSearch(LONG handle);
 
     size_t Count() const;
+    size_t Capacity() const;
+    size_t CountOf(const std::string& owner) const;
 
 private:
     struct Slot {
         std::shared_ptr<File> file;
         std::shared_ptr<Search> search;
+        std::string owner;
     };
 
     LONG Add(Slot slot);
+    void Forget(const std::string& owner);
     // The slot's member of that kind, removed from the table when take is set.
     template <class T>
     std::shared_ptr<T> Find(LONG handle, std::shared_ptr<T> Slot::*kind, bool take);
@@ -76,6 +84,7 @@ private:
 
     mutable std::mutex lock_;
     std::unordered_map<DWORD, Slot> slots_;
+    std::unordered_map<std::string, size_t> byOwner_;
     DWORD next_ = kFirstHandle;
     size_t capacity_;
 };

@@ -378,11 +378,14 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     auto current = snapins_.load();
     auto list = std::make_shared<SnapinList>();
     std::shared_ptr<SnapinRecord> old;
+    size_t oldIndex = 0;
     for (const auto& snapin : *current) {
-        if (!old && strncasecmp(snapin->Name().c_str(), name, SnapinRecord::kNameCapacity + 1) == 0)
+        if (!old && strncasecmp(snapin->Name().c_str(), name, SnapinRecord::kNameCapacity + 1) == 0) {
             old = snapin;
-        else
+            oldIndex = list->size();
+        } else {
             list->push_back(snapin);
+        }
     }
     if (old) {
         if (replace == 0) {
@@ -393,10 +396,18 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
         snapins_.store(list);
         current.reset();
         std::shared_future<void> unloaded = old->Unloaded();
+        std::weak_ptr<SnapinRecord> stillLoaded = old;
         old.reset();
         if (unloaded.wait_for(kUnloadWait) != std::future_status::ready) {
-            record->result = HRESULT_FROM_WIN32(ERROR_BUSY);
-            return record->result;
+            // The old snap-in is still in use, so it is still there: it goes
+            // back where it was rather than leaving its codes unserved.
+            if (auto back = stillLoaded.lock()) {
+                auto restored = std::make_shared<SnapinList>(*list);
+                restored->insert(restored->begin() + static_cast<std::ptrdiff_t>(oldIndex), std::move(back));
+                snapins_.store(restored);
+                record->result = HRESULT_FROM_WIN32(ERROR_BUSY);
+                return record->result;
+            }
         }
     }
 

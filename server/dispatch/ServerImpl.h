@@ -47,7 +47,12 @@ protected:
     HRESULT OnInstallSnapin(CInvokeData* record);
     void LoadSnapins();
     void UnloadSnapins();
-    bool IsOwnCaller(const CInvokeData& record) const { return record.callerGuid == serverGuid_; }
+    // A server without an identity (it could not be made or stored) has no
+    // own callers: the nil GUID is what every unknown caller presents.
+    bool IsOwnCaller(const CInvokeData& record) const
+    {
+        return serverGuid_ != GUID_NULL && record.callerGuid == serverGuid_;
+    }
     HRESULT InstallSnapin(CInvokeData* record);
 
 private:

@@ -21,6 +21,7 @@ constexpr const char* kMaskedPassword = "*****";
 constexpr int kExceptionAfterEnd = 5;
 // A plain handler's end record comes five lines after its begin record.
 constexpr int kPlainEndAfterBegin = 5;
+constexpr DWORD kBrowseCode = 2031;
 
 // "Operation(a,b)"; the bare operation name when there are no arguments and
 // no parentheses are asked for.
@@ -105,10 +106,19 @@ HRESULT CULInvokeImpl::Dispatch(CInvokeData* record)
         {2028, &CULInvokeImpl::OnRevertChanges},
         {2029, &CULInvokeImpl::OnIsComputerInTessaryGroup},
         {2030, &CULInvokeImpl::OnIsUserInTessaryGroup},
-        {2031, &CULInvokeImpl::OnEnumerateNetworkContainerObjects},
         {2032, &CULInvokeImpl::OnGetLDAPConfig},
         {2033, &CULInvokeImpl::OnSetLDAPConfig},
     };
+    // Browsing waits on a directory server a client chose: it takes the
+    // store's settings under the store's own lock and holds none of the
+    // user list's while it waits.
+    if (record != nullptr && record->functionCode == kBrowseCode) {
+        try {
+            return OnEnumerateNetworkContainerObjects(record);
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
     return DispatchLocked(record, mutex_, lockWait_, routes,
                           [&](const Route& route) { return (this->*route.handler)(record); });
 }

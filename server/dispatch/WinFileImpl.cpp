@@ -4,6 +4,7 @@
 
 #include "platform/win/LastError.h"
 #include "server/dispatch/CallLog.h"
+#include "server/dispatch/CallOrigin.h"
 #include "server/dispatch/FileHandleTable.h"
 #include "server/dispatch/FormatText.h"
 
@@ -12,7 +13,10 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +25,8 @@ namespace {
 
 constexpr const char* kSourceFile = "WinFileImpl";
 constexpr size_t kNameBuffer = 260;
+// Beside a file being replaced, its new content until it is complete.
+constexpr const char* kPartialSuffix = ".partial";
 
 // Clients that announce more than the file holds get what it holds; a
 // write pads with zeros from this block, so neither needs a buffer of the
@@ -243,7 +249,8 @@ HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
     int fd = OpenRegular(path, forWriting);
     if (fd < 0)
         return LastErrorResult();
-    LONG h = CFileHandleTable::Process().AddFile(std::make_shared<CFileHandleTable::File>(fd, forWriting));
+    LONG h = CFileHandleTable::Process().AddFile(std::make_shared<CFileHandleTable::File>(fd, forWriting),
+                                                  CCallOrigin::Address());
     if (h == -1) // the File's destructor has closed the descriptor
         return Win32Result(ERROR_TOO_MANY_OPEN_FILES);
     *handle = h;
@@ -381,7 +388,7 @@ HRESULT CWinFileImpl::FindFirstFile(const char* pattern, LONG* findHandle, FileF
         std::memset(record, 0, sizeof *record);
         return Win32Result(ERROR_FILE_NOT_FOUND);
     }
-    LONG h = CFileHandleTable::Process().AddSearch(search);
+    LONG h = CFileHandleTable::Process().AddSearch(search, CCallOrigin::Address());
     if (h == -1) {
         std::memset(record, 0, sizeof *record);
         return Win32Result(ERROR_TOO_MANY_OPEN_FILES);
@@ -468,14 +475,67 @@ HRESULT CWinFileImpl::WriteWholeFile(const char* name, const void* data, LONG si
 {
     if (name == nullptr || size < 0 || (data == nullptr && size > 0))
         return E_INVALIDARG;
-    LONG handle = -1;
-    HRESULT hr = OpenFile(name, GENERIC_WRITE, &handle);
+    std::string path;
+    HRESULT hr = Resolve(name, &path);
     if (FAILED(hr))
         return hr;
-    hr = WriteFile(handle, data, static_cast<DWORD>(size));
-    HRESULT closed = CloseFile(handle);
-    // A close that fails may have lost what was written.
-    return FAILED(hr) ? hr : closed;
+    return ReplaceFile(path, static_cast<const BYTE*>(data), static_cast<size_t>(size));
+}
+
+HRESULT CWinFileImpl::ReplaceFile(const std::string& path, const BYTE* data, size_t size) const
+{
+    // Only a plain file is replaced, and one that could be written in place.
+    struct stat old {};
+    const bool existed = ::stat(path.c_str(), &old) == 0;
+    if (existed && !S_ISREG(old.st_mode))
+        return Win32Result(ERROR_ACCESS_DENIED);
+    if (existed && ::access(path.c_str(), W_OK) != 0)
+        return ErrnoResult();
+
+    // Two writers of one file must not share its temporary file.
+    static std::mutex stripes[16];
+    std::lock_guard<std::mutex> guard(stripes[std::hash<std::string>()(path) % std::size(stripes)]);
+
+    // The new content goes to a file beside the old one, reaches the disk,
+    // and only then takes the name: whenever the process dies, the name
+    // holds the old content or the new, never a part of either.
+    const std::string temp = path + kPartialSuffix;
+    const mode_t mode = existed ? old.st_mode & 07777 : 0666;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0)
+        return ErrnoResult();
+    HRESULT hr = S_OK;
+    // The old file's mode as it was, whatever the umask says.
+    if (existed && ::fchmod(fd, mode) != 0)
+        hr = ErrnoResult();
+    for (size_t done = 0; SUCCEEDED(hr) && done < size;) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            hr = ErrnoResult();
+        else
+            done += static_cast<size_t>(n);
+    }
+    if (SUCCEEDED(hr) && ::fsync(fd) != 0)
+        hr = ErrnoResult();
+    if (::close(fd) != 0 && SUCCEEDED(hr))
+        hr = ErrnoResult();
+    if (SUCCEEDED(hr) && ::rename(temp.c_str(), path.c_str()) != 0)
+        hr = ErrnoResult();
+    if (FAILED(hr)) {
+        const DWORD error = GetLastError();
+        ::unlink(temp.c_str());
+        SetLastError(error);
+        return hr;
+    }
+    // The rename itself is made durable with the folder.
+    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return S_OK;
 }
 
 HRESULT CWinFileImpl::GetFolder(char* buffer, DWORD size)

@@ -40,6 +40,8 @@ public:
     HRESULT FindNextFile(LONG findHandle, FileFindRecord* record) override;
     HRESULT FindClose(LONG findHandle) override;
     HRESULT ReadWholeFile(const char* name, BYTE** buffer, LONG* size) override;
+    // Replaces the file as a whole: a reader, or the program after a crash,
+    // finds the old content or the new one.
     HRESULT WriteWholeFile(const char* name, const void* data, LONG size) override;
     // E_OUTOFMEMORY, with an empty text, when the buffer cannot hold the folder.
     HRESULT GetFolder(char* buffer, DWORD size) override;
@@ -65,6 +67,9 @@ private:
     HRESULT StatRegular(const char* name, struct stat* st) const;
     // Opens a regular file; a descriptor, or -1 with the last error set.
     static int OpenRegular(const std::string& path, bool forWriting);
+    // Writes the bytes to a new file and renames it over path: the file is
+    // whole, old or new, whenever the process ends.
+    HRESULT ReplaceFile(const std::string& path, const BYTE* data, size_t size) const;
     // How many of `wanted` bytes a read at the handle's position can return.
     static DWORD ReadableBytes(LONG handle, DWORD wanted);
 

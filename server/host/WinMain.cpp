@@ -25,9 +25,9 @@ void StartStopSignalThread()
     std::thread([stops] {
         for (;;) {
             int signal = 0;
+            // Any number of them, also while the program is shutting down.
             if (sigwait(&stops, &signal) == 0)
-                if (CWindowsServerModule* current = CWindowsServerModule::Current())
-                    current->Handler(1);
+                CWindowsServerModule::ControlCurrent(SERVICE_CONTROL_STOP);
         }
     }).detach();
 }

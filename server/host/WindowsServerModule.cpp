@@ -6,10 +6,12 @@
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
 #include "platform/win/SystemMessage.h"
+#include "server/dispatch/CallOrigin.h"
 #include "server/host/ExceptionTranslator.h"
 #include "server/host/StackOverflow.h"
 #include "platform/rpc/RemoteInvokeNdr.h"
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdarg>
@@ -25,7 +27,11 @@ namespace {
 constexpr DWORD kMessageAsLogged = 0x69200002u;
 constexpr size_t kHostMessageCapacity = 256;
 
-CWindowsServerModule* g_module = nullptr;
+std::atomic<CWindowsServerModule*> g_module{nullptr};
+// Held while the module is set or cleared and while a control runs in it:
+// a stop that arrives while the module is being destroyed either finishes
+// before the destruction starts or finds no module.
+std::recursive_mutex g_moduleLock;
 
 // A REG_SZ or REG_EXPAND_SZ value of at most 260 bytes, not expanded; "" when absent.
 std::string ReadFolderValue(HKEY key)
@@ -67,18 +73,27 @@ std::string VFormat(const char* format, va_list args)
 
 CWindowsServerModule::CWindowsServerModule()
 {
+    std::lock_guard<std::recursive_mutex> guard(g_moduleLock);
     g_module = this;
 }
 
 CWindowsServerModule::~CWindowsServerModule()
 {
+    std::lock_guard<std::recursive_mutex> guard(g_moduleLock);
     if (g_module == this)
         g_module = nullptr;
 }
 
 CWindowsServerModule* CWindowsServerModule::Current()
 {
-    return g_module;
+    return g_module.load();
+}
+
+void CWindowsServerModule::ControlCurrent(DWORD control)
+{
+    std::lock_guard<std::recursive_mutex> guard(g_moduleLock);
+    if (CWindowsServerModule* module = g_module.load())
+        module->Handler(control);
 }
 
 void CWindowsServerModule::CreateVirtualServers()
@@ -318,8 +333,7 @@ void ServiceMainEntry(DWORD argc, char** argv)
 
 void HandlerEntry(DWORD control)
 {
-    if (CWindowsServerModule* module = CWindowsServerModule::Current())
-        module->Handler(control);
+    CWindowsServerModule::ControlCurrent(control);
 }
 
 } // namespace
@@ -337,6 +351,7 @@ RPC_STATUS CWindowsServerModule::OnRemoteInvoke(CRpcCall& call)
     if (status != RPC_S_OK)
         return status;
     const LONG port = PortFromStringBinding(call.ServerStringBinding());
+    const CCallOrigin origin(call.ClientAddress());
     bool began = false;
     // The reply is encoded straight into the stub data: a 64 MiB file is not copied again.
     LONG rc = InvokeCallRecord(*this, port, request.data, request.size, [&](DWORD size) {
@@ -535,11 +550,9 @@ int CWindowsServerModule::Start()
     RegCloseKey(appIds);
     if (rc != ERROR_SUCCESS)
         return rc;
-    char value[MAX_PATH] = {};
-    DWORD type = REG_NONE, size = sizeof value;
-    const bool localService = RegQueryValueExA(appId, tq::kLocalServiceValue, nullptr, &type,
-                                               reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-                              (type == REG_SZ || type == REG_EXPAND_SZ);
+    // The value's presence decides, whatever its type or size.
+    const bool localService =
+        RegQueryValueExA(appId, tq::kLocalServiceValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
     RegCloseKey(appId);
 
     if (localService) {

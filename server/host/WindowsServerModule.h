@@ -27,6 +27,9 @@ public:
 
     // The module of this process, for the RPC procedures and the control handler.
     static CWindowsServerModule* Current();
+    // Hands a control to the module of this process, if there is one; safe
+    // from any thread at any time, also while the module is being destroyed.
+    static void ControlCurrent(DWORD control);
 
     // The program's command line without the program name; true to go on
     // starting, false when the restart switch was handled (exitCode says how).

@@ -320,6 +320,7 @@ HRESULT CAttributeDirectory::GetCount(LONG* count)
 HRESULT CAttributeDirectory::Clear()
 {
     return attrib::Guarded([&]() -> HRESULT {
+        loadCharge_.reset();
         ReleaseChildren();
         for (AttributeRecord* r : records_)
             attrib::DeleteRecord(r);
@@ -569,6 +570,37 @@ HRESULT CAttributeDirectory::LoadFromBuffer(const BYTE* buffer, LONG length)
     if (length < 0 || (buffer == nullptr && length > 0))
         return E_POINTER;
     return attrib::Guarded([&] { return LoadStream(buffer, static_cast<std::size_t>(length)); });
+}
+
+namespace {
+
+// What one loaded record costs beyond its bytes: its copy's bookkeeping.
+constexpr unsigned long long kRecordOverhead = 128;
+
+unsigned long long StreamCost(const BYTE* buffer, std::size_t length, unsigned depth)
+{
+    unsigned long long cost = 0;
+    std::size_t pos = 0;
+    while (pos < length && length - pos >= AttributeRecordHeader::kSize) {
+        const AttributeRecordHeader h = AttributeRecordHeader::Read(buffer + pos);
+        if (h.RecordBytes() > length - pos || !h.IsConsistent())
+            break;
+        cost += h.RecordBytes() + kRecordOverhead;
+        const bool directory = (h.flags & (RECORD_DIRECTORY | RECORD_REMOVED)) == RECORD_DIRECTORY;
+        if (directory && depth < CAttributeDirectory::kMaxDepth) {
+            const AttributeRecord r = AttributeRecordHeader::RecordAt(buffer + pos);
+            cost += StreamCost(r.value, r.valueLength, depth + 1);
+        }
+        pos += static_cast<std::size_t>(h.RecordBytes());
+    }
+    return cost;
+}
+
+} // namespace
+
+unsigned long long CAttributeDirectory::LoadCost(const BYTE* buffer, std::size_t length)
+{
+    return buffer == nullptr ? 0 : StreamCost(buffer, length, 0);
 }
 
 HRESULT CAttributeDirectory::LoadStream(const BYTE* buffer, std::size_t length)

@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,15 @@ public:
     // gives STG_E_PROPSETMISMATCHED and keeps the records read before the damage.
     virtual HRESULT LoadFromBuffer(const BYTE* buffer, LONG length);
 
+    // About what loading the stream would allocate in all: each record is
+    // copied, and a sub-directory's records once more inside it, so nesting
+    // multiplies a stream's size. Walks the headers only; a damaged part
+    // counts as far as it reads.
+    static unsigned long long LoadCost(const BYTE* buffer, std::size_t length);
+    // Keeps a charge (what a load took from a budget) until the directory is
+    // cleared or gone.
+    void HoldLoadCharge(std::shared_ptr<const void> charge) { loadCharge_ = std::move(charge); }
+
     // Counts every change, so a list can tell that its indexes went stale
     // even after the modified flag was cleared by a save.
     unsigned long long ChangeCount() const { return changeCount_; }
@@ -131,4 +141,5 @@ private:
     CAttributeIndexes indexes_;
     unsigned depth_ = 0; // 0 for a directory that is nobody's sub-directory
     unsigned long long changeCount_ = 0;
+    std::shared_ptr<const void> loadCharge_;
 };

@@ -2,6 +2,7 @@
 
 #include "server/storage/attributes/AttributeGuard.h"
 #include "server/storage/attributes/AttributeRecordHeader.h"
+#include "server/storage/container/LoadBudget.h"
 #include "server/storage/container/LzwCoder.h"
 #include "server/storage/container/Lzo1x.h"
 #include "server/storage/container/Sha1.h"
@@ -17,6 +18,8 @@ namespace {
 constexpr std::size_t kTimeOffset = 48;
 constexpr std::size_t kTimeSize = 8;
 constexpr HRESULT kTooLarge = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+// A load waits this long for others to give back load memory.
+constexpr int kLoadBudgetWaitMs = 30000;
 
 CSha1::Digest PayloadDigest(const BYTE* header, const BYTE* payload, std::size_t size)
 {
@@ -47,8 +50,18 @@ long long BareStreamLength(const std::vector<BYTE>& file)
     return pos == file.size() ? static_cast<long long>(pos) : -1;
 }
 
-HRESULT LoadStream(CAttributeDirectory* directory, const BYTE* bytes, std::size_t size)
+// What the file and its expanded payload already hold comes on top of what
+// the records will take.
+HRESULT LoadStream(CAttributeDirectory* directory, const BYTE* bytes, std::size_t size, std::size_t held)
 {
+    const unsigned long long cost = CAttributeDirectory::LoadCost(bytes, size);
+    if (cost > CDynIO::kMaxLoadBytes)
+        return kTooLarge;
+    std::shared_ptr<const void> charge =
+        CLoadBudget::Process().Take(static_cast<std::size_t>(cost) + held, kLoadBudgetWaitMs);
+    if (!charge)
+        return E_OUTOFMEMORY;
+    directory->HoldLoadCharge(std::move(charge));
     return directory->LoadFromBuffer(size > 0 ? bytes : nullptr, static_cast<LONG>(size));
 }
 
@@ -91,7 +104,8 @@ HRESULT LoadContainer(const std::vector<BYTE>& file, CAttributeDirectory* direct
         payload = lzoBytes.data();
         payloadSize = lzoBytes.size();
     }
-    return LoadStream(directory, payload, payloadSize);
+    return LoadStream(directory, payload, payloadSize,
+                      file.size() + (payload == file.data() + CDynIO::kHeaderSize + digestSize ? 0 : payloadSize));
 }
 
 // Closes an open handle however the caller leaves.
@@ -166,7 +180,7 @@ HRESULT CDynIO::Load(const char* name, CAttributeDirectory* directory)
         const long long length = BareStreamLength(file);
         if (length < 0)
             return STG_E_PROPSETMISMATCHED;
-        return LoadStream(directory, file.data(), static_cast<std::size_t>(length));
+        return LoadStream(directory, file.data(), static_cast<std::size_t>(length), file.size());
     });
 }
 
@@ -243,15 +257,9 @@ HRESULT CDynIO::WriteFile(const char* name, const BYTE* bytes, DWORD length)
         return E_INVALIDARG;
     if (files_ == nullptr)
         return E_UNEXPECTED;
-    return attrib::Guarded([&]() -> HRESULT {
-        OpenHandle file(files_);
-        HRESULT hr = files_->OpenFile(name, GENERIC_WRITE, &file.handle);
-        if (FAILED(hr)) {
-            file.handle = -1;
-            return hr;
-        }
-        hr = files_->WriteFile(file.handle, bytes, length);
-        const HRESULT closed = file.Close();
-        return FAILED(hr) ? hr : closed;
-    });
+    if (length > 0x7FFFFFFFu)
+        return kTooLarge;
+    // The whole-file write replaces the file at once: a save that dies on
+    // the way leaves the old file, never an empty or torn one.
+    return attrib::Guarded([&]() -> HRESULT { return files_->WriteWholeFile(name, bytes, static_cast<LONG>(length)); });
 }

@@ -32,6 +32,13 @@ public:
     static constexpr std::size_t kHeaderSize = 56;
     static constexpr DWORD kVersion = 1;
     static constexpr std::size_t kMaxContainerBytes = 64u << 20;
+    // What the records of one load may take in all (see
+    // CAttributeDirectory::LoadCost); a file whose nesting would take more
+    // is refused with HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE) before any of
+    // it is copied. Loads of the process together hold at most what
+    // CLoadBudget allows; one that finds it spent waits, then fails with
+    // E_OUTOFMEMORY.
+    static constexpr std::size_t kMaxLoadBytes = 128u << 20;
 
     explicit CDynIO(IFileIO* files = nullptr) : files_(files) {}
     virtual ~CDynIO() = default;
@@ -54,8 +61,8 @@ public:
     // is not shorter is not used and its flag is cleared in the file.
     HRESULT Save(const char* name, CAttributeDirectory* directory, DWORD flags);
 
-    // Creates or truncates the file and writes the bytes; the write's
-    // result, or the close's failure after a good write.
+    // Replaces the file with the bytes through the file layer's whole-file
+    // write, which the server's layer does atomically; its result.
     HRESULT WriteFile(const char* name, const BYTE* bytes, DWORD length);
 
 private:

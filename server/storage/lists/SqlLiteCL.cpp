@@ -19,6 +19,7 @@ using Lock = std::lock_guard<std::recursive_mutex>;
 
 constexpr size_t kMaxComputerName = 15;
 constexpr const char* kInvalidDateText = "Invalid DateTime";
+constexpr const char* kJournalMode = "PRAGMA journal_mode=DELETE";
 
 const char* const kTables[][2] = {
     {"cl_computers", "create table cl_computers (cpu_id integer primary key autoincrement,cpu_name text not null "
@@ -202,30 +203,74 @@ int CSqlLiteCL::LookUpComputer(const char* computer, int* cpuId, bool* found)
 HRESULT CSqlLiteCL::EnsureComputer(const char* computer, int* cpuId)
 {
     bool found = false;
-    LookUpComputer(computer, cpuId, &found);
+    if (LookUpComputer(computer, cpuId, &found) != SQLITE_OK)
+        return E_FAIL;
     if (found)
         return S_OK;
     HRESULT hr = AddComputer(computer);
     if (FAILED(hr))
         return hr;
-    LookUpComputer(computer, cpuId, &found);
+    if (LookUpComputer(computer, cpuId, &found) != SQLITE_OK)
+        return E_FAIL;
     return found ? S_OK : E_FAIL;
 }
 
-bool CSqlLiteCL::CreateTables()
+int CSqlLiteCL::CreateTables()
 {
+    // A table or index that cannot be made (a read-only file) leaves the
+    // list readable; only another process's lock fails the load.
+    auto make = [&](const char* sql) {
+        const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+        return IsLockFailure(rc) ? rc : SQLITE_OK;
+    };
     for (const auto& [table, create] : kTables) {
         bool exists = false;
-        if (FindTable(db_, table, &exists) != SQLITE_OK)
-            return false;
+        int rc = FindTable(db_, table, &exists);
+        if (rc != SQLITE_OK)
+            return rc;
         if (exists)
             continue;
-        sqlite3_exec(db_, create, nullptr, nullptr, nullptr);
-        if (std::strcmp(table, "cl_computers") == 0)
-            sqlite3_exec(db_, kNameIndex, nullptr, nullptr, nullptr);
+        if ((rc = make(create)) != SQLITE_OK)
+            return rc;
+        if (std::strcmp(table, "cl_computers") == 0 && (rc = make(kNameIndex)) != SQLITE_OK)
+            return rc;
     }
-    sqlite3_exec(db_, kItemIndex, nullptr, nullptr, nullptr);
-    return true;
+    return make(kItemIndex);
+}
+
+int CSqlLiteCL::Open(std::string path, bool report)
+{
+    path_.clear();
+    const int rc = OpenList(&db_, path, "computer list", report, [&] {
+        sqlite3_exec(db_, "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
+        // A rollback journal: a kill in the middle of a write leaves the
+        // journal, and the next open puts the old pages back. The pragma is
+        // finished before the tables are made, or it would hold their commit.
+        int step;
+        {
+            CSqliteStatement journal(db_, kJournalMode);
+            step = journal.Step();
+        }
+        return step == SQLITE_ROW ? CreateTables() : step;
+    }, &pending_);
+    if (rc != SQLITE_OK)
+        return rc;
+    path_ = path;
+
+    SchemaNodeRecord node{};
+    node.type = 0;
+    node.id = kItemLastCheckin;
+    node.appId = kServerAppId;
+    CopyToField(node.name, sizeof node.name, "Last Checkin");
+    CopyToField(node.description, sizeof node.description, "Operating system installed on the computer");
+    LONG schemaId = 0;
+    AddSchemaNode(&node, &schemaId);
+    return SQLITE_OK;
+}
+
+bool CSqlLiteCL::Ready()
+{
+    return db_ != nullptr || (!pending_.empty() && Open(pending_, false) == SQLITE_OK);
 }
 
 HRESULT CSqlLiteCL::LoadComputerList(const char* fileName)
@@ -239,37 +284,14 @@ HRESULT CSqlLiteCL::LoadComputerList(const char* fileName)
     files_->GetFolder(folder, sizeof folder);
     const std::string path = std::string(folder) + fileName;
 
-    path_.clear();
-    const int rc = ReopenDatabase(&db_, path);
-    if (rc != SQLITE_OK) {
-        OutputDebugStringA(("Computer list " + path + " does not open: " + sqlite3_errstr(rc) + "\n").c_str());
-        return E_FAIL;
-    }
-    sqlite3_exec(db_, "PRAGMA temp_store = MEMORY;", nullptr, nullptr, nullptr);
-    sqlite3_exec(db_, "PRAGMA journal_mode=OFF;", nullptr, nullptr, nullptr);
-    if (!CreateTables()) {
-        // Not a database: leave the file as it is.
-        OutputDebugStringA(("Computer list " + path + " is no database: " + sqlite3_errmsg(db_) + "\n").c_str());
-        CloseDatabase(&db_);
-        return E_FAIL;
-    }
-    path_ = path;
-
-    SchemaNodeRecord node{};
-    node.type = 0;
-    node.id = kItemLastCheckin;
-    node.appId = kServerAppId;
-    CopyToField(node.name, sizeof node.name, "Last Checkin");
-    CopyToField(node.description, sizeof node.description, "Operating system installed on the computer");
-    LONG schemaId = 0;
-    AddSchemaNode(&node, &schemaId);
-    return S_OK;
+    const int rc = Open(path, true);
+    return rc == SQLITE_OK ? S_OK : rc;
 }
 
 HRESULT CSqlLiteCL::SaveComputerList(const char* fileName)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || fileName == nullptr)
+    if (!Ready() || fileName == nullptr)
         return E_INVALIDARG;
     // Only the name counts: a client's name cannot reach outside the folder.
     const std::string name = NamePart(fileName);
@@ -306,15 +328,23 @@ HRESULT CSqlLiteCL::SaveComputerList(const char* fileName)
 HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || node == nullptr || schemaId == nullptr)
+    if (!Ready() || node == nullptr || schemaId == nullptr)
         return E_INVALIDARG;
     const std::string name = FieldText(node->name, sizeof node->name);
     const std::string description = FieldText(node->description, sizeof node->description);
-    CSqliteStatement find(db_, "SELECT schema_id FROM cl_schema WHERE id=? AND app_id=? AND type=?");
-    find.BindInt(1, static_cast<int>(node->id)).BindInt(2, static_cast<int>(node->appId));
-    find.BindInt(3, static_cast<int>(node->type));
-    if (find.Step() == SQLITE_ROW) {
-        const int id = find.ColumnInt(0);
+    int found = SQLITE_DONE;
+    int id = 0;
+    {
+        // Finished before the write, whose commit it would otherwise hold back.
+        CSqliteStatement find(db_, "SELECT schema_id FROM cl_schema WHERE id=? AND app_id=? AND type=?");
+        find.BindInt(1, static_cast<int>(node->id)).BindInt(2, static_cast<int>(node->appId));
+        find.BindInt(3, static_cast<int>(node->type));
+        found = find.Step();
+        id = found == SQLITE_ROW ? find.ColumnInt(0) : 0;
+    }
+    if (found != SQLITE_ROW && found != SQLITE_DONE)
+        return E_FAIL;
+    if (found == SQLITE_ROW) {
         CSqliteStatement update(db_, "UPDATE cl_schema SET name=?,description=?,type=?,flags=? WHERE schema_id=?");
         update.BindText(1, name).BindText(2, description).BindInt(3, static_cast<int>(node->type));
         update.BindInt(4, static_cast<int>(node->flags)).BindInt(5, id);
@@ -336,7 +366,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
 HRESULT CSqlLiteCL::GetSchemaNode(DWORD schemaId, SchemaNodeRecord* node)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || node == nullptr)
+    if (!Ready() || node == nullptr)
         return E_INVALIDARG;
     CSqliteStatement s(db_, "SELECT type, app_id, id, flags, name, description FROM cl_schema WHERE schema_id = ?");
     s.BindInt(1, static_cast<int>(schemaId));
@@ -355,7 +385,7 @@ HRESULT CSqlLiteCL::GetSchemaNode(DWORD schemaId, SchemaNodeRecord* node)
 HRESULT CSqlLiteCL::DeleteSchemaNode(DWORD schemaId)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr)
+    if (!Ready())
         return E_INVALIDARG;
     CSqliteStatement s(db_, "DELETE FROM cl_schema WHERE schema_id=?");
     s.BindInt(1, static_cast<int>(schemaId));
@@ -365,7 +395,7 @@ HRESULT CSqlLiteCL::DeleteSchemaNode(DWORD schemaId)
 HRESULT CSqlLiteCL::GetCompleteSchemaNodeList(BYTE** buffer, int* length)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || buffer == nullptr || length == nullptr)
+    if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
     try {
         std::vector<SchemaNodeRecord> nodes;
@@ -398,11 +428,12 @@ HRESULT CSqlLiteCL::FreeSchemaNodeList(BYTE* buffer)
 HRESULT CSqlLiteCL::AddComputer(const char* computer)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer) || std::strlen(computer) > kMaxComputerName || !AllPrintable(computer))
+    if (!Ready() || Empty(computer) || std::strlen(computer) > kMaxComputerName || !AllPrintable(computer))
         return E_INVALIDARG;
     int cpuId = 0;
     bool found = false;
-    LookUpComputer(computer, &cpuId, &found);
+    if (LookUpComputer(computer, &cpuId, &found) != SQLITE_OK)
+        return E_FAIL;
     if (found)
         return S_FALSE;
     CSqliteStatement s(db_, "INSERT INTO cl_computers VALUES(NULL,?)");
@@ -413,29 +444,36 @@ HRESULT CSqlLiteCL::AddComputer(const char* computer)
 HRESULT CSqlLiteCL::DeleteComputer(const char* computer)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer))
+    if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     int cpuId = 0;
     bool found = false;
-    LookUpComputer(computer, &cpuId, &found);
+    if (LookUpComputer(computer, &cpuId, &found) != SQLITE_OK)
+        return E_FAIL;
     if (!found)
         return S_FALSE;
-    int rc = SQLITE_OK;
+    // The computer and what hangs on it go together, or not at all.
+    int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        return E_FAIL;
     for (const char* sql : {"DELETE FROM cl_computers WHERE cpu_id=?", "DELETE FROM cl_downtime WHERE cpu_id=?",
                             "DELETE FROM cl_pendingops WHERE cpu_id=?"}) {
         CSqliteStatement s(db_, sql);
         s.BindInt(1, cpuId);
-        int step = s.Run();
-        if (rc == SQLITE_OK)
-            rc = step;
+        if ((rc = s.Run()) != SQLITE_OK)
+            break;
     }
-    return rc == SQLITE_OK ? S_OK : E_FAIL;
+    if (rc != SQLITE_OK) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return E_FAIL;
+    }
+    return CommitOrRollback(db_) == SQLITE_OK ? S_OK : E_FAIL;
 }
 
 HRESULT CSqlLiteCL::GetCompleteComputerList(char** buffer, int* length)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || buffer == nullptr || length == nullptr)
+    if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
     try {
         std::vector<std::string> names;
@@ -458,21 +496,33 @@ HRESULT CSqlLiteCL::FreeComputerList(char* buffer)
     return FreeArray(buffer);
 }
 
+int CSqlLiteCL::FindItem(int cpuId, DWORD appId, DWORD id, int* sysinfoId)
+{
+    // Read and finished here: a statement still reading when the write runs
+    // would hold its commit back until it is finalized, where a failed
+    // commit goes unseen.
+    CSqliteStatement find(db_, "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=? AND id=? AND cpu_id=?");
+    find.BindInt(1, static_cast<int>(appId)).BindInt(2, static_cast<int>(id)).BindInt(3, cpuId);
+    const int rc = find.Step();
+    *sysinfoId = rc == SQLITE_ROW ? find.ColumnInt(0) : 0;
+    return rc;
+}
+
 HRESULT CSqlLiteCL::SetComputerInformation(const char* computer, DWORD appId, DWORD id, const BYTE* data, int size)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer) || !AllPrintable(computer) || size < 0)
+    if (!Ready() || Empty(computer) || !AllPrintable(computer) || size < 0)
         return E_INVALIDARG;
     int cpuId = 0;
     HRESULT hr = EnsureComputer(computer, &cpuId);
     if (FAILED(hr))
         return hr;
-    CSqliteStatement find(db_, "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=? AND id=? AND cpu_id=?");
-    find.BindInt(1, static_cast<int>(appId)).BindInt(2, static_cast<int>(id)).BindInt(3, cpuId);
     const bool hasData = data != nullptr || size != 0;
-    int rc = SQLITE_OK;
-    if (find.Step() == SQLITE_ROW) {
-        const int sysinfoId = find.ColumnInt(0);
+    int sysinfoId = 0;
+    int rc = FindItem(cpuId, appId, id, &sysinfoId);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return E_FAIL; // not knowing whether the item is there, a second one could be added
+    if (rc == SQLITE_ROW) {
         if (hasData) {
             CSqliteStatement s(db_, "UPDATE cl_sysinfo SET data=? WHERE sysinfo_id = ?");
             rc = s.BindBlob(1, data, size).BindInt(2, sysinfoId).Run();
@@ -484,6 +534,8 @@ HRESULT CSqlLiteCL::SetComputerInformation(const char* computer, DWORD appId, DW
         CSqliteStatement s(db_, "INSERT INTO cl_sysinfo VALUES(NULL,?,?,?,?)");
         s.BindInt(1, cpuId).BindInt(2, static_cast<int>(appId)).BindInt(3, static_cast<int>(id));
         rc = s.BindBlob(4, data, size).Run();
+    } else {
+        rc = SQLITE_OK;
     }
     return rc == SQLITE_OK ? S_OK : E_FAIL;
 }
@@ -495,7 +547,7 @@ HRESULT CSqlLiteCL::GetComputerInformation(const char* computer, DWORD appId, DW
     *data = nullptr;
     *size = 0;
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer))
+    if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     try {
         CSqliteStatement s(db_, "SELECT s.data FROM cl_sysinfo s INNER JOIN cl_computers c on c.cpu_id=s.cpu_id "
@@ -527,7 +579,7 @@ HRESULT CSqlLiteCL::AddPendingOp(const char* computer, PendingOpRecord* op, int 
 {
     {
         Lock lock(mutex_);
-        if (db_ == nullptr || Empty(computer) || op == nullptr || opId == nullptr)
+        if (!Ready() || Empty(computer) || op == nullptr || opId == nullptr)
             return E_INVALIDARG;
         int cpuId = 0;
         HRESULT hr = EnsureComputer(computer, &cpuId);
@@ -556,7 +608,7 @@ HRESULT CSqlLiteCL::AddPendingOp(const char* computer, PendingOpRecord* op, int 
 HRESULT CSqlLiteCL::DeletePendingOp(const char*, DWORD opId)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr)
+    if (!Ready())
         return E_INVALIDARG;
     CSqliteStatement s(db_, "DELETE FROM cl_pendingops WHERE op_id=?");
     return s.BindInt(1, static_cast<int>(opId)).Run() == SQLITE_OK ? S_OK : E_FAIL;
@@ -565,7 +617,7 @@ HRESULT CSqlLiteCL::DeletePendingOp(const char*, DWORD opId)
 HRESULT CSqlLiteCL::UpdatePendingOp(const char*, DWORD opId, DWORD status, DWORD result, const char* remarks)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr)
+    if (!Ready())
         return E_INVALIDARG;
     CSqliteStatement s(db_, "UPDATE cl_pendingops SET status=?,result=?,remarks=?,last_update=datetime('now') "
                             "WHERE op_id=?");
@@ -577,7 +629,7 @@ HRESULT CSqlLiteCL::UpdatePendingOp(const char*, DWORD opId, DWORD status, DWORD
 HRESULT CSqlLiteCL::ClearAllPendingOps(const char* computer, DWORD statusMask)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer))
+    if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     int cpuId = 0;
     bool found = false;
@@ -625,7 +677,7 @@ HRESULT CSqlLiteCL::GetPendingOp(const char*, DWORD opId, PendingOpRecord** op)
     // Handed out at once, also when the call fails; the caller frees it.
     *op = new PendingOpRecord{};
     Lock lock(mutex_);
-    if (db_ == nullptr)
+    if (!Ready())
         return E_INVALIDARG;
     CSqliteStatement s(
         db_, "SELECT app_id,id,status,result,description,data,last_update,remarks FROM cl_pendingops WHERE op_id=?");
@@ -655,7 +707,7 @@ HRESULT CSqlLiteCL::FreePendingOp(PendingOpRecord* op)
 HRESULT CSqlLiteCL::GetCompletePendingOpsList(const char* computer, DWORD, BYTE** buffer, int* length)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer) || buffer == nullptr || length == nullptr)
+    if (!Ready() || Empty(computer) || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
     int cpuId = 0;
     bool found = false;
@@ -688,7 +740,7 @@ HRESULT CSqlLiteCL::FreePendingOpsList(BYTE* buffer)
 HRESULT CSqlLiteCL::AddDowntimeSchedule(const char* computer, DowntimeRecord* schedule, LONG* downId)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer) || schedule == nullptr || downId == nullptr)
+    if (!Ready() || Empty(computer) || schedule == nullptr || downId == nullptr)
         return E_INVALIDARG;
     int cpuId = 0;
     HRESULT hr = EnsureComputer(computer, &cpuId);
@@ -717,7 +769,7 @@ HRESULT CSqlLiteCL::AddDowntimeSchedule(const char* computer, DowntimeRecord* sc
 HRESULT CSqlLiteCL::DeleteDowntimeSchedule(const char*, DWORD downId)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr)
+    if (!Ready())
         return E_INVALIDARG;
     CSqliteStatement s(db_, "DELETE FROM cl_downtime WHERE down_id=?");
     return s.BindInt(1, static_cast<int>(downId)).Run() == SQLITE_OK ? S_OK : E_FAIL;
@@ -726,7 +778,7 @@ HRESULT CSqlLiteCL::DeleteDowntimeSchedule(const char*, DWORD downId)
 HRESULT CSqlLiteCL::ClearAllDowntimeSchedules(const char* computer)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer))
+    if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     CSqliteStatement s(db_, "DELETE FROM cl_downtime WHERE cpu_id=(SELECT cpu_id FROM cl_computers WHERE "
                             "cpu_name=?)");
@@ -748,7 +800,7 @@ void CSqlLiteCL::ReadDowntime(const CSqliteStatement& row, DowntimeRecord* sched
 HRESULT CSqlLiteCL::GetDowntimeSchedule(const char*, DWORD downId, DowntimeRecord** schedule)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || schedule == nullptr)
+    if (!Ready() || schedule == nullptr)
         return E_INVALIDARG;
     try {
         auto record = std::make_unique<DowntimeRecord>();
@@ -780,7 +832,7 @@ HRESULT CSqlLiteCL::FreeDowntimeSchedule(DowntimeRecord* schedule)
 HRESULT CSqlLiteCL::GetCompleteDowntimeList(const char* computer, BYTE** buffer, int* length)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || Empty(computer) || buffer == nullptr || length == nullptr)
+    if (!Ready() || Empty(computer) || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
     int cpuId = 0;
     bool found = false;
@@ -822,7 +874,7 @@ HRESULT CSqlLiteCL::FreeDowntimeList(BYTE* buffer)
 HRESULT CSqlLiteCL::GetAllComputerInformation(const char* computer, BYTE** buffer, int* length)
 {
     Lock lock(mutex_);
-    if (db_ == nullptr || computer == nullptr || buffer == nullptr || length == nullptr)
+    if (!Ready() || computer == nullptr || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
     try {
         std::vector<ComputerInfoEntry> computers;

@@ -84,10 +84,20 @@ public:
 private:
     // SQLITE_OK, with *found telling whether the computer is listed.
     int LookUpComputer(const char* computer, int* cpuId, bool* found);
+    // SQLITE_ROW with the item's row id, SQLITE_DONE without the item, or the failure.
+    int FindItem(int cpuId, DWORD appId, DWORD id, int* sysinfoId);
     // The computer's id, adding the computer when it is not listed.
     HRESULT EnsureComputer(const char* computer, int* cpuId);
-    // false when the file is no database.
-    bool CreateTables();
+    // SQLITE_OK, or the failure that tells the file is no database or is
+    // locked by another process.
+    int CreateTables();
+    // Opens the file as the list (its tables, the check-in schema node):
+    // SQLITE_OK, or the failure, with the store then without a database
+    // (reported in the event log when report is set). A file another
+    // process holds locked is tried again by the next call.
+    int Open(std::string path, bool report);
+    // Whether the store has its database, opening a file that was locked.
+    bool Ready();
     static void ReadPendingOp(const CSqliteStatement& row, PendingOpRecord* op);
     static void ReadDowntime(const CSqliteStatement& row, DowntimeRecord* schedule);
     static void FreePendingOpFields(PendingOpRecord* op);
@@ -95,6 +105,7 @@ private:
     IFileIO2* files_;
     sqlite3* db_ = nullptr;
     std::string path_;
+    std::string pending_; // a file that was locked when it was to be opened
     std::recursive_mutex mutex_;
     CPendingOpDelivery delivery_;
 };

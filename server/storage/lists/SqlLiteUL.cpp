@@ -136,24 +136,30 @@ CSqlLiteUL::CSqlLiteUL(IFileIO2* files, DWORD flags) : flags_(flags), files_(fil
 }
 
 CSqlLiteUL::CSqlLiteUL(IFileIO2* files, DWORD flags, const DirectoryEntryPoints& directory)
-    : flags_(flags), files_(files), browser_(directory)
+    : flags_(flags), files_(files), directory_(directory)
 {
     ConfigureBrowser();
 }
 
 CSqlLiteUL::~CSqlLiteUL()
 {
-    sqlite3_close(db_);
+    CloseDatabase(&db_);
 }
 
 void CSqlLiteUL::ConfigureBrowser()
 {
     LdapConfigRecord settings;
     GetLDAPConfig(&settings);
-    browser_.SetConfig(LdapConfigRecord::FieldText(settings.server).c_str(),
-                       LdapConfigRecord::FieldText(settings.account).c_str(),
-                       LdapConfigRecord::FieldText(settings.password).c_str(),
-                       LdapConfigRecord::FieldText(settings.container).c_str());
+    SetDirectorySettings(LdapConfigRecord::FieldText(settings.server), LdapConfigRecord::FieldText(settings.account),
+                         LdapConfigRecord::FieldText(settings.password),
+                         LdapConfigRecord::FieldText(settings.container));
+}
+
+void CSqlLiteUL::SetDirectorySettings(std::string server, std::string account, std::string password,
+                                      std::string container)
+{
+    std::lock_guard<std::mutex> guard(directoryLock_);
+    directorySettings_ = {std::move(server), std::move(account), std::move(password), std::move(container)};
 }
 
 int CSqlLiteUL::Run(const char* sql, Texts texts)
@@ -197,14 +203,24 @@ int CSqlLiteUL::AppendNames(const char* sql, Texts texts, DWORD tag, HeapNameLis
 template <class Body>
 int CSqlLiteUL::InTransaction(Body body)
 {
-    // A savepoint, so that transactions may nest.
+    // A savepoint, so that transactions may nest; the outermost one's
+    // release is the commit.
+    const bool outermost = sqlite3_get_autocommit(db_) != 0;
     int rc = Run("SAVEPOINT userlist", {});
     if (rc != SQLITE_OK)
         return rc;
     rc = body();
     if (rc != SQLITE_OK)
         Run("ROLLBACK TO userlist", {});
-    Run("RELEASE userlist", {});
+    const int released = Run("RELEASE userlist", {});
+    if (released != SQLITE_OK) {
+        // A commit another process's lock refused leaves the transaction
+        // open, and every later change would run inside it unseen.
+        if (outermost && sqlite3_get_autocommit(db_) == 0)
+            Run("ROLLBACK", {});
+        if (rc == SQLITE_OK)
+            rc = released;
+    }
     return rc;
 }
 
@@ -228,6 +244,20 @@ int CSqlLiteUL::CreateTables()
     });
 }
 
+int CSqlLiteUL::Open(std::string path, bool report)
+{
+    path_.clear();
+    const int rc = OpenList(&db_, path, "user list", report, [&] { return CreateTables(); }, &pending_);
+    if (rc == SQLITE_OK)
+        path_ = path;
+    return rc;
+}
+
+bool CSqlLiteUL::Ready()
+{
+    return db_ != nullptr || (!pending_.empty() && Open(pending_, false) == SQLITE_OK);
+}
+
 HRESULT CSqlLiteUL::Load(const char* fileName)
 {
     if (Empty(fileName) || files_ == nullptr)
@@ -236,25 +266,13 @@ HRESULT CSqlLiteUL::Load(const char* fileName)
     HRESULT hr = files_->GetFolder(folder, sizeof folder);
     if (FAILED(hr))
         return hr;
-    const std::string path = std::string(folder) + fileName;
-
-    path_.clear();
-    int rc = ReopenDatabase(&db_, path);
-    if (rc != SQLITE_OK)
-        return rc;
-    rc = CreateTables();
-    if (rc != SQLITE_OK) {
-        // Not a database, or one that cannot be written: the file stays as it is.
-        CloseDatabase(&db_);
-        return rc;
-    }
-    path_ = path;
-    return S_OK;
+    const int rc = Open(std::string(folder) + fileName, true);
+    return rc == SQLITE_OK ? S_OK : rc;
 }
 
 HRESULT CSqlLiteUL::Save(const char*)
 {
-    return db_ != nullptr ? S_OK : E_FAIL;
+    return Ready() ? S_OK : E_FAIL;
 }
 
 HRESULT CSqlLiteUL::RevertChanges()
@@ -266,13 +284,14 @@ HRESULT CSqlLiteUL::Close()
 {
     if ((flags_ & kUserListKeepOpen) != 0)
         return S_OK;
+    pending_.clear();
     CloseDatabase(&db_);
     return S_OK;
 }
 
 HRESULT CSqlLiteUL::CreateNamed(const char* findSql, const char* insertSql, const char* name)
 {
-    if (db_ == nullptr || Empty(name))
+    if (!Ready() || Empty(name))
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     if (HasRow(findSql, {name}, &rc))
@@ -307,21 +326,21 @@ HRESULT CSqlLiteUL::CreateTessaryGroup(const char* group)
 
 HRESULT CSqlLiteUL::DeleteUser(const char* user)
 {
-    if (db_ == nullptr || Empty(user))
+    if (!Ready() || Empty(user))
         return E_INVALIDARG;
     return FromSqlite(Run("DELETE FROM wl_users WHERE user_name=?", {user}));
 }
 
 HRESULT CSqlLiteUL::DeleteComputer(const char* computer)
 {
-    if (db_ == nullptr || Empty(computer))
+    if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     return FromSqlite(Run("DELETE FROM wl_computers WHERE cpu_name = ?", {computer}));
 }
 
 HRESULT CSqlLiteUL::DeleteTessaryGroup(const char* group)
 {
-    if (db_ == nullptr || Empty(group))
+    if (!Ready() || Empty(group))
         return E_INVALIDARG;
     // The default flag goes with the group: deleting the default group
     // leaves the list without one.
@@ -338,7 +357,7 @@ HRESULT CSqlLiteUL::DeleteTessaryGroup(const char* group)
 
 HRESULT CSqlLiteUL::AddUserToTessaryGroup(const char* group, const char* user)
 {
-    if (db_ == nullptr || Empty(group) || Empty(user))
+    if (!Ready() || Empty(group) || Empty(user))
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     if (!HasRow(kFindGroup, {group}, &rc))
@@ -354,7 +373,7 @@ HRESULT CSqlLiteUL::AddUserToTessaryGroup(const char* group, const char* user)
 
 HRESULT CSqlLiteUL::AddComputerToTessaryGroup(const char* group, const char* computer)
 {
-    if (db_ == nullptr || Empty(group) || Empty(computer))
+    if (!Ready() || Empty(group) || Empty(computer))
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     if (!HasRow(kFindGroup, {group}, &rc))
@@ -369,7 +388,7 @@ HRESULT CSqlLiteUL::AddComputerToTessaryGroup(const char* group, const char* com
 
 HRESULT CSqlLiteUL::RemoveUserFromTessaryGroup(const char* group, const char* user)
 {
-    if (db_ == nullptr || Empty(group) || Empty(user))
+    if (!Ready() || Empty(group) || Empty(user))
         return E_INVALIDARG;
     return FromSqlite(
         Run("DELETE FROM wl_users WHERE group_id=(SELECT id FROM wl_groups WHERE group_name=?) AND user_name =?",
@@ -378,7 +397,7 @@ HRESULT CSqlLiteUL::RemoveUserFromTessaryGroup(const char* group, const char* us
 
 HRESULT CSqlLiteUL::RemoveComputerFromTessaryGroup(const char* group, const char* computer)
 {
-    if (db_ == nullptr || Empty(group) || Empty(computer))
+    if (!Ready() || Empty(group) || Empty(computer))
         return E_INVALIDARG;
     return FromSqlite(
         Run("DELETE FROM wl_computers WHERE group_id=(SELECT id FROM wl_groups WHERE group_name=?) AND cpu_name=?",
@@ -387,20 +406,19 @@ HRESULT CSqlLiteUL::RemoveComputerFromTessaryGroup(const char* group, const char
 
 HRESULT CSqlLiteUL::RenameTessaryGroup(const char* oldName, const char* newName)
 {
-    if (db_ == nullptr || Empty(oldName) || Empty(newName))
+    if (!Ready() || Empty(oldName) || Empty(newName))
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     std::string groupId;
     if (!LastText(kFindGroup, {oldName}, &groupId, &rc))
         return rc == SQLITE_OK ? E_INVALIDARG : E_FAIL;
-    // The new name may be held by no other group; the group itself may
-    // change the letter case of its name.
+    // The new name may be held by no group, in any letter case: the group's
+    // own name counts too.
     CSqliteStatement clash(db_, kFindGroup);
     clash.BindText(1, newName);
-    int step;
-    while ((step = clash.Step()) == SQLITE_ROW)
-        if (clash.ColumnText(0) != groupId)
-            return E_INVALIDARG;
+    const int step = clash.Step();
+    if (step == SQLITE_ROW)
+        return E_INVALIDARG;
     if (step != SQLITE_DONE)
         return E_FAIL;
     return FromSqlite(Run("UPDATE wl_groups SET group_name=? WHERE group_name=?", {newName, oldName}));
@@ -408,7 +426,7 @@ HRESULT CSqlLiteUL::RenameTessaryGroup(const char* oldName, const char* newName)
 
 HRESULT CSqlLiteUL::GroupOf(const char* sql, const char* member, bool* found, char* group, int groupSize)
 {
-    if (db_ == nullptr || member == nullptr || found == nullptr || group == nullptr)
+    if (!Ready() || member == nullptr || found == nullptr || group == nullptr)
         return E_INVALIDARG;
     *found = false;
     int rc = SQLITE_OK;
@@ -436,7 +454,7 @@ HRESULT CSqlLiteUL::IsComputerInTessaryGroup(const char* computer, bool* found, 
 HRESULT CSqlLiteUL::EnumerateTable(const char* sql, DWORD tag, HeapNameList& list)
 {
     list.Clear();
-    if (db_ == nullptr)
+    if (!Ready())
         return E_INVALIDARG;
     if (AppendNames(sql, {}, tag, list) == SQLITE_OK)
         return S_OK;
@@ -462,7 +480,7 @@ HRESULT CSqlLiteUL::EnumerateTessaryGroups(HeapNameList& list)
 HRESULT CSqlLiteUL::EnumerateTessaryGroupMembers(const char* group, HeapNameList& list)
 {
     list.Clear();
-    if (db_ == nullptr || group == nullptr)
+    if (!Ready() || group == nullptr)
         return E_INVALIDARG;
     HeapNameList computers;
     HeapNameList users;
@@ -483,7 +501,7 @@ HRESULT CSqlLiteUL::EnumerateTessaryGroupMembers(const char* group, HeapNameList
 HRESULT CSqlLiteUL::GetSecurityEquiv(const char* user, const char* computer, char* group, int groupSize,
                                      DWORD* kind)
 {
-    if (db_ == nullptr || user == nullptr || computer == nullptr || group == nullptr || kind == nullptr)
+    if (!Ready() || user == nullptr || computer == nullptr || group == nullptr || kind == nullptr)
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     std::string name;
@@ -511,7 +529,7 @@ HRESULT CSqlLiteUL::GetSecurityEquiv(const char* user, const char* computer, cha
 
 HRESULT CSqlLiteUL::GetDefaultGroup(char* group, int groupSize)
 {
-    if (db_ == nullptr || group == nullptr)
+    if (!Ready() || group == nullptr)
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     std::string name;
@@ -522,7 +540,7 @@ HRESULT CSqlLiteUL::GetDefaultGroup(char* group, int groupSize)
 
 HRESULT CSqlLiteUL::SetDefaultGroup(const char* group)
 {
-    if (db_ == nullptr || Empty(group))
+    if (!Ready() || Empty(group))
         return E_INVALIDARG;
     int rc = SQLITE_OK;
     if (!HasRow("SELECT is_default FROM wl_groups WHERE group_name=?", {group}, &rc))
@@ -549,8 +567,16 @@ HRESULT CSqlLiteUL::EnumerateNetworkContainerObjects(const char* containerPath, 
     if (containerPath == nullptr)
         return E_INVALIDARG;
     try {
+        DirectorySettings settings;
+        {
+            std::lock_guard<std::mutex> guard(directoryLock_);
+            settings = directorySettings_;
+        }
+        CADsBrowser browser(directory_);
+        browser.SetConfig(settings.server.c_str(), settings.account.c_str(), settings.password.c_str(),
+                          settings.container.c_str());
         std::vector<DirectoryEntry> containers, groups, users, computers;
-        HRESULT hr = browser_.EnumerateLdapContainer(containerPath, containers, groups, users, computers);
+        HRESULT hr = browser.EnumerateLdapContainer(containerPath, containers, groups, users, computers);
         // The browser tells an empty container by E_OUTOFMEMORY; for the
         // caller that is an empty answer, not a failure.
         if (hr == E_OUTOFMEMORY && containers.empty() && groups.empty() && users.empty() && computers.empty())
@@ -635,7 +661,7 @@ HRESULT CSqlLiteUL::SetLDAPConfig(const LdapConfigRecord* settings)
         const HRESULT hr = SaveSettings(&directory);
         // The browser follows the file: settings that were not saved are not used.
         if (SUCCEEDED(hr))
-            browser_.SetConfig(server.c_str(), account.c_str(), password.c_str(), container.c_str());
+            SetDirectorySettings(server, account, password, container);
         return hr;
     } catch (...) {
         return E_UNEXPECTED;

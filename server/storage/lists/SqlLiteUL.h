@@ -12,6 +12,7 @@
 
 #include <initializer_list>
 #include <sqlite3.h>
+#include <mutex>
 #include <string>
 
 class CAttributeDirectory;
@@ -63,6 +64,8 @@ public:
     HRESULT GetDefaultGroup(char* group, int groupSize) override;
     HRESULT SetDefaultGroup(const char* group) override;
     HRESULT FreeEnumeration(HeapNameList& list) override;
+    // Safe beside any other call: it touches neither the database nor the
+    // settings file.
     HRESULT EnumerateNetworkContainerObjects(const char* containerPath, HeapNameList& list) override;
     HRESULT GetLDAPConfig(LdapConfigRecord* settings) override;
     HRESULT SetLDAPConfig(const LdapConfigRecord* settings) override;
@@ -75,6 +78,13 @@ private:
 
     // SQLITE_OK, or the first failure.
     int CreateTables();
+    // Opens the file (a copy of the path: it may be pending_) and makes its tables: SQLITE_OK, or the failure, with
+    // the store then without a database (reported in the event log when
+    // report is set). A file another process holds locked is tried again by
+    // the next call.
+    int Open(std::string path, bool report);
+    // Whether the store has its database, opening a file that was locked.
+    bool Ready();
     // Runs a statement with its texts bound in order: SQLITE_OK or the error.
     int Run(const char* sql, Texts texts);
     // Whether the query gives a row; *rc its SQLite result.
@@ -98,10 +108,21 @@ private:
     HRESULT SaveSettings(CAttributeDirectory* directory);
     HRESULT WriteSettings(CAttributeDirectory* directory);
     void ConfigureBrowser();
+    void SetDirectorySettings(std::string server, std::string account, std::string password, std::string container);
+
+    // The directory settings browsing uses. A browse reads them under their
+    // own lock and waits for the directory server on a browser of its own,
+    // so it needs none of the user list's locking.
+    struct DirectorySettings {
+        std::string server, account, password, container;
+    };
 
     DWORD flags_;
     IFileIO2* files_;
     std::string path_;
-    CADsBrowser browser_;
+    std::string pending_; // a file that was locked when it was to be opened
+    DirectoryEntryPoints directory_;
+    std::mutex directoryLock_;
+    DirectorySettings directorySettings_;
     sqlite3* db_ = nullptr;
 };

@@ -353,3 +353,57 @@ TEST(InvokeDataGuid, TextFormOfCaller)
     r.callerGuid = SampleGuid();
     EXPECT_EQ(GetCallerGuidText(r), "0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0");
 }
+
+TEST(InvokeDataDecode, ItemCountIsBounded)
+{
+    // Empty items cost 8 bytes each on the wire; more than the bound in one
+    // queue fails at once, the bound itself decodes.
+    for (DWORD count : {CInvokeData::kMaxDecodedItems, CInvokeData::kMaxDecodedItems + 1}) {
+        std::vector<BYTE> blob(36 + size_t(count) * 8, 0);
+        blob[28] = BYTE(count);
+        blob[29] = BYTE(count >> 8);
+        blob[30] = BYTE(count >> 16);
+        CInvokeData r;
+        EXPECT_EQ(r.Decode(blob.data(), blob.size()), count == CInvokeData::kMaxDecodedItems) << count;
+        EXPECT_EQ(r.InCount(), count == CInvokeData::kMaxDecodedItems ? count : 0u);
+    }
+}
+
+TEST(InvokeDataDecode, SmallAndLargeItemsPopAlikeAndOutliveTheRecord)
+{
+    const std::string large(100000, 'x');
+    CInvokeData source(3);
+    source.PushInString("small");
+    source.PushInBytes(large.data(), static_cast<DWORD>(large.size()));
+    source.PushInBytes(nullptr, 0);
+    source.PushInDword(42);
+    source.PushOutString("out");
+    auto blob = Encode(source, InvokeModeBoth);
+
+    BYTE* small = nullptr;
+    BYTE* big = nullptr;
+    DWORD smallLength = 0, bigLength = 0, empty = 7, value = 0;
+    char out[8] = {};
+    {
+        CInvokeData r;
+        ASSERT_TRUE(r.Decode(blob.data(), blob.size()));
+        // Decoding again replaces the items and frees the old ones.
+        ASSERT_TRUE(r.Decode(blob.data(), blob.size()));
+        EXPECT_EQ(r.PopBytes(&small, &smallLength), 3);
+        EXPECT_EQ(r.PopBytes(&big, &bigLength), 2);
+        BYTE* none = nullptr;
+        EXPECT_EQ(r.PopBytes(&none, &empty), 1);
+        EXPECT_EQ(none, nullptr);
+        EXPECT_EQ(r.PopDword(&value), 0);
+        EXPECT_EQ(r.PopOutString(out, sizeof out), 0);
+        // Pushes after the last pop live on their own.
+        r.PushOutBytes("tail", 4);
+    }
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(small), smallLength), std::string("small", 6));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(big), bigLength), large);
+    EXPECT_EQ(empty, 0u);
+    EXPECT_EQ(value, 42u);
+    EXPECT_STREQ(out, "out");
+    delete[] small;
+    delete[] big;
+}

@@ -1,10 +1,12 @@
 #pragma once
 // A prompt that shows nothing: it records every request and answers from a
-// queue the test fills (Ok, or no file, when the queue is empty).
+// queue the test fills (Ok, or no file, when the queue is empty). onRecord,
+// when set, sees each request as it comes, while the caller waits for it.
 
 #include "console/core/Prompt.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,19 +23,19 @@ public:
     PromptAnswer Message(const std::string& text, const std::string& caption, PromptButtons buttons,
                          PromptIcon icon) override
     {
-        records.push_back({"message", text, caption, buttons, icon});
+        Record({"message", text, caption, buttons, icon});
         return NextAnswer();
     }
     PromptAnswer NoticeWithCheck(const std::string& text, const std::string& caption, PromptIcon icon,
                                  const std::string& rememberKey) override
     {
-        records.push_back({"notice", text, caption, PromptButtons::Ok, icon});
+        Record({"notice", text, caption, PromptButtons::Ok, icon});
         lastRememberKey = rememberKey;
         return PromptAnswer::Ok;
     }
     std::optional<std::string> SaveFileName(const std::string& title, const std::string&) override
     {
-        records.push_back({"save", title, {}, PromptButtons::Ok, PromptIcon::None});
+        Record({"save", title, {}, PromptButtons::Ok, PromptIcon::None});
         if (files.empty())
             return std::nullopt;
         std::string name = files.front();
@@ -42,16 +44,23 @@ public:
     }
     bool OpenUrl(const std::string& url) override
     {
-        records.push_back({"url", url, {}, PromptButtons::Ok, PromptIcon::None});
+        Record({"url", url, {}, PromptButtons::Ok, PromptIcon::None});
         return true;
     }
 
     std::deque<PromptAnswer> answers;
+    std::function<void(const PromptRecord&)> onRecord;
     std::deque<std::string> files;
     std::vector<PromptRecord> records;
     std::string lastRememberKey;
 
 private:
+    void Record(PromptRecord record)
+    {
+        records.push_back(std::move(record));
+        if (onRecord)
+            onRecord(records.back());
+    }
     PromptAnswer NextAnswer()
     {
         if (answers.empty())

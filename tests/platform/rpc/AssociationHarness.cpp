@@ -10,7 +10,7 @@
 
 namespace rpctest {
 
-CAssociationHarness::CAssociationHarness(const RpcServerLimits& limits)
+CAssociationHarness::CAssociationHarness(const RpcServerLimits& limits, CRpcRequestBudget* budget)
     : limits_(limits), info_{34347, "127.0.0.1", "127.0.0.1", 50000, "ncacn_ip_tcp:127.0.0.1[34347]"},
       association_(registry_, gate_, limits_, info_, [this](const iovec* pieces, int count) {
           for (int i = 0; i < count; ++i) {
@@ -18,7 +18,7 @@ CAssociationHarness::CAssociationHarness(const RpcServerLimits& limits)
               sent_.insert(sent_.end(), p, p + pieces[i].iov_len);
           }
           return !fail_;
-      })
+      }, budget)
 {
     auto version = [](CRpcCall& call) {
         NdrMarshalGetVersionReply(call.Reply(), 5);

@@ -10,7 +10,7 @@ namespace rpctest {
 
 class CAssociationHarness {
 public:
-    explicit CAssociationHarness(const RpcServerLimits& limits = {});
+    explicit CAssociationHarness(const RpcServerLimits& limits = {}, CRpcRequestBudget* budget = nullptr);
 
     CRpcInterfaceRegistry& Registry() { return registry_; }
     CRpcCallGate& Gate() { return gate_; }

@@ -425,3 +425,39 @@ TEST(RpcRequests, FailedSendClosesTheConnection)
     a.FailSends();
     EXPECT_EQ(a.Feed(SimpleBind(kInterface50, 5, 0)), Next::Close);
 }
+
+TEST(RpcRequests, LargeRequestsChargeTheBudgetUntilTheirBufferGoes)
+{
+    CRpcRequestBudget budget(1u << 20, 1u << 20);
+    {
+        CAssociationHarness a({}, &budget);
+        a.BindProduct();
+        Bytes part(4000, 1);
+        EXPECT_EQ(a.Feed(RequestBytes(1, 0, 1, part, rpc::PFC_FIRST_FRAG, 100000)), Next::Continue);
+        // The hint is charged before anything is copied.
+        EXPECT_EQ(budget.InUse("127.0.0.1"), 100000u);
+        EXPECT_EQ(a.Feed(RequestBytes(1, 0, 1, part, rpc::PFC_LAST_FRAG)), Next::Continue);
+        EXPECT_EQ(a.Sent().size(), 2u); // the echo, in two fragments
+        // The finished request's buffer is kept for the next one, and its charge with it.
+        EXPECT_EQ(budget.InUse(), 100000u);
+        // A small call after it gives it back.
+        EXPECT_EQ(a.Feed(RequestBytes(2, 0, 0, {})), Next::Continue);
+        EXPECT_EQ(budget.InUse(), 0u);
+
+        // A request beyond what is left waits, then loses the connection.
+        auto other = budget.Take("10.0.0.9", (1u << 20) - 1000, 0);
+        ASSERT_TRUE(other);
+        RpcServerLimits quick;
+        quick.pduTimeoutMs = 50;
+        CAssociationHarness b(quick, &budget);
+        b.BindProduct();
+        EXPECT_EQ(b.Feed(RequestBytes(1, 0, 1, part, rpc::PFC_FIRST_FRAG, 100000)), Next::Close);
+        EXPECT_EQ(budget.InUse("127.0.0.1"), 0u);
+        budget.Give("10.0.0.9", (1u << 20) - 1000);
+
+        // An unfinished request's charge goes with its connection.
+        EXPECT_EQ(a.Feed(RequestBytes(3, 0, 1, part, rpc::PFC_FIRST_FRAG, 100000)), Next::Continue);
+        EXPECT_EQ(budget.InUse(), 100000u);
+    }
+    EXPECT_EQ(budget.InUse(), 0u);
+}

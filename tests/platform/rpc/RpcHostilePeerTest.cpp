@@ -22,7 +22,10 @@ struct RawPeer {
     rpc::HeaderCheck check = rpc::HeaderCheck::Ok;
     std::span<const BYTE> pdu;
 
-    explicit RawPeer(int port) { EXPECT_EQ(socket.Connect("127.0.0.1", port, 2000), RPC_S_OK); }
+    explicit RawPeer(int port, const std::string& from = {})
+    {
+        EXPECT_EQ(socket.Connect("127.0.0.1", port, 2000, from), RPC_S_OK);
+    }
     bool Send(const Bytes& b) { return socket.SendAll(b.data(), b.size(), 2000); }
     // The next packet (Ok) or how the connection ended.
     CRpcSocket::Io Next(int waitMs = 5000)
@@ -227,4 +230,62 @@ TEST(RpcHostilePeer, PipelinedRequestsAreAnsweredInOrder)
         EXPECT_EQ(peer.h.Type(), rpc::PduType::Response);
         EXPECT_EQ(peer.h.callId, id);
     }
+}
+
+TEST(RpcHostilePeer, OnePeerAddressTakesOnlyItsShareOfConnections)
+{
+    RpcServerLimits limits;
+    limits.maxConnections = 6;
+    limits.maxConnectionsPerPeer = 3;
+    CTestRpcServer server(limits);
+    std::vector<std::unique_ptr<RawPeer>> greedy;
+    for (int i = 0; i < 3; ++i) {
+        greedy.push_back(std::make_unique<RawPeer>(server.Port(), "127.0.0.2"));
+        greedy.back()->Send(BoundPrefix());
+        ASSERT_EQ(greedy.back()->Next(), CRpcSocket::Io::Ok);
+    }
+    RawPeer oneTooMany(server.Port(), "127.0.0.2");
+    EXPECT_EQ(oneTooMany.Next(), CRpcSocket::Io::Closed);
+    // Another address still gets in, and the greedy one again once it gave a slot back.
+    ExpectServing(server.Port());
+    greedy.pop_back();
+    // Both the other address's connection and the one given back must be gone.
+    for (int i = 0; i < 200 && server.Server().ConnectionCount() > 2; ++i)
+        std::this_thread::sleep_for(5ms);
+    RawPeer again(server.Port(), "127.0.0.2");
+    again.Send(BoundPrefix());
+    EXPECT_EQ(again.Next(), CRpcSocket::Io::Ok);
+}
+
+TEST(RpcHostilePeer, StalledLargeRequestsHoldOnlyTheirPeersShare)
+{
+    RpcServerLimits limits;
+    limits.maxRequestBytesInFlight = 512 * 1024;
+    limits.maxRequestBytesPerPeer = 256 * 1024;
+    limits.pduTimeoutMs = 400;
+    CTestRpcServer server(limits);
+    auto startLarge = [&](RawPeer& peer) {
+        peer.Send(SimpleBind(kControl, 1, 0));
+        EXPECT_EQ(peer.Next(), CRpcSocket::Io::Ok);
+        // The first of many fragments, announcing 200 KiB.
+        peer.Send(RequestBytes(2, 0, kEcho, Bytes(1000, 1), rpc::PFC_FIRST_FRAG, 200 * 1024));
+    };
+    RawPeer holder(server.Port(), "127.0.0.2");
+    startLarge(holder);
+    // The same address's next large request finds its share spent and goes.
+    RawPeer second(server.Port(), "127.0.0.2");
+    const auto started = std::chrono::steady_clock::now();
+    startLarge(second);
+    EXPECT_EQ(second.Next(3000), CRpcSocket::Io::Closed);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 350ms);
+
+    // Another address's large request is served meanwhile.
+    CRpcClient client;
+    USHORT context;
+    ASSERT_EQ(client.Connect("127.0.0.1", server.Port()), RPC_S_OK);
+    ASSERT_EQ(client.Bind(kControl, 1, 0, &context), RPC_S_OK);
+    std::vector<BYTE> large(200 * 1024, 7);
+    CRpcBuffer reply;
+    EXPECT_EQ(client.Call(context, kEcho, large, reply), RPC_S_OK);
+    EXPECT_EQ(reply.Size(), large.size());
 }

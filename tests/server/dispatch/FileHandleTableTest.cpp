@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <vector>
 #include <set>
 #include <unistd.h>
 
@@ -18,14 +21,49 @@ std::shared_ptr<CFileHandleTable::File> DevNull()
 TEST(FileHandleTable, FullTableRefusesUntilAHandleIsTaken)
 {
     CFileHandleTable table(2);
-    LONG a = table.AddFile(DevNull());
-    LONG b = table.AddSearch(std::make_shared<CFileHandleTable::Search>());
+    LONG a = table.AddFile(DevNull(), "10.0.0.1");
+    LONG b = table.AddSearch(std::make_shared<CFileHandleTable::Search>(), "10.0.0.2");
     EXPECT_NE(a, -1);
     EXPECT_NE(b, -1);
-    EXPECT_EQ(table.AddFile(DevNull()), -1);
+    EXPECT_EQ(table.AddFile(DevNull(), "10.0.0.3"), -1);
     EXPECT_EQ(table.Count(), 2u);
     EXPECT_NE(table.TakeFile(a), nullptr);
+    EXPECT_NE(table.AddFile(DevNull(), "10.0.0.3"), -1);
+}
+
+TEST(FileHandleTable, OneOwnerHoldsAtMostHalf)
+{
+    CFileHandleTable table(8);
+    std::vector<LONG> mine;
+    for (int i = 0; i < 4; ++i)
+        mine.push_back(table.AddFile(DevNull(), "greedy"));
+    EXPECT_EQ(std::count(mine.begin(), mine.end(), -1), 0);
+    EXPECT_EQ(table.AddFile(DevNull(), "greedy"), -1);
+    EXPECT_EQ(table.AddSearch(std::make_shared<CFileHandleTable::Search>(), "greedy"), -1);
+    EXPECT_EQ(table.CountOf("greedy"), 4u);
+    // Others still get handles; a closed handle gives the owner room again.
+    EXPECT_NE(table.AddFile(DevNull(), "other"), -1);
     EXPECT_NE(table.AddFile(DevNull()), -1);
+    EXPECT_NE(table.TakeFile(mine[0]), nullptr);
+    EXPECT_EQ(table.CountOf("greedy"), 3u);
+    EXPECT_NE(table.AddFile(DevNull(), "greedy"), -1);
+}
+
+TEST(FileHandleTable, SizedFromTheDescriptorLimitOfTheMoment)
+{
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max < 2048)
+        GTEST_SKIP() << "hard descriptor limit too low";
+    rlimit low = saved;
+    low.rlim_cur = 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    CFileHandleTable table;
+    EXPECT_EQ(table.Capacity(), 512u);
+    low.rlim_cur = 2048;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    EXPECT_EQ(table.Capacity(), 1024u); // a limit raised later counts
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
 }
 
 TEST(FileHandleTable, HandlesAreOfOneKindAndNotReusedSoon)

@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -581,6 +583,59 @@ TEST_F(WinFileTest, WholeFiles)
     EXPECT_EQ(ReadWhole("empty.ad", &content), S_OK);
     EXPECT_EQ(content, "");
     EXPECT_TRUE(log.Records().empty());
+}
+
+// A whole-file write replaces the file at once: the new content is written
+// beside it and renamed over it, and whatever fails leaves the old file.
+TEST_F(WinFileTest, WholeFileWritesReplaceTheFileOrLeaveIt)
+{
+    ASSERT_TRUE(tqtest::WriteFileText(InFolder("w.ad"), "old"));
+    ASSERT_EQ(::chmod(InFolder("w.ad").c_str(), 0640), 0);
+    // A temporary file a crash left behind is simply overwritten.
+    ASSERT_TRUE(tqtest::WriteFileText(InFolder("w.ad.partial"), std::string(100, 'p')));
+    EXPECT_EQ(WriteWhole("w.ad", "new"), S_OK);
+    EXPECT_EQ(tqtest::ReadFileText(InFolder("w.ad")), "new");
+    EXPECT_FALSE(std::filesystem::exists(InFolder("w.ad.partial")));
+    struct stat st {};
+    ASSERT_EQ(::stat(InFolder("w.ad").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u) << "the file keeps its mode";
+
+    // The new content cannot be written: the old stays, nothing is left beside it.
+    std::filesystem::create_directory(InFolder("w.ad.partial"));
+    EXPECT_TRUE(FAILED(WriteWhole("w.ad", "lost")));
+    EXPECT_EQ(tqtest::ReadFileText(InFolder("w.ad")), "new");
+    std::filesystem::remove(InFolder("w.ad.partial"));
+
+    // Only plain files are replaced.
+    std::filesystem::create_directory(InFolder("dir"));
+    ASSERT_EQ(::mkfifo(InFolder("fifo").c_str(), 0600), 0);
+    for (const char* name : {"dir", "fifo"})
+        EXPECT_EQ(WriteWhole(name, "x"), kAccessDenied) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(InFolder("dir")));
+    EXPECT_TRUE(std::filesystem::is_fifo(InFolder("fifo")));
+    EXPECT_FALSE(std::filesystem::exists(InFolder("dir.partial")));
+}
+
+// Readers meanwhile see the old content or the new one, never a part.
+TEST_F(WinFileTest, ReadersNeverSeeAPartOfAWholeFileWrite)
+{
+    const std::string a(200000, 'a'), b(150000, 'b');
+    ASSERT_EQ(files.WriteWholeFile("r.bin", a.data(), static_cast<LONG>(a.size())), S_OK);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 40; ++i) {
+            const std::string& next = i % 2 == 0 ? b : a;
+            EXPECT_EQ(files.WriteWholeFile("r.bin", next.data(), static_cast<LONG>(next.size())), S_OK);
+        }
+        done = true;
+    });
+    int torn = 0;
+    while (!done) {
+        const std::string seen = tqtest::ReadFileText(InFolder("r.bin"));
+        torn += seen != a && seen != b;
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0);
 }
 
 TEST_F(WinFileTest, UnknownCodeIsNotImplemented)

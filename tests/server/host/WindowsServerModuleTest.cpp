@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -225,3 +228,28 @@ TEST_F(VirtualServersTest, StopBeforeRunIsKept)
     EXPECT_NE(EventLogText().find("Virtual server on port 34347 stopped"), std::string::npos);
     EXPECT_TRUE(module_.ReleaseAll());
 }
+
+namespace {
+
+// Stops from another thread, as the signal thread sends them, while
+// modules come and go: each reaches a whole module or none (ThreadSanitizer
+// finds a stop that reaches one being destroyed).
+TEST(HostStops, StopsWhileTheModuleIsDestroyedReachNoDestroyedModule)
+{
+    std::atomic<bool> done{false};
+    std::thread signals([&] {
+        while (!done)
+            CWindowsServerModule::ControlCurrent(SERVICE_CONTROL_STOP);
+    });
+    for (int i = 0; i < 200; ++i) {
+        auto module = std::make_unique<CWindowsServerModule>();
+        EXPECT_EQ(CWindowsServerModule::Current(), module.get());
+        module.reset();
+    }
+    done = true;
+    signals.join();
+    EXPECT_EQ(CWindowsServerModule::Current(), nullptr);
+    CWindowsServerModule::ControlCurrent(SERVICE_CONTROL_STOP); // nothing to reach
+}
+
+} // namespace

@@ -81,7 +81,7 @@ BYTE* MakeReply(DWORD code, HRESULT result, const std::vector<std::string>& outs
 
 #if SNAPIN_VARIANT == 'a'
 SnapinFunctionEntry g_table[] = {
-    {5001, 1}, {5002, 0}, {5003, 1}, {5004, 1}, {5005, 1}, {5006, 1}, {5100, 1}, {5300, 1},
+    {5001, 1}, {5002, 0}, {5003, 1}, {5004, 1}, {5005, 1}, {5006, 1}, {5100, 1}, {5300, 1}, {5400, 1},
 };
 #else
 SnapinFunctionEntry g_table[] = {{5100, 1}, {5200, 1}, {5300, 1}};
@@ -127,6 +127,9 @@ public:
         }
         case 5300:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            break;
+        case 5400: // stays inside for the milliseconds its first item says
+            std::this_thread::sleep_for(std::chrono::milliseconds(req.texts.empty() ? 0 : std::stol(req.texts[0])));
             break;
         default:
             break;

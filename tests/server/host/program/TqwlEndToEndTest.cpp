@@ -1,6 +1,7 @@
 // Whole roads through the running program: a client calls over RPC, the
 // server does the work in its storage folder, a directory server or a client
 // computer.
+#include "tests/server/host/program/RunningTqwl.h"
 #include "tests/server/host/program/TqwlProcess.h"
 
 #include "server/dispatch/LdapConfigRecord.h"
@@ -19,43 +20,11 @@
 #include <thread>
 
 using tqtest::InvokeOverRpc;
+using tqtest::RunningTqwl;
 using tqtest::RunProgram;
 using tqtest::TqwlProcess;
 
 namespace {
-
-constexpr int kDefaultPort = 34347;
-
-// The program started for each test, stopped cleanly at its end.
-class RunningTqwl {
-public:
-    explicit RunningTqwl(const std::string& root) : process_(root), storage_(root + "/storage")
-    {
-        EXPECT_EQ(RunProgram({TQWL_SETUP, "seed", storage_}), 0);
-        process_.Start();
-        EXPECT_TRUE(process_.WaitForPort(kDefaultPort)) << process_.Output();
-    }
-    ~RunningTqwl()
-    {
-        process_.Signal(SIGINT);
-        EXPECT_EQ(process_.Wait(), 0);
-    }
-    // A call and its reply record; the reply's result as the client sees it.
-    std::unique_ptr<CInvokeData> Call(DWORD code, const std::function<void(CInvokeData&)>& items = {})
-    {
-        CInvokeData request(code);
-        if (items)
-            items(request);
-        auto reply = std::make_unique<CInvokeData>();
-        EXPECT_EQ(InvokeOverRpc(kDefaultPort, request, *reply), 0) << code;
-        return reply;
-    }
-    const std::string& Storage() const { return storage_; }
-
-private:
-    TqwlProcess process_;
-    std::string storage_;
-};
 
 LONG OutLong(CInvokeData& r)
 {

@@ -1,7 +1,6 @@
 #include "tests/server/host/program/TqwlProcess.h"
 
-#include "platform/rpc/RemoteInvokeNdr.h"
-#include "platform/rpc/RpcClient.h"
+#include "tests/server/host/program/TqwlClient.h"
 #include "tests/support/TestSupport.h"
 
 #include <arpa/inet.h>
@@ -137,27 +136,11 @@ int RunProgram(const std::vector<std::string>& argv, std::string* output, int ti
 
 long InvokeBlobOverRpc(int port, const std::vector<BYTE>& blob, std::vector<BYTE>* reply, bool* nullReply)
 {
-    CRpcClient client;
-    RPC_STATUS status = client.Connect("127.0.0.1", port);
-    USHORT context = 0;
-    GUID uuid{};
-    UuidFromString("A9934395-CC29-4CBA-9104-F01FC6BA6AA0", &uuid);
-    if (status == RPC_S_OK)
-        status = client.Bind(uuid, 5, 0, &context);
-    CRpcBuffer request, answer;
-    NdrMarshalInvokeRequest(request, blob.empty() ? nullptr : blob.data(), static_cast<ULONG>(blob.size()));
-    rpc::DataRep rep{};
-    if (status == RPC_S_OK)
-        status = client.Call(context, 1, request.View(), answer, &rep);
+    TqwlClient client;
+    const RPC_STATUS status = client.Connect(port);
     if (status != RPC_S_OK)
         return -static_cast<long>(status) - 2;
-    InvokeBlobView view;
-    LONG result = 0;
-    if (NdrUnmarshalInvokeReply(answer.View(), rep, view, result) != RPC_S_OK)
-        return -2;
-    reply->assign(view.data, view.data + view.size);
-    *nullReply = view.data == nullptr;
-    return static_cast<long>(static_cast<ULONG>(result));
+    return client.InvokeBlob(blob, reply, nullReply);
 }
 
 long InvokeOverRpc(int port, CInvokeData& request, CInvokeData& reply, long* replySize, const char*)

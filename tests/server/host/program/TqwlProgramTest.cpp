@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <arpa/inet.h>
 #include <csignal>
 #include <netinet/in.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 using tqtest::InvokeBlobOverRpc;
 using tqtest::InvokeOverRpc;
@@ -140,6 +142,23 @@ TEST_F(TqwlProgramTest, FragmentedRequestsWriteAWholeFile)
               data);
     tqwl.Signal(SIGTERM);
     EXPECT_EQ(tqwl.Wait(), 0);
+}
+
+// Stop signals keep coming while the program shuts down (an impatient
+// operator, a supervisor repeating its stop): it still ends cleanly.
+TEST_F(TqwlProgramTest, RepeatedStopSignalsDuringShutdownEndItCleanly)
+{
+    for (int run = 0; run < 3; ++run) {
+        TqwlProcess tqwl(Root());
+        tqwl.Start();
+        ASSERT_TRUE(tqwl.WaitForPort(kDefaultPort)) << tqwl.Output();
+        for (int i = 0; i < 200; ++i) {
+            tqwl.Signal(i % 2 == 0 ? SIGTERM : SIGINT);
+            if (i % 20 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(tqwl.Wait(), 0) << tqwl.Output();
+    }
 }
 
 TEST_F(TqwlProgramTest, UndecodableBlobGetsAnEmptyReplyAndUnexpected)

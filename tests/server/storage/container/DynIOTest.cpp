@@ -1,5 +1,6 @@
 #include "server/storage/container/DynIO.h"
 
+#include "server/storage/container/LoadBudget.h"
 #include "server/storage/container/LzwCoder.h"
 #include "server/storage/container/Lzo1x.h"
 #include "server/storage/container/Sha1.h"
@@ -474,12 +475,13 @@ TEST_F(DynIOTest, WriteFailures)
     mem.failWrite = kDiskFull;
     mem.partialWrite = 10;
     EXPECT_EQ(io.Save("x.ad", &dir, 6), kDiskFull);
-    EXPECT_EQ(File().size(), 10u);
+    EXPECT_TRUE(File() == Bytes({7, 7, 7})) << "a failed write leaves the old file";
     mem.failWrite = S_OK;
 
     // A close that fails after a good write is no success.
     mem.failClose = kDiskFull;
     EXPECT_EQ(io.Save("x.ad", &dir, 6), kDiskFull);
+    EXPECT_TRUE(File() == Bytes({7, 7, 7}));
     mem.failClose = S_OK;
 
     const BYTE bytes[] = {1, 2, 3};
@@ -536,3 +538,64 @@ TEST_F(DynIOTest, ThrowingFileLayerGivesAnError)
 }
 
 } // namespace
+
+namespace {
+
+// A directory whose innermost of depth sub-directories holds a blob of zeros:
+// every level copies the blob once more when it loads.
+void Nest(CAttributeDirectory& root, unsigned depth, size_t blob)
+{
+    CAttributeDirectory* at = &root;
+    std::vector<CAttributeDirectory*> held;
+    for (unsigned level = 0; level < depth; ++level) {
+        CAttributeDirectory* child = nullptr;
+        ASSERT_EQ(at->CreateDirectory(("level" + std::to_string(level)).c_str(), &child), S_OK);
+        held.push_back(child);
+        at = child;
+    }
+    ASSERT_TRUE(AddBinary(*at, "Blob", 1, 1, Bytes(blob, 0)));
+    for (CAttributeDirectory* d : held)
+        d->Release();
+}
+
+} // namespace
+
+TEST_F(DynIOTest, NestingThatWouldMultiplyAFileBeyondTheLoadBoundIsRefused)
+{
+    // 16 levels over 9 MiB: a small compressed file whose load would copy
+    // about 150 MiB.
+    CAttributeDirectory bomb;
+    Nest(bomb, 16, 9u << 20);
+    ASSERT_EQ(io.Save("bomb.ad", &bomb, CONTAINER_LZW), S_OK);
+    EXPECT_LT(File("bomb.ad").size(), size_t(1) << 20);
+    CAttributeDirectory loaded;
+    EXPECT_EQ(io.Load("bomb.ad", &loaded), kTooLarge);
+    EXPECT_EQ(CountOf(loaded), 0);
+    EXPECT_EQ(CLoadBudget::Process().InUse(), 0u);
+
+    // The same nesting over 1 MiB loads, and gives its charge back when cleared.
+    CAttributeDirectory fine;
+    Nest(fine, 16, 1u << 20);
+    ASSERT_EQ(io.Save("fine.ad", &fine, CONTAINER_LZW), S_OK);
+    CAttributeDirectory again;
+    EXPECT_EQ(io.Load("fine.ad", &again), S_OK);
+    EXPECT_GT(CLoadBudget::Process().InUse(), 16u << 20);
+    again.Clear();
+    EXPECT_EQ(CLoadBudget::Process().InUse(), 0u);
+}
+
+TEST(LoadBudget, LargeLoadsShareTheBudgetAndSmallOnesPass)
+{
+    CLoadBudget budget(10u << 20);
+    auto first = budget.Take(6u << 20, 0);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(budget.Take(6u << 20, 50));
+    EXPECT_FALSE(budget.Take(11u << 20, 0)); // never fits
+    EXPECT_TRUE(budget.Take(CLoadBudget::kSmallLoad, 0));
+    auto copy = first;
+    first.reset();
+    EXPECT_EQ(budget.InUse(), 6u << 20);
+    copy.reset();
+    EXPECT_EQ(budget.InUse(), 0u);
+    EXPECT_TRUE(budget.Take(6u << 20, 0));
+}

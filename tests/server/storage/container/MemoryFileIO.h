@@ -135,7 +135,23 @@ public:
         *size = 0;
         return E_NOTIMPL;
     }
-    HRESULT WriteWholeFile(const char*, const void*, LONG) override { return E_NOTIMPL; }
+    // All or nothing, as the server's file layer: a failure at any step
+    // leaves the file as it was.
+    HRESULT WriteWholeFile(const char* name, const void* data, LONG size) override
+    {
+        if (FAILED(failOpen))
+            return failOpen;
+        ++opens;
+        ++writes;
+        ++closes;
+        if (FAILED(failWrite))
+            return failWrite;
+        if (FAILED(failClose))
+            return failClose;
+        const auto* in = static_cast<const BYTE*>(data);
+        files[name].assign(in, in + size);
+        return S_OK;
+    }
     HRESULT GetFolder(char* buffer, DWORD size) override
     {
         static const char folder[] = "/memory/";

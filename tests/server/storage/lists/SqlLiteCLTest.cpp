@@ -650,7 +650,7 @@ TEST(StoreWithoutDatabase, EveryOperationRefuses)
     EXPECT_EQ(store.Reserved6(), E_NOTIMPL);
     EXPECT_EQ(store.Reserved49(), E_NOTIMPL);
     // The folder does not exist, so the file cannot be made.
-    EXPECT_TRUE(FAILED(store.LoadComputerList("complist.fdb")));
+    EXPECT_EQ(store.LoadComputerList("complist.fdb"), SQLITE_CANTOPEN); // SQLite's own result
     EXPECT_EQ(store.AddComputer("PC1"), E_INVALIDARG);
 
     CSqlLiteCL orphan(nullptr);
@@ -664,7 +664,7 @@ TEST(StoreFile, AFileThatIsNoDatabaseIsRefusedAndLeftAlone)
     ASSERT_TRUE(tqtest::WriteFileText(folder / "complist.fdb", garbage));
     liststest::FakeFiles files(folder.Path());
     CSqlLiteCL store(&files);
-    EXPECT_EQ(store.LoadComputerList("complist.fdb"), E_FAIL);
+    EXPECT_EQ(store.LoadComputerList("complist.fdb"), SQLITE_NOTADB);
     EXPECT_EQ(store.AddComputer("PC1"), E_INVALIDARG);
     EXPECT_EQ(tqtest::ReadFileText(folder / "complist.fdb"), garbage);
 }

@@ -16,7 +16,7 @@
 
 namespace {
 
-// The folder's files, with writes through handles failing on demand.
+// The folder's files, with writes failing on demand.
 class FlakyFiles : public IFileIO2 {
 public:
     explicit FlakyFiles(const std::string& folder) { inner_.SetFolder(nullptr, folder.c_str()); }
@@ -36,7 +36,10 @@ public:
     HRESULT FindNextFile(LONG h, FileFindRecord* r) override { return inner_.FindNextFile(h, r); }
     HRESULT FindClose(LONG h) override { return inner_.FindClose(h); }
     HRESULT ReadWholeFile(const char* n, BYTE** b, LONG* s) override { return inner_.ReadWholeFile(n, b, s); }
-    HRESULT WriteWholeFile(const char* n, const void* d, LONG s) override { return inner_.WriteWholeFile(n, d, s); }
+    HRESULT WriteWholeFile(const char* n, const void* d, LONG s) override
+    {
+        return failWrites ? HRESULT_FROM_WIN32(ERROR_DISK_FULL) : inner_.WriteWholeFile(n, d, s);
+    }
     HRESULT GetFolder(char* b, DWORD s) override { return inner_.GetFolder(b, s); }
     HRESULT FreeBuffer(BYTE* b) override { return inner_.FreeBuffer(b); }
 

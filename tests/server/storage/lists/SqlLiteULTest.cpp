@@ -298,14 +298,15 @@ TEST_F(UserListTest, RenameRefusesANameThatAnotherGroupHolds)
     EXPECT_EQ(store->RenameTessaryGroup("Nowhere", "Other"), E_INVALIDARG);
     EXPECT_EQ(Groups(), (std::vector<std::string>{"4:Default", "4:Ops", "4:Sales"}));
 
-    // Members and the default flag follow the group to its new name; a group
-    // may change the letter case of its own name.
+    // Members and the default flag follow the group to its new name; the
+    // group's own name, in any letter case, is taken like any other.
     EXPECT_EQ(store->RenameTessaryGroup("sales", "Marketing"), S_OK);
     EXPECT_EQ(GroupOfUser("alice"), "Marketing");
-    EXPECT_EQ(store->RenameTessaryGroup("Marketing", "MARKETING"), S_OK);
+    EXPECT_EQ(store->RenameTessaryGroup("Marketing", "MARKETING"), E_INVALIDARG);
+    EXPECT_EQ(store->RenameTessaryGroup("Marketing", "Marketing"), E_INVALIDARG);
     EXPECT_EQ(store->RenameTessaryGroup("Default", "Everyone"), S_OK);
     EXPECT_EQ(DefaultGroup(), "Everyone");
-    EXPECT_EQ(Groups(), (std::vector<std::string>{"4:Everyone", "4:MARKETING", "4:Ops"}));
+    EXPECT_EQ(Groups(), (std::vector<std::string>{"4:Everyone", "4:Marketing", "4:Ops"}));
 }
 
 TEST_F(UserListTest, NamesWithQuotesAreStoredAsGiven)

@@ -1,0 +1,89 @@
+#include "console/core/ActivityDisplay.h"
+
+#include "console/core/ActivityRecord.h"
+
+#include <chrono>
+#include <ctime>
+
+namespace {
+
+std::tm LocalNow()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+} // namespace
+
+CActivityDisplay::CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink)
+    : clock(LocalNow), queue_(queue), extraInfo_(extraInfo), sink_(std::move(sink)), resolver_(port)
+{
+}
+
+CActivityDisplay::~CActivityDisplay()
+{
+    end_ = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void CActivityDisplay::Start(std::function<void()> atEnd)
+{
+    if (thread_.joinable())
+        return;
+    atEnd_ = std::move(atEnd);
+    end_ = false;
+    ended_ = false;
+    thread_ = std::thread([this] { Run(); });
+}
+
+void CActivityDisplay::Flush(std::vector<Row>& rows, bool burstEnd)
+{
+    inFlight_ = true;
+    sink_(std::move(rows), burstEnd);
+    rows.clear();
+}
+
+void CActivityDisplay::Run()
+{
+    using Clock = std::chrono::steady_clock;
+    std::vector<Row> rows;
+    bool endOwed = false; // rows went out since the last burst end
+    auto burstStart = Clock::now();
+    while (!end_) {
+        if (queue_.Size() == 0) {
+            if ((!rows.empty() || endOwed) && !inFlight_) {
+                Flush(rows, true);
+                endOwed = false;
+            }
+            const bool waiting = !rows.empty() || endOwed; // for the window to take the last burst
+            for (int waited = 0; waited < kIdleMs && !end_ && queue_.Size() == 0 && !(waiting && !inFlight_);
+                 waited += 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        std::string text;
+        if (!queue_.Take(&text))
+            continue;
+        if (rows.empty())
+            burstStart = Clock::now();
+        const std::tm now = clock();
+        const CActivityRecord record = CActivityRecord::Parse(text);
+        // Every record's computer is named, also those not shown.
+        std::string computer = record.Field(4);
+        resolver_.ResolveComputerName(computer);
+        if (record.IsShown())
+            rows.push_back(record.Cells(CActivityRecord::DateText(now), CActivityRecord::TimeText(now), computer,
+                                        extraInfo_));
+        if (!inFlight_ && !rows.empty() &&
+            (rows.size() >= kBurstRows || Clock::now() - burstStart >= std::chrono::milliseconds(kBurstMs))) {
+            Flush(rows, false);
+            endOwed = true;
+        }
+    }
+    if (atEnd_)
+        atEnd_();
+    ended_ = true;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The display thread of an activity window: takes the queued records one by
+// one, parses them, names their computers and hands the rows that are shown
+// to the window in bursts. It never touches the window itself.
+
+#include "console/core/ActivityQueue.h"
+#include "console/core/ComputerNameResolver.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CActivityDisplay {
+public:
+    using Row = std::vector<std::string>; // cells 1 and on; the list numbers the rows
+    // Gets the rows of a burst; burstEnd when the queue has run empty (the
+    // list then scrolls and sizes its columns). One burst is handed over at a
+    // time: the next waits (and grows) until the window calls BurstTaken, so
+    // a busy window gets fewer, larger bursts instead of a pile of them.
+    using RowSink = std::function<void(std::vector<Row>&& rows, bool burstEnd)>;
+
+    static constexpr int kIdleMs = 250;
+    // A burst is handed over at the latest after this many rows or ms, so a
+    // steady stream still shows.
+    static constexpr size_t kBurstRows = 512;
+    static constexpr int kBurstMs = 50;
+
+    CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink);
+    ~CActivityDisplay();
+    CActivityDisplay(const CActivityDisplay&) = delete;
+    CActivityDisplay& operator=(const CActivityDisplay&) = delete;
+
+    // atEnd runs on the thread as its last work (the window stops its pipe there).
+    void Start(std::function<void()> atEnd = {});
+    // Returns at once; the thread ends before it takes another record.
+    void RequestEnd() { end_ = true; }
+    bool HasEnded() const { return ended_; }
+    // The window has taken in the last burst; any thread.
+    void BurstTaken() { inFlight_ = false; }
+
+    // The local date and time texts the rows get; replaceable for tests.
+    std::function<std::tm()> clock;
+
+private:
+    void Run();
+    void Flush(std::vector<Row>& rows, bool burstEnd);
+
+    CActivityQueue& queue_;
+    bool extraInfo_;
+    RowSink sink_;
+    CComputerNameResolver resolver_;
+    std::function<void()> atEnd_;
+    std::atomic<bool> end_{false};
+    std::atomic<bool> ended_{true};
+    std::atomic<bool> inFlight_{false};
+    std::thread thread_;
+};

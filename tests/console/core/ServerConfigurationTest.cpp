@@ -1,0 +1,309 @@
+#include "console/core/ServerConfiguration.h"
+
+#include "console/core/ServiceCommands.h"
+#include "tests/console/core/ConsoleRegistry.h"
+#include "tests/console/core/FakeServiceController.h"
+#include "tests/console/widgets/RecordingPrompt.h"
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace consoletest;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ServerConfigurationTest : public tqtest::StateRootTest {
+protected:
+    void SetUp() override
+    {
+        StateRootTest::SetUp();
+        install_ = Root() + "/install";
+        fs::create_directories(install_ + "/default");
+        tqtest::WriteFileText(install_ + "/default/appmgr.ad", "admin");
+        SetMainText("Path", install_);
+        SetMainText("StorageFolder", install_ + "/default/");
+        service_.query = {ServiceQuery::Outcome::State, SERVICE_RUNNING};
+    }
+    std::string Folder(const std::string& name) const { return install_ + "/" + name + "/"; }
+    // A stored server whose folder exists.
+    void StoreWithFolder(const std::string& name, DWORD port)
+    {
+        fs::create_directories(Folder(name));
+        StoreServer(name, port, Folder(name), name + " text");
+    }
+    CServerConfiguration::SaveResult Save(const std::function<void()>& afterStop = {})
+    {
+        return config_.SaveConfiguration(commands_, prompt_, afterStop);
+    }
+    std::vector<std::string> Names() const
+    {
+        std::vector<std::string> names;
+        for (const auto& record : config_.Records())
+            names.push_back(record->Name());
+        return names;
+    }
+
+    std::string install_;
+    CServerConfiguration config_;
+    FakeServiceController service_;
+    RecordingPrompt prompt_;
+    std::vector<std::string> lines_;
+    CServiceCommands commands_{service_, prompt_, [this](const std::string& t) { lines_.push_back(t); },
+                               [](int) {}};
+};
+
+} // namespace
+
+TEST_F(ServerConfigurationTest, WithoutTheMainKeyOnlyTheDefaultRecordLoads)
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey);
+    config_.Load();
+    ASSERT_EQ(config_.Count(), 1u);
+    const CVirtualServer& d = *config_.At(0);
+    EXPECT_EQ(d.Name(), "Default");
+    EXPECT_EQ(d.StorageFolder(), "");
+    EXPECT_EQ(d.Port(), 34347u);
+    EXPECT_TRUE(d.IsReadOnly());
+    EXPECT_EQ(config_.Title(), "Wardlake 7");
+}
+
+TEST_F(ServerConfigurationTest, NewServerTakesTheNextPortAboveTheOthers)
+{
+    config_.Load();
+    auto index = config_.NewServer(prompt_);
+    ASSERT_EQ(index, 1u);
+    const CVirtualServer& first = *config_.At(1);
+    EXPECT_EQ(first.Port(), 35001u);
+    EXPECT_EQ(first.Name(), "Virtual Server 35001");
+    EXPECT_EQ(first.Description(), first.Name());
+    EXPECT_EQ(first.StorageFolder(), Folder("Virtual Server 35001"));
+    EXPECT_FALSE(first.IsReadOnly());
+    EXPECT_TRUE(config_.IsModified());
+    EXPECT_EQ(config_.Title(), "Wardlake 7 (Modified)");
+    EXPECT_TRUE(prompt_.records.empty());
+    CServerConfiguration::ShowNewServerNotice(prompt_, first);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].kind, "notice");
+    EXPECT_EQ(prompt_.records[0].text, "IMPORTANT: The administrative password for Virtual Server 35001 will be "
+                                       "copied from the Default Server when the configuration is saved.");
+    EXPECT_EQ(prompt_.lastRememberKey, "{79F9F94A-3E39-4562-BCC9-6FD46E466874}");
+
+    StoreServer("High", 35010, Folder("High"));
+    config_.Load();
+    config_.NewServer(prompt_);
+    EXPECT_EQ(config_.At(2)->Port(), 35011u);
+    EXPECT_EQ(config_.At(2)->Name(), "Virtual Server 35011");
+}
+
+TEST_F(ServerConfigurationTest, NewServerSkipsFoldersThatExist)
+{
+    fs::create_directories(install_ + "/Virtual Server 35001");
+    config_.Load();
+    config_.NewServer(prompt_);
+    EXPECT_EQ(config_.At(1)->Port(), 35002u);
+    EXPECT_EQ(config_.At(1)->StorageFolder(), Folder("Virtual Server 35002"));
+}
+
+TEST_F(ServerConfigurationTest, WithoutPathTheNewFolderIsRelative)
+{
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, 0, KEY_ALL_ACCESS, &key);
+    RegDeleteValueA(key, "Path");
+    RegCloseKey(key);
+    config_.Load();
+    config_.NewServer(prompt_);
+    EXPECT_EQ(config_.At(1)->StorageFolder(), "Virtual Server 35001/");
+}
+
+TEST_F(ServerConfigurationTest, NewServerNeverGoesAbove65535)
+{
+    StoreServer("Top", 65534, Folder("Top"));
+    config_.Load();
+    ASSERT_TRUE(config_.NewServer(prompt_));
+    EXPECT_EQ(config_.At(2)->Port(), 65535u);
+    prompt_.records.clear();
+    EXPECT_FALSE(config_.NewServer(prompt_));
+    EXPECT_EQ(config_.Count(), 3u);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
+}
+
+TEST_F(ServerConfigurationTest, DeleteKeepsTheDefaultAndSelectsTheRowThatTookThePlace)
+{
+    StoreServer("A", 35001, Folder("A"));
+    StoreServer("B", 35002, Folder("B"));
+    StoreServer("C", 35003, Folder("C"));
+    config_.Load();
+    EXPECT_FALSE(config_.Delete(0));
+    EXPECT_FALSE(config_.IsModified());
+    EXPECT_FALSE(config_.Delete(9));
+
+    EXPECT_EQ(config_.Delete(3), 2u); // the last: the new last
+    EXPECT_TRUE(config_.IsModified());
+    EXPECT_EQ(config_.Delete(1), 1u); // a middle one: the one after it moves up
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Default", "B"}));
+    // Nothing reaches the registry before a save.
+    EXPECT_EQ(StoredServerCount(), 3u);
+}
+
+TEST_F(ServerConfigurationTest, SaveReplacesTheStoredListAroundAServiceRestart)
+{
+    StoreWithFolder("Gone", 35001);
+    StoreWithFolder("Kept", 35002);
+    StoreWithFolder("Old", 35003);
+    tqtest::WriteFileText(Folder("Old") + "userlist.fdb", "users");
+    config_.Load();
+    config_.Delete(1);
+    config_.At(2)->SetName("Renamed");
+    config_.At(2)->SetStorageFolder(Folder("Renamed"));
+    config_.NewServer(prompt_);
+
+    // The list is rewritten only once the service has stopped.
+    service_.stopLeaves = SERVICE_STOP_PENDING;
+    int pending = 2;
+    bool storedWhilePending = false;
+    service_.onQuery = [&](FakeServiceController& s) {
+        if (s.query.state == SERVICE_STOP_PENDING) {
+            storedWhilePending |= StoredServerCount() != 3u;
+            if (--pending == 0)
+                s.query.state = SERVICE_STOPPED;
+        }
+    };
+    bool afterStopCalled = false;
+    auto result = Save([&] {
+        afterStopCalled = true;
+        EXPECT_EQ(service_.log, std::vector<std::string>{"stop"});
+        EXPECT_EQ(StoredServerCount(), 3u);
+    });
+    EXPECT_EQ(result, CServerConfiguration::SaveResult::Saved);
+    EXPECT_TRUE(afterStopCalled);
+    EXPECT_FALSE(storedWhilePending);
+    EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{"Stopping service...", "Saving configuration...", "Starting service..."}));
+    EXPECT_TRUE(prompt_.records.empty());
+    EXPECT_FALSE(config_.IsModified());
+    EXPECT_EQ(config_.Title(), "Wardlake 7");
+
+    EXPECT_EQ(StoredServerCount(), 3u);
+    EXPECT_FALSE(StoredPort("Gone"));
+    EXPECT_FALSE(StoredPort("Old"));
+    EXPECT_EQ(StoredPort("Kept"), 35002u);
+    EXPECT_EQ(StoredText("Kept", "Description"), "Kept text");
+    EXPECT_EQ(StoredPort("Renamed"), 35003u);
+    EXPECT_EQ(StoredText("Renamed", "StorageFolder"), Folder("Renamed"));
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Renamed") + "userlist.fdb"), "users");
+    EXPECT_FALSE(fs::exists(Folder("Old")));
+    EXPECT_EQ(StoredPort("Virtual Server 35004"), 35004u);
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Virtual Server 35004") + "appmgr.ad"), "admin");
+    // The folder of a deleted server stays on disk.
+    EXPECT_TRUE(fs::exists(Folder("Gone")));
+
+    // What was saved loads back the same.
+    config_.Load();
+    EXPECT_EQ(Names(), (std::vector<std::string>{"Default", "Kept", "Renamed", "Virtual Server 35004"}));
+}
+
+TEST_F(ServerConfigurationTest, OneFailingRecordIsReportedAndTheOthersAreWritten)
+{
+    tqtest::WriteFileText(Root() + "/file", "");
+    config_.Load();
+    config_.NewServer(prompt_);
+    config_.NewServer(prompt_);
+    config_.NewServer(prompt_);
+    config_.At(2)->SetStorageFolder(Root() + "/file/under a file/");
+    prompt_.records.clear();
+
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text.rfind("Error saving Virtual Server 35002: ", 0), 0u) << prompt_.records[0].text;
+    EXPECT_GT(prompt_.records[0].text.size(), std::string("Error saving Virtual Server 35002: ").size());
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Information);
+    EXPECT_EQ(StoredPort("Virtual Server 35001"), 35001u);
+    EXPECT_EQ(StoredPort("Virtual Server 35003"), 35003u);
+    EXPECT_TRUE(fs::exists(Folder("Virtual Server 35003")));
+    EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
+    // Closing still offers to save.
+    EXPECT_TRUE(config_.IsModified());
+}
+
+TEST_F(ServerConfigurationTest, AStoredListThatCannotBeDeletedIsLeftAlone)
+{
+    config_.Load();
+    config_.NewServer(prompt_);
+    prompt_.records.clear();
+    tqtest::WriteFileText(RegistryFilePath(), "this is no registry file\n");
+
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Unable to delete existing configuration.");
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
+    EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001")));
+    EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
+    EXPECT_TRUE(config_.IsModified());
+}
+
+TEST_F(ServerConfigurationTest, AServiceThatDoesNotStartAgainIsReported)
+{
+    config_.Load();
+    service_.startError = ERROR_SERVICE_REQUEST_TIMEOUT;
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Error starting service: The service did not respond to the start or control "
+                                       "request in a timely fashion.");
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
+
+    // A service still starting refuses the stop; the save does not wait for
+    // it, and says that the start failed.
+    prompt_.records.clear();
+    service_.query = {ServiceQuery::Outcome::State, SERVICE_START_PENDING};
+    service_.stopError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    service_.startError = ERROR_SERVICE_ALREADY_RUNNING;
+    int queries = service_.queries;
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(service_.queries, queries + 1);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Error starting service: An instance of the service is already running.");
+
+    // Without an installed service there is nothing to start and nothing to say.
+    prompt_.records.clear();
+    service_.query = {ServiceQuery::Outcome::NotInstalled, 0};
+    service_.stopError = service_.startError = ERROR_SERVICE_DOES_NOT_EXIST;
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    EXPECT_TRUE(prompt_.records.empty());
+}
+
+TEST_F(ServerConfigurationTest, RecordsThatWouldOverwriteOneAnotherAreRefused)
+{
+    StoreServer("Alpha", 35001, Folder("Alpha"));
+    StoreServer("Beta", 35002, Folder("Beta"));
+    struct Case {
+        std::function<void(CVirtualServer&)> edit;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {[](CVirtualServer& s) { s.SetName(""); }, "no name"},
+        {[](CVirtualServer& s) { s.SetName("alpha"); }, "\"alpha\" is given to more than one"},
+        {[](CVirtualServer& s) { s.SetName("DEFAULT"); }, "\"DEFAULT\" is given to more than one"},
+        {[](CVirtualServer& s) { s.SetName("a\\b"); }, "cannot hold"},
+        {[](CVirtualServer& s) { s.SetName("a/b"); }, "cannot hold"},
+        {[](CVirtualServer& s) { s.SetPort(34347); }, "Port 34347 of \"Beta\" belongs to the Default server"},
+        {[](CVirtualServer& s) { s.SetPort(35001); }, "Port 35001 is given to both"},
+    };
+    for (const Case& c : cases) {
+        config_.Load();
+        c.edit(*config_.At(2));
+        config_.SetModified();
+        prompt_.records.clear();
+        EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused) << c.says;
+        ASSERT_EQ(prompt_.records.size(), 1u) << c.says;
+        EXPECT_NE(prompt_.records[0].text.find(c.says), std::string::npos) << prompt_.records[0].text;
+        EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
+        EXPECT_TRUE(service_.log.empty()) << c.says;
+        EXPECT_TRUE(config_.IsModified());
+        EXPECT_EQ(StoredServerCount(), 2u);
+        EXPECT_EQ(StoredPort("Beta"), 35002u);
+    }
+}
