@@ -55,6 +55,15 @@ bool WaitUntilPortFree(int port, int timeoutMs = 10000);
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 
+// True in a sanitizer build, whose memory of its own (shadow memory, freed
+// blocks held back) makes bounds on a program's memory meaningless: they are
+// checked in the plain build.
+#ifdef TQ_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // Folder of the build's programs (TQWL and friends), from TQ_BUILD_DIR or the
 // test program's own folder.
 std::string BuildFolder();
