@@ -21,7 +21,7 @@ build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 unit: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
+	@JOBS=$(JOBS) scripts/run-unit.sh $(BUILD)
 
 test: unit fuzz
 

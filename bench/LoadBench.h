@@ -1,9 +1,10 @@
 #pragma once
-// The load run: 1234 clients at once, each on a connection of its own that
-// it holds to the end, calling GetVersion, RemoteInvoke of an unclaimed code,
-// ReadWholeFile of a small file and GetComputerInformation of its own
-// computer in turn; every answer is checked, and the server's memory is
-// watched from /proc while it runs.
+// The load run: 4,000 connections held from several loopback addresses,
+// used by 1234 clients at once (the server's limit of calls at once), each
+// calling GetVersion, RemoteInvoke of an unclaimed code, ReadWholeFile of a
+// small file and GetComputerInformation of its own computer in turn over its
+// connections; every answer is checked, the server's memory is watched from
+// /proc while it runs and measured again once the connections are quiet.
 
 #include "bench/BenchContext.h"
 
@@ -16,6 +17,12 @@ public:
 
     // The server's own limit of calls at once.
     static constexpr int kClients = 1234;
+    static constexpr int kConnections = 4000;
+    // Source addresses 127.0.0.1 to 127.0.0.<kSources>, so that no share of
+    // connections per address refuses them.
+    static constexpr int kSources = 16;
+    // Most memory a held quiet connection may cost the server.
+    static constexpr double kQuietConnectionGoalKb = 16;
 
 private:
     bool Seed(std::string* error);

@@ -18,16 +18,17 @@ const GUID& InterfaceUuid()
     return uuid;
 }
 
-RpcClientOptions Options()
+RpcClientOptions Options(const std::string& sourceAddress)
 {
     RpcClientOptions options;
     options.callTimeoutMs = RpcSession::kCallTimeoutMs;
+    options.sourceAddress = sourceAddress;
     return options;
 }
 
 } // namespace
 
-RpcSession::RpcSession() : client_(Options()) {}
+RpcSession::RpcSession(const std::string& sourceAddress) : client_(Options(sourceAddress)) {}
 
 RPC_STATUS RpcSession::Connect(int port)
 {

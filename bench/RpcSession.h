@@ -16,7 +16,9 @@ public:
     // A reply that takes longer counts as lost (RPC_S_CALL_CANCELLED).
     static constexpr DWORD kCallTimeoutMs = 120000;
 
-    RpcSession();
+    // Connections are made from the numeric local address given (any when
+    // empty).
+    explicit RpcSession(const std::string& sourceAddress = {});
 
     // Connects to the loopback port and binds; RPC_S_OK or why not.
     RPC_STATUS Connect(int port);

@@ -55,13 +55,38 @@ function(tq_add_subdirectories dir)
   endforeach()
 endfunction()
 
+# tq_expose(<target> <folder>)
+# Lets <target> and its users include the headers of <folder> (a path from the
+# project root, written as it is in includes) through a tree of their own that
+# holds that folder alone.
+function(tq_expose target folder)
+  set(root ${CMAKE_BINARY_DIR}/include/${target})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  if(NOT EXISTS ${root}/${folder})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endif()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
+
 # tq_library(<name> [DEPS libs...] [SOURCES extra...])
-# A static library of the *.cpp and *.c files of the current folder.
+# A static library of the *.cpp and *.c files of the current folder. A folder
+# of platform/ or common/ shows its users only itself and its DEPS.
 function(tq_library name)
   cmake_parse_arguments(A "" "" "DEPS;SOURCES" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   add_library(${name} STATIC ${srcs} ${A_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  if(folder MATCHES "^(platform|common)/")
+    tq_expose(${name} ${folder})
+  else()
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  endif()
   target_compile_options(${name} PRIVATE ${TQ_WARNINGS})
   target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads)
 endfunction()
@@ -85,23 +110,28 @@ endfunction()
 function(tq_fuzzer name source)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   add_executable(${name} ${source})
+  # Test code: it sees the whole tree, as the test programs do.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_property(GLOBAL APPEND PROPERTY TQ_FUZZERS ${name})
 endfunction()
 
-# tq_server_sources([DEPS libs...] [EXCLUDE names...])
-# Adds the *.cpp files of the current folder to the one server library,
-# tq_server, which every server folder feeds: the folders call one another
-# both ways, which separate static libraries could not express.
-function(tq_server_sources)
+# tq_server_library(<name> [DEPS libs...] [EXCLUDE names...])
+# One server folder as its own static library. Its users see this folder and
+# what its DEPS expose, nothing else of the tree, so an include that goes
+# against the layering fails to compile.
+function(tq_server_library name)
   cmake_parse_arguments(A "" "" "DEPS;EXCLUDE" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   foreach(x ${A_EXCLUDE})
     list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
   endforeach()
-  target_sources(tq_server PRIVATE ${srcs})
-  if(A_DEPS)
-    target_link_libraries(tq_server PUBLIC ${A_DEPS})
-  endif()
+  add_library(${name} STATIC ${srcs})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  tq_expose(${name} ${folder})
+  target_compile_options(${name} PRIVATE ${TQ_WARNINGS})
+  # platform_seh for its unwind flags: a fault anywhere in the server must be
+  # catchable where the call began.
+  target_link_libraries(${name} PUBLIC ${A_DEPS} platform_seh Threads::Threads)
 endfunction()

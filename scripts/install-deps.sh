@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev libvulkan-dev libxkbcommon-dev
   libpugixml-dev libcurl4-openssl-dev
   xvfb xauth fonts-liberation2
+  iproute2
 )
 
 missing=()

@@ -1,7 +1,9 @@
 // tqactivitybench: how fast one activity window takes in and shows records,
 // how long its UI thread stalls meanwhile, what a row costs in memory, and
 // what a watching window costs the server's call rate.
-//   tqactivitybench [--quick] [--bin <folder of TQWL and tqwlsetup>]
+//   tqactivitybench [--quick] [--rate-only | --window-only] [--bin <folder of TQWL and tqwlsetup>]
+// --rate-only skips the intake part, --window-only also the rate without a
+// window (for profiling one part alone).
 
 #include "bench/GoalBook.h"
 #include "bench/ProcStatus.h"
@@ -205,7 +207,7 @@ double CallRate(int port, double seconds, bool* faults)
 }
 
 void ServerRate(GoalBook& goals, const std::string& bin, const ScratchFolder& scratch, double seconds,
-                bool* faults)
+                bool windowOnly, bool* faults)
 {
     TqwlInstance server(bin, scratch.Path());
     const int port = FreeLoopbackPort();
@@ -217,7 +219,7 @@ void ServerRate(GoalBook& goals, const std::string& bin, const ScratchFolder& sc
         return;
     }
     std::ofstream(folder + "bench.dat") << std::string(1024, 'b');
-    const double without = CallRate(port, seconds, faults);
+    const double without = windowOnly ? 0 : CallRate(port, seconds, faults);
     SilentPrompt prompt;
     auto wnd = std::make_unique<CServerActivityWnd>(static_cast<DWORD>(port), prompt);
     wnd->show();
@@ -241,10 +243,16 @@ void ServerRate(GoalBook& goals, const std::string& bin, const ScratchFolder& sc
 int main(int argc, char** argv)
 {
     bool quick = false;
+    bool rateOnly = false;
+    bool windowOnly = false;
     std::string bin;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             quick = true;
+        else if (std::strcmp(argv[i], "--rate-only") == 0)
+            rateOnly = true;
+        else if (std::strcmp(argv[i], "--window-only") == 0)
+            rateOnly = windowOnly = true;
         else if (std::strcmp(argv[i], "--bin") == 0 && i + 1 < argc)
             bin = argv[++i];
     }
@@ -263,8 +271,9 @@ int main(int argc, char** argv)
     GoalBook goals;
     bool faults = false;
     std::printf("tqactivitybench%s\n\n", quick ? ", quick run" : "");
-    Intake(goals, quick ? 100000 : 1000000, &faults);
-    ServerRate(goals, bin, scratch, quick ? 2 : 5, &faults);
+    if (!rateOnly)
+        Intake(goals, quick ? 100000 : 1000000, &faults);
+    ServerRate(goals, bin, scratch, quick ? 2 : 5, windowOnly, &faults);
     std::printf("Goals:\n%s\n", goals.Render().c_str());
     return faults ? 1 : 0;
 }

@@ -1,5 +1,7 @@
 #include "common/callrecord/InvokeData.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -10,11 +12,6 @@ namespace {
 constexpr DWORD kItemHead = 8;
 constexpr DWORD kMaxItemLength = 0x80000000u;
 
-DWORD ReadDword(const BYTE* p)
-{
-    return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16) | (DWORD(p[3]) << 24);
-}
-
 // Reads within [pos, end); false when the read would run past the end.
 class BoundedReader {
 public:
@@ -23,7 +20,7 @@ public:
     {
         if (length_ - pos_ < 4)
             return false;
-        *value = ReadDword(data_ + pos_);
+        *value = ReadLittleEndian32(data_ + pos_);
         pos_ += 4;
         return true;
     }
@@ -132,8 +129,8 @@ bool BoundedWriter::Write(const void* data, size_t size)
 
 bool BoundedWriter::WriteDword(DWORD value)
 {
-    BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                 static_cast<BYTE>(value >> 24)};
+    BYTE b[4];
+    WriteLittleEndian32(b, value);
     return Write(b, 4);
 }
 
@@ -320,7 +317,7 @@ LONG CInvokeData::PopDwordFrom(std::deque<InvokeItem>& queue, DWORD* value)
     BYTE b[4] = {0, 0, 0, 0};
     std::memcpy(b, item.data, std::min<DWORD>(item.length, 4));
     if (value != nullptr)
-        *value = ReadDword(b);
+        *value = ReadLittleEndian32(b);
     return PopFront(queue);
 }
 
@@ -416,8 +413,8 @@ DWORD CInvokeData::PushInString(const char* text)
 
 DWORD CInvokeData::PushInDword(DWORD value)
 {
-    BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                 static_cast<BYTE>(value >> 24)};
+    BYTE b[4];
+    WriteLittleEndian32(b, value);
     return Push(in_, InvokeItemDword, b, 4);
 }
 
@@ -428,16 +425,15 @@ DWORD CInvokeData::PushInBytes(const void* data, DWORD length)
 
 DWORD CInvokeData::PushOutDword(DWORD value)
 {
-    BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                 static_cast<BYTE>(value >> 24)};
+    BYTE b[4];
+    WriteLittleEndian32(b, value);
     return Push(out_, InvokeItemDword, b, 4);
 }
 
 DWORD CInvokeData::PushOutLong(LONG value)
 {
-    DWORD v = static_cast<DWORD>(value);
-    BYTE b[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-                 static_cast<BYTE>(v >> 24)};
+    BYTE b[4];
+    WriteLittleEndian32(b, static_cast<DWORD>(value));
     return Push(out_, InvokeItemLong, b, 4);
 }
 

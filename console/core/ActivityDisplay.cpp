@@ -3,6 +3,7 @@
 #include "console/core/ActivityRecord.h"
 
 #include <chrono>
+#include <deque>
 #include <ctime>
 
 namespace {
@@ -52,8 +53,20 @@ void CActivityDisplay::Run()
     std::vector<Row> rows;
     bool endOwed = false; // rows went out since the last burst end
     auto burstStart = Clock::now();
+    std::deque<std::string> taken; // records taken from the queue, not handled yet
     while (!end_) {
-        if (queue_.Size() == 0) {
+        if (rows.size() >= kMaxBurstRows) {
+            // The window is behind: records wait unparsed rather than grow
+            // the next burst into one that stalls the window.
+            if (!inFlight_) {
+                Flush(rows, false);
+                endOwed = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            continue;
+        }
+        if (taken.empty() && queue_.Size() == 0) {
             if ((!rows.empty() || endOwed) && !inFlight_) {
                 Flush(rows, true);
                 endOwed = false;
@@ -64,9 +77,10 @@ void CActivityDisplay::Run()
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
-        std::string text;
-        if (!queue_.Take(&text))
+        if (taken.empty() && !queue_.TakeAll(&taken))
             continue;
+        const std::string text = std::move(taken.front());
+        taken.pop_front();
         if (rows.empty())
             burstStart = Clock::now();
         const std::tm now = clock();

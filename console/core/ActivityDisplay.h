@@ -1,7 +1,8 @@
 #pragma once
-// The display thread of an activity window: takes the queued records one by
-// one, parses them, names their computers and hands the rows that are shown
-// to the window in bursts. It never touches the window itself.
+// The display thread of an activity window: takes the queued records (all
+// that wait, under one lock), parses them one by one, names their computers
+// and hands the rows that are shown to the window in bursts. It never touches
+// the window itself.
 
 #include "console/core/ActivityQueue.h"
 #include "console/core/ComputerNameResolver.h"
@@ -26,6 +27,8 @@ public:
     // steady stream still shows.
     static constexpr size_t kBurstRows = 512;
     static constexpr int kBurstMs = 50;
+    // A burst grows no further while the one before is in flight.
+    static constexpr size_t kMaxBurstRows = 1024;
 
     CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink);
     ~CActivityDisplay();

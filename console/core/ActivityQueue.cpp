@@ -1,6 +1,7 @@
 #include "console/core/ActivityQueue.h"
 
 #include <chrono>
+#include <iterator>
 
 bool CActivityQueue::Push(std::string text)
 {
@@ -12,14 +13,17 @@ bool CActivityQueue::Push(std::string text)
     return true;
 }
 
-bool CActivityQueue::Take(std::string* text)
+bool CActivityQueue::TakeAll(std::deque<std::string>* texts)
 {
     std::unique_lock<std::timed_mutex> hold(lock_, std::chrono::milliseconds(kLockMs));
     if (!hold.owns_lock() || texts_.empty())
         return false;
-    *text = std::move(texts_.front());
-    texts_.pop_front();
-    size_ = texts_.size();
+    if (texts->empty())
+        texts->swap(texts_);
+    else
+        std::move(texts_.begin(), texts_.end(), std::back_inserter(*texts));
+    texts_.clear();
+    size_ = 0;
     return true;
 }
 

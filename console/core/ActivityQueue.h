@@ -13,8 +13,10 @@ public:
 
     // False when the lock was not obtained in time: the record is lost.
     bool Push(std::string text);
+    // Moves every queued record, oldest first, to the end of *texts under one
+    // lock, so the reader does not contend with the pipe thread per record.
     // False when the queue was empty or the lock not obtained.
-    bool Take(std::string* text);
+    bool TakeAll(std::deque<std::string>* texts);
     size_t Size() const { return size_; }
     void Clear();
 

@@ -47,7 +47,7 @@ void COverlappedPipeServer::Start()
         thread_.join(); // a thread that ended earlier
     {
         std::lock_guard<std::mutex> hold(serverLock_);
-        server_ = std::make_shared<NamedPipeServer>();
+        server_ = std::make_shared<CNamedPipeServer>();
     }
     // Marked here, not on the thread, so that a Stop right after Start is
     // never lost between the two.
@@ -94,7 +94,7 @@ void COverlappedPipeServer::PauseUnlessStopped(int ms)
 
 void COverlappedPipeServer::ServerThread()
 {
-    std::shared_ptr<NamedPipeServer> server;
+    std::shared_ptr<CNamedPipeServer> server;
     {
         std::lock_guard<std::mutex> hold(serverLock_);
         server = server_;
@@ -129,7 +129,7 @@ void COverlappedPipeServer::ServerThread()
     running_ = false;
 }
 
-void COverlappedPipeServer::ServeInstance(NamedPipeServer& server, PipeHandle instance)
+void COverlappedPipeServer::ServeInstance(CNamedPipeServer& server, PipeHandle instance)
 {
     // Served until the connection has nothing more to read now: a writer
     // that closed right after its record is let go in the same turn, without

@@ -59,7 +59,7 @@ protected:
 private:
     void ServerThread();
     // Serves the instance that has a message (or has closed).
-    void ServeInstance(NamedPipeServer& server, PipeHandle instance);
+    void ServeInstance(CNamedPipeServer& server, PipeHandle instance);
     DWORD BuildReply(DWORD received);
     // Pauses up to ms, less when a stop comes.
     void PauseUnlessStopped(int ms);
@@ -69,7 +69,7 @@ private:
     std::atomic<bool> running_{false};
     std::thread thread_;
     std::mutex serverLock_; // guards server_ between Start, RequestStop and Stop
-    std::shared_ptr<NamedPipeServer> server_;
+    std::shared_ptr<CNamedPipeServer> server_;
     std::array<char, kBufferSize> request_{};
     std::array<char, kBufferSize> reply_{};
 };

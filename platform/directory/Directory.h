@@ -11,14 +11,14 @@
 #include <string_view>
 
 HRESULT OpenDirectoryObject(std::u16string_view path, std::u16string_view user, std::u16string_view password,
-                            DirectoryFacet facet, std::unique_ptr<DirectoryObject>& object);
-HRESULT GetDirectoryObject(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<DirectoryObject>& object);
+                            DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& object);
+HRESULT GetDirectoryObject(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& object);
 
 using DirectoryOpenFunction = HRESULT (*)(std::u16string_view path, std::u16string_view user,
                                           std::u16string_view password, DirectoryFacet facet,
-                                          std::unique_ptr<DirectoryObject>& object);
+                                          std::unique_ptr<IDirectoryObject>& object);
 using DirectoryGetFunction = HRESULT (*)(std::u16string_view path, DirectoryFacet facet,
-                                         std::unique_ptr<DirectoryObject>& object);
+                                         std::unique_ptr<IDirectoryObject>& object);
 
 // The two entries a directory client calls; a null entry means the service
 // is not there.

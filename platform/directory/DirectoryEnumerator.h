@@ -5,13 +5,13 @@
 
 #include <memory>
 
-class DirectoryObject;
+class IDirectoryObject;
 
-class DirectoryEnumerator {
+class IDirectoryEnumerator {
 public:
-    virtual ~DirectoryEnumerator() = default;
+    virtual ~IDirectoryEnumerator() = default;
 
     // S_OK with the next object; S_FALSE with an empty pointer after the last
     // one; a failure when the directory could not be asked.
-    virtual HRESULT Next(std::unique_ptr<DirectoryObject>& object) = 0;
+    virtual HRESULT Next(std::unique_ptr<IDirectoryObject>& object) = 0;
 };

@@ -12,9 +12,9 @@
 #include <string_view>
 #include <vector>
 
-class DirectoryObject {
+class IDirectoryObject {
 public:
-    virtual ~DirectoryObject() = default;
+    virtual ~IDirectoryObject() = default;
 
     virtual bool Answers(DirectoryFacet facet) const = 0;
 
@@ -35,6 +35,6 @@ public:
 
     // The children of a container or the members of a group; E_NOINTERFACE
     // when the object does not answer that facet.
-    virtual HRESULT EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const = 0;
-    virtual HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const = 0;
+    virtual HRESULT EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& children) const = 0;
+    virtual HRESULT EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& members) const = 0;
 };

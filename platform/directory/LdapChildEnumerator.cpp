@@ -5,12 +5,12 @@
 
 #include <ldap.h>
 
-LdapChildEnumerator::LdapChildEnumerator(std::shared_ptr<LdapSession> session, std::string base)
+CLdapChildEnumerator::CLdapChildEnumerator(std::shared_ptr<CLdapSession> session, std::string base)
     : session_(std::move(session)), base_(std::move(base))
 {
 }
 
-HRESULT LdapChildEnumerator::Next(std::unique_ptr<DirectoryObject>& object)
+HRESULT CLdapChildEnumerator::Next(std::unique_ptr<IDirectoryObject>& object)
 {
     object.reset();
     while (next_ >= page_.size()) {
@@ -25,6 +25,6 @@ HRESULT LdapChildEnumerator::Next(std::unique_ptr<DirectoryObject>& object)
             return LdapResultToHResult(rc);
         }
     }
-    object = std::make_unique<LdapObject>(session_, std::move(page_[next_++]));
+    object = std::make_unique<CLdapObject>(session_, std::move(page_[next_++]));
     return S_OK;
 }

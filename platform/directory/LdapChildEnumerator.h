@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-class LdapChildEnumerator : public DirectoryEnumerator {
+class CLdapChildEnumerator : public IDirectoryEnumerator {
 public:
-    LdapChildEnumerator(std::shared_ptr<LdapSession> session, std::string base);
+    CLdapChildEnumerator(std::shared_ptr<CLdapSession> session, std::string base);
 
-    HRESULT Next(std::unique_ptr<DirectoryObject>& object) override;
+    HRESULT Next(std::unique_ptr<IDirectoryObject>& object) override;
 
 private:
-    std::shared_ptr<LdapSession> session_;
+    std::shared_ptr<CLdapSession> session_;
     std::string base_;
     std::string cookie_;
     std::vector<LdapEntry> page_;

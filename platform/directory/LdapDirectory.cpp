@@ -8,15 +8,15 @@
 
 #include <ldap.h>
 
-HRESULT LdapDirectory::Open(std::u16string_view path, std::u16string_view user, std::u16string_view password,
-                            DirectoryFacet facet, std::unique_ptr<DirectoryObject>& object)
+HRESULT CLdapDirectory::Open(std::u16string_view path, std::u16string_view user, std::u16string_view password,
+                            DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& object)
 {
-    LdapPath where;
-    HRESULT hr = LdapPath::Parse(path, where);
+    CLdapPath where;
+    HRESULT hr = CLdapPath::Parse(path, where);
     if (FAILED(hr))
         return hr;
-    std::shared_ptr<LdapSession> session;
-    int rc = LdapSession::Open(where, Utf16ToUtf8(user), Utf16ToUtf8(password), session);
+    std::shared_ptr<CLdapSession> session;
+    int rc = CLdapSession::Open(where, Utf16ToUtf8(user), Utf16ToUtf8(password), session);
     if (rc != LDAP_SUCCESS)
         return LdapResultToHResult(rc);
     std::string dn = where.Dn();
@@ -33,7 +33,7 @@ HRESULT LdapDirectory::Open(std::u16string_view path, std::u16string_view user, 
     rc = session->Read(dn, entry);
     if (rc != LDAP_SUCCESS)
         return LdapResultToHResult(rc);
-    auto made = std::make_unique<LdapObject>(std::move(session), std::move(entry));
+    auto made = std::make_unique<CLdapObject>(std::move(session), std::move(entry));
     if (!made->Answers(facet))
         return E_NOINTERFACE;
     object = std::move(made);

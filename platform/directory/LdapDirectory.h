@@ -8,11 +8,11 @@
 #include <memory>
 #include <string_view>
 
-class LdapDirectory {
+class CLdapDirectory {
 public:
     // E_ADS_BAD_PATHNAME for a malformed path, E_NOINTERFACE when the object
     // does not answer facet, else the bind's or the read's failure
     // (LdapResultToHResult).
     static HRESULT Open(std::u16string_view path, std::u16string_view user, std::u16string_view password,
-                        DirectoryFacet facet, std::unique_ptr<DirectoryObject>& object);
+                        DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& object);
 };

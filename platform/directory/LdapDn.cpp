@@ -43,18 +43,18 @@ std::string Fold(std::string_view dn)
 
 } // namespace
 
-std::string_view LdapDn::FirstRdn(std::string_view dn)
+std::string_view CLdapDn::FirstRdn(std::string_view dn)
 {
     return Trim(dn.substr(0, FirstSeparator(dn)));
 }
 
-std::string_view LdapDn::Parent(std::string_view dn)
+std::string_view CLdapDn::Parent(std::string_view dn)
 {
     size_t at = FirstSeparator(dn);
     return at >= dn.size() ? std::string_view() : Trim(dn.substr(at + 1));
 }
 
-bool LdapDn::HasSuffix(std::string_view dn, std::string_view suffix)
+bool CLdapDn::HasSuffix(std::string_view dn, std::string_view suffix)
 {
     std::string d = Fold(Trim(dn));
     std::string s = Fold(Trim(suffix));
@@ -74,7 +74,7 @@ bool LdapDn::HasSuffix(std::string_view dn, std::string_view suffix)
     return backslashes % 2 == 0;
 }
 
-std::string LdapDn::EscapeFilterValue(std::string_view value)
+std::string CLdapDn::EscapeFilterValue(std::string_view value)
 {
     static const char hex[] = "0123456789abcdef";
     std::string out;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-class LdapDn {
+class CLdapDn {
 public:
     // "cn=Smith\, John" of "cn=Smith\, John,ou=Sales,dc=x": up to the first
     // comma that is neither escaped nor quoted, surrounding spaces trimmed.

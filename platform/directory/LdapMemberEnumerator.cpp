@@ -6,13 +6,13 @@
 
 #include <ldap.h>
 
-LdapMemberEnumerator::LdapMemberEnumerator(std::shared_ptr<LdapSession> session, std::string groupDn,
+CLdapMemberEnumerator::CLdapMemberEnumerator(std::shared_ptr<CLdapSession> session, std::string groupDn,
                                            std::vector<std::string> dns, std::vector<std::string> uids)
     : session_(std::move(session)), groupDn_(std::move(groupDn)), dns_(std::move(dns)), uids_(std::move(uids))
 {
 }
 
-int LdapMemberEnumerator::UidBase(std::string& base)
+int CLdapMemberEnumerator::UidBase(std::string& base)
 {
     if (!haveUidBase_) {
         // The longest naming context that holds the group; without one the
@@ -23,20 +23,20 @@ int LdapMemberEnumerator::UidBase(std::string& base)
             return rc;
         bool found = false;
         for (const std::string& c : contexts) {
-            if (LdapDn::HasSuffix(groupDn_, c) && (!found || c.size() > uidBase_.size())) {
+            if (CLdapDn::HasSuffix(groupDn_, c) && (!found || c.size() > uidBase_.size())) {
                 uidBase_ = c;
                 found = true;
             }
         }
         if (!found)
-            uidBase_ = std::string(LdapDn::Parent(groupDn_));
+            uidBase_ = std::string(CLdapDn::Parent(groupDn_));
         haveUidBase_ = true;
     }
     base = uidBase_;
     return LDAP_SUCCESS;
 }
 
-HRESULT LdapMemberEnumerator::Next(std::unique_ptr<DirectoryObject>& object)
+HRESULT CLdapMemberEnumerator::Next(std::unique_ptr<IDirectoryObject>& object)
 {
     object.reset();
     while (next_ < dns_.size() + uids_.size()) {
@@ -53,7 +53,7 @@ HRESULT LdapMemberEnumerator::Next(std::unique_ptr<DirectoryObject>& object)
             std::string base;
             rc = UidBase(base);
             if (rc == LDAP_SUCCESS) {
-                std::string filter = "(&(objectClass=posixAccount)(uid=" + LdapDn::EscapeFilterValue(uids_[at - dns_.size()]) + "))";
+                std::string filter = "(&(objectClass=posixAccount)(uid=" + CLdapDn::EscapeFilterValue(uids_[at - dns_.size()]) + "))";
                 rc = session_->FindFirst(base, filter, entry);
             }
         }
@@ -63,7 +63,7 @@ HRESULT LdapMemberEnumerator::Next(std::unique_ptr<DirectoryObject>& object)
             return LdapResultToHResult(rc);
         if (rc != LDAP_SUCCESS)
             continue;
-        object = std::make_unique<LdapObject>(session_, std::move(entry));
+        object = std::make_unique<CLdapObject>(session_, std::move(entry));
         return S_OK;
     }
     return S_FALSE;

@@ -12,17 +12,17 @@
 #include <string>
 #include <vector>
 
-class LdapMemberEnumerator : public DirectoryEnumerator {
+class CLdapMemberEnumerator : public IDirectoryEnumerator {
 public:
-    LdapMemberEnumerator(std::shared_ptr<LdapSession> session, std::string groupDn, std::vector<std::string> dns,
+    CLdapMemberEnumerator(std::shared_ptr<CLdapSession> session, std::string groupDn, std::vector<std::string> dns,
                          std::vector<std::string> uids);
 
-    HRESULT Next(std::unique_ptr<DirectoryObject>& object) override;
+    HRESULT Next(std::unique_ptr<IDirectoryObject>& object) override;
 
 private:
     int UidBase(std::string& base);
 
-    std::shared_ptr<LdapSession> session_;
+    std::shared_ptr<CLdapSession> session_;
     std::string groupDn_;
     std::vector<std::string> dns_;
     std::vector<std::string> uids_;

@@ -7,7 +7,7 @@
 #include "platform/directory/LdapPath.h"
 #include "platform/directory/Utf.h"
 
-LdapObject::LdapObject(std::shared_ptr<LdapSession> session, LdapEntry entry)
+CLdapObject::CLdapObject(std::shared_ptr<CLdapSession> session, LdapEntry entry)
     : session_(std::move(session)), entry_(std::move(entry))
 {
     group_ = HasClassIn({"group", "groupOfNames", "groupOfUniqueNames", "groupOfMembers", "posixGroup"});
@@ -16,7 +16,7 @@ LdapObject::LdapObject(std::shared_ptr<LdapSession> session, LdapEntry entry)
                                        "dcObject", "builtinDomain", "country", "locality"});
 }
 
-bool LdapObject::HasClassIn(std::initializer_list<std::string_view> classes) const
+bool CLdapObject::HasClassIn(std::initializer_list<std::string_view> classes) const
 {
     for (std::string_view c : classes)
         if (entry_.HasValue("objectClass", c))
@@ -24,7 +24,7 @@ bool LdapObject::HasClassIn(std::initializer_list<std::string_view> classes) con
     return false;
 }
 
-bool LdapObject::Answers(DirectoryFacet facet) const
+bool CLdapObject::Answers(DirectoryFacet facet) const
 {
     switch (facet) {
     case DirectoryFacet::Any:
@@ -39,16 +39,16 @@ bool LdapObject::Answers(DirectoryFacet facet) const
     return false;
 }
 
-HRESULT LdapObject::GetName(std::u16string& name) const
+HRESULT CLdapObject::GetName(std::u16string& name) const
 {
-    std::string_view rdn = LdapDn::FirstRdn(entry_.dn);
+    std::string_view rdn = CLdapDn::FirstRdn(entry_.dn);
     if (rdn.empty())
         return E_ADS_PROPERTY_NOT_FOUND;
     name = Utf8ToUtf16(rdn);
     return S_OK;
 }
 
-HRESULT LdapObject::GetClass(std::u16string& className) const
+HRESULT CLdapObject::GetClass(std::u16string& className) const
 {
     const std::vector<std::string>* structural = entry_.Values("structuralObjectClass");
     if (structural != nullptr && !structural->empty()) {
@@ -62,13 +62,13 @@ HRESULT LdapObject::GetClass(std::u16string& className) const
     return S_OK;
 }
 
-HRESULT LdapObject::GetPath(std::u16string& path) const
+HRESULT CLdapObject::GetPath(std::u16string& path) const
 {
-    path = LdapPath::Format(session_->Server(), entry_.dn);
+    path = CLdapPath::Format(session_->Server(), entry_.dn);
     return S_OK;
 }
 
-HRESULT LdapObject::Get(std::u16string_view property, std::u16string& value) const
+HRESULT CLdapObject::Get(std::u16string_view property, std::u16string& value) const
 {
     const std::vector<std::string>* values = entry_.Values(Utf16ToUtf8(property));
     if (values == nullptr || values->empty())
@@ -77,7 +77,7 @@ HRESULT LdapObject::Get(std::u16string_view property, std::u16string& value) con
     return S_OK;
 }
 
-HRESULT LdapObject::ReadAttributes(std::vector<DirectoryAttribute>& attributes) const
+HRESULT CLdapObject::ReadAttributes(std::vector<DirectoryAttribute>& attributes) const
 {
     // Without the server's schema at hand, text is what reads as UTF-8 and
     // anything else is an octet string.
@@ -101,15 +101,15 @@ HRESULT LdapObject::ReadAttributes(std::vector<DirectoryAttribute>& attributes) 
     return S_OK;
 }
 
-HRESULT LdapObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const
+HRESULT CLdapObject::EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& children) const
 {
     if (!container_)
         return E_NOINTERFACE;
-    children = std::make_unique<LdapChildEnumerator>(session_, entry_.dn);
+    children = std::make_unique<CLdapChildEnumerator>(session_, entry_.dn);
     return S_OK;
 }
 
-HRESULT LdapObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const
+HRESULT CLdapObject::EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& members) const
 {
     if (!group_)
         return E_NOINTERFACE;
@@ -128,6 +128,6 @@ HRESULT LdapObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& membe
     std::vector<std::string> uids;
     if (const auto* memberUid = entry_.Values("memberUid"))
         uids = *memberUid;
-    members = std::make_unique<LdapMemberEnumerator>(session_, entry_.dn, std::move(dns), std::move(uids));
+    members = std::make_unique<CLdapMemberEnumerator>(session_, entry_.dn, std::move(dns), std::move(uids));
     return S_OK;
 }

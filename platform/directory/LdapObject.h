@@ -13,9 +13,9 @@
 
 #include <memory>
 
-class LdapObject : public DirectoryObject {
+class CLdapObject : public IDirectoryObject {
 public:
-    LdapObject(std::shared_ptr<LdapSession> session, LdapEntry entry);
+    CLdapObject(std::shared_ptr<CLdapSession> session, LdapEntry entry);
 
     bool Answers(DirectoryFacet facet) const override;
     HRESULT GetName(std::u16string& name) const override;
@@ -23,13 +23,13 @@ public:
     HRESULT GetPath(std::u16string& path) const override;
     HRESULT Get(std::u16string_view property, std::u16string& value) const override;
     HRESULT ReadAttributes(std::vector<DirectoryAttribute>& attributes) const override;
-    HRESULT EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const override;
-    HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const override;
+    HRESULT EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& children) const override;
+    HRESULT EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& members) const override;
 
 private:
     bool HasClassIn(std::initializer_list<std::string_view> classes) const;
 
-    std::shared_ptr<LdapSession> session_;
+    std::shared_ptr<CLdapSession> session_;
     LdapEntry entry_;
     bool group_;
     bool user_;

@@ -60,7 +60,7 @@ bool ParseServer(std::u16string_view server, std::string& host, int& port)
     }
     if (name.size() > kMaxHost)
         return false;
-    port = LdapPath::kDefaultPort;
+    port = CLdapPath::kDefaultPort;
     if (!rest.empty()) {
         if (rest.front() != u':' || !ParsePort(rest.substr(1), port))
             return false;
@@ -71,7 +71,7 @@ bool ParseServer(std::u16string_view server, std::string& host, int& port)
 
 } // namespace
 
-HRESULT LdapPath::Parse(std::u16string_view path, LdapPath& out)
+HRESULT CLdapPath::Parse(std::u16string_view path, CLdapPath& out)
 {
     std::u16string_view rest;
     if (!PathAfterPrefix(path, kPrefix, rest))
@@ -81,7 +81,7 @@ HRESULT LdapPath::Parse(std::u16string_view path, LdapPath& out)
     // A first component with "=" is a dn: a path without a server.
     if (server.find(u'=') != std::u16string_view::npos)
         return E_ADS_BAD_PATHNAME;
-    LdapPath parsed;
+    CLdapPath parsed;
     if (!ParseServer(server, parsed.host_, parsed.port_))
         return E_ADS_BAD_PATHNAME;
     parsed.server_.assign(server.begin(), server.end());
@@ -100,7 +100,7 @@ HRESULT LdapPath::Parse(std::u16string_view path, LdapPath& out)
     return S_OK;
 }
 
-std::u16string LdapPath::Format(std::string_view server, std::string_view dn)
+std::u16string CLdapPath::Format(std::string_view server, std::string_view dn)
 {
     std::u16string path(kPrefix);
     path += Utf8ToUtf16(server);
@@ -115,7 +115,7 @@ std::u16string LdapPath::Format(std::string_view server, std::string_view dn)
     return path;
 }
 
-std::string LdapPath::Uri() const
+std::string CLdapPath::Uri() const
 {
     bool v6 = host_.find(':') != std::string::npos;
     return "ldap://" + (v6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);

@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-class LdapPath {
+class CLdapPath {
 public:
     static constexpr int kDefaultPort = 389;
 
     // S_OK, or E_ADS_BAD_PATHNAME for anything else.
-    static HRESULT Parse(std::u16string_view path, LdapPath& out);
+    static HRESULT Parse(std::u16string_view path, CLdapPath& out);
     // The path of the object dn on server ("host[:port]" as a parsed path gives it).
     static std::u16string Format(std::string_view server, std::string_view dn);
 

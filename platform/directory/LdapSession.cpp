@@ -37,14 +37,14 @@ LdapEntry ParseEntry(LDAP* ld, LDAPMessage* message)
 
 } // namespace
 
-int LdapSession::Open(const LdapPath& where, const std::string& user, const std::string& password,
-                      std::shared_ptr<LdapSession>& session)
+int CLdapSession::Open(const CLdapPath& where, const std::string& user, const std::string& password,
+                      std::shared_ptr<CLdapSession>& session)
 {
     LDAP* ld = nullptr;
     int rc = ldap_initialize(&ld, where.Uri().c_str());
     if (rc != LDAP_SUCCESS)
         return rc;
-    std::shared_ptr<LdapSession> made(new LdapSession(ld, where.Server()));
+    std::shared_ptr<CLdapSession> made(new CLdapSession(ld, where.Server()));
     int version = LDAP_VERSION3;
     timeval connect{kConnectTimeoutSeconds, 0};
     timeval reply{kReplyTimeoutSeconds, 0};
@@ -59,15 +59,15 @@ int LdapSession::Open(const LdapPath& where, const std::string& user, const std:
     return LDAP_SUCCESS;
 }
 
-LdapSession::~LdapSession()
+CLdapSession::~CLdapSession()
 {
-    SigpipeBlock block;
+    CSigpipeBlock block;
     ldap_unbind_ext(ld_, nullptr, nullptr);
 }
 
-int LdapSession::Bind(const std::string& user, const std::string& password)
+int CLdapSession::Bind(const std::string& user, const std::string& password)
 {
-    SigpipeBlock block;
+    CSigpipeBlock block;
     berval credentials{static_cast<ber_len_t>(password.size()), const_cast<char*>(password.data())};
     int id = 0;
     int rc = Sent(ldap_sasl_bind(ld_, user.c_str(), LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, &id));
@@ -82,14 +82,14 @@ int LdapSession::Bind(const std::string& user, const std::string& password)
     return rc != LDAP_SUCCESS ? rc : outcome;
 }
 
-int LdapSession::Sent(int rc)
+int CLdapSession::Sent(int rc)
 {
     if (rc < 0)
         broken_ = rc;
     return rc;
 }
 
-int LdapSession::Wait(int messageId, int all, LDAPMessage*& result)
+int CLdapSession::Wait(int messageId, int all, LDAPMessage*& result)
 {
     timeval limit{kReplyTimeoutSeconds, 0};
     result = nullptr;
@@ -110,12 +110,12 @@ int LdapSession::Wait(int messageId, int all, LDAPMessage*& result)
     return broken_;
 }
 
-int LdapSession::Search(const std::string& base, int scope, const std::string& filter, const char* const* attributes,
+int CLdapSession::Search(const std::string& base, int scope, const std::string& filter, const char* const* attributes,
                         int sizeLimit, std::string* cookie, std::vector<LdapEntry>& entries)
 {
     if (broken_ != 0)
         return broken_;
-    SigpipeBlock block;
+    CSigpipeBlock block;
     LDAPControl* page = nullptr;
     if (cookie != nullptr) {
         berval value{static_cast<ber_len_t>(cookie->size()), cookie->data()};
@@ -161,7 +161,7 @@ int LdapSession::Search(const std::string& base, int scope, const std::string& f
     return outcome == LDAP_SIZELIMIT_EXCEEDED ? LDAP_SUCCESS : outcome;
 }
 
-int LdapSession::SearchOne(const std::string& base, int scope, const std::string& filter,
+int CLdapSession::SearchOne(const std::string& base, int scope, const std::string& filter,
                            const char* const* attributes, int sizeLimit, LdapEntry& entry)
 {
     std::vector<LdapEntry> found;
@@ -174,22 +174,22 @@ int LdapSession::SearchOne(const std::string& base, int scope, const std::string
     return LDAP_SUCCESS;
 }
 
-int LdapSession::Read(const std::string& dn, LdapEntry& entry)
+int CLdapSession::Read(const std::string& dn, LdapEntry& entry)
 {
     return SearchOne(dn, LDAP_SCOPE_BASE, "(objectClass=*)", kEntryAttributes, 0, entry);
 }
 
-int LdapSession::ReadChildren(const std::string& base, std::string& cookie, std::vector<LdapEntry>& entries)
+int CLdapSession::ReadChildren(const std::string& base, std::string& cookie, std::vector<LdapEntry>& entries)
 {
     return Search(base, LDAP_SCOPE_ONELEVEL, "(objectClass=*)", kEntryAttributes, 0, &cookie, entries);
 }
 
-int LdapSession::FindFirst(const std::string& base, const std::string& filter, LdapEntry& entry)
+int CLdapSession::FindFirst(const std::string& base, const std::string& filter, LdapEntry& entry)
 {
     return SearchOne(base, LDAP_SCOPE_SUBTREE, filter, kEntryAttributes, 1, entry);
 }
 
-int LdapSession::NamingContexts(std::vector<std::string>& contexts)
+int CLdapSession::NamingContexts(std::vector<std::string>& contexts)
 {
     LdapEntry root;
     int rc = SearchOne("", LDAP_SCOPE_BASE, "(objectClass=*)", kRootAttributes, 0, root);

@@ -15,7 +15,7 @@
 struct ldap;
 struct ldapmsg;
 
-class LdapSession {
+class CLdapSession {
 public:
     static constexpr int kConnectTimeoutSeconds = 5;
     static constexpr int kReplyTimeoutSeconds = 10;
@@ -23,11 +23,11 @@ public:
 
     // Connects to the path's server and makes a simple bind; an empty user
     // and password bind anonymously.
-    static int Open(const LdapPath& where, const std::string& user, const std::string& password,
-                    std::shared_ptr<LdapSession>& session);
-    ~LdapSession();
-    LdapSession(const LdapSession&) = delete;
-    LdapSession& operator=(const LdapSession&) = delete;
+    static int Open(const CLdapPath& where, const std::string& user, const std::string& password,
+                    std::shared_ptr<CLdapSession>& session);
+    ~CLdapSession();
+    CLdapSession(const CLdapSession&) = delete;
+    CLdapSession& operator=(const CLdapSession&) = delete;
 
     // "host[:port]" as the opening path wrote it.
     const std::string& Server() const { return server_; }
@@ -45,7 +45,7 @@ public:
     int NamingContexts(std::vector<std::string>& contexts);
 
 private:
-    LdapSession(ldap* ld, std::string server) : ld_(ld), server_(std::move(server)) {}
+    CLdapSession(ldap* ld, std::string server) : ld_(ld), server_(std::move(server)) {}
     int Search(const std::string& base, int scope, const std::string& filter, const char* const* attributes,
                int sizeLimit, std::string* cookie, std::vector<LdapEntry>& entries);
     // The first entry Search finds; LDAP_NO_SUCH_OBJECT when there is none.

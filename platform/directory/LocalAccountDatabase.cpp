@@ -64,12 +64,12 @@ HRESULT ReadFile(const std::string& path, std::vector<Record>& out, Parse parse)
 
 } // namespace
 
-LocalAccountDatabase::LocalAccountDatabase(std::string passwdFile, std::string groupFile)
+CLocalAccountDatabase::CLocalAccountDatabase(std::string passwdFile, std::string groupFile)
     : passwdFile_(std::move(passwdFile)), groupFile_(std::move(groupFile))
 {
 }
 
-bool LocalAccountDatabase::ParseUserLine(std::string_view line, User& user)
+bool CLocalAccountDatabase::ParseUserLine(std::string_view line, User& user)
 {
     if (Skipped(line))
         return false;
@@ -80,7 +80,7 @@ bool LocalAccountDatabase::ParseUserLine(std::string_view line, User& user)
     return true;
 }
 
-bool LocalAccountDatabase::ParseGroupLine(std::string_view line, Group& group)
+bool CLocalAccountDatabase::ParseGroupLine(std::string_view line, Group& group)
 {
     if (Skipped(line))
         return false;
@@ -96,17 +96,17 @@ bool LocalAccountDatabase::ParseGroupLine(std::string_view line, Group& group)
     return true;
 }
 
-HRESULT LocalAccountDatabase::ReadUsers(std::vector<User>& users) const
+HRESULT CLocalAccountDatabase::ReadUsers(std::vector<User>& users) const
 {
     return ReadFile(passwdFile_, users, ParseUserLine);
 }
 
-HRESULT LocalAccountDatabase::ReadGroups(std::vector<Group>& groups) const
+HRESULT CLocalAccountDatabase::ReadGroups(std::vector<Group>& groups) const
 {
     return ReadFile(groupFile_, groups, ParseGroupLine);
 }
 
-std::vector<std::string> LocalAccountDatabase::MembersOf(const Group& group, const std::vector<User>& users)
+std::vector<std::string> CLocalAccountDatabase::MembersOf(const Group& group, const std::vector<User>& users)
 {
     std::unordered_set<std::string> known;
     for (const User& u : users)

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-class LocalAccountDatabase {
+class CLocalAccountDatabase {
 public:
     struct User {
         std::string name;
@@ -22,7 +22,7 @@ public:
         std::vector<std::string> members;
     };
 
-    explicit LocalAccountDatabase(std::string passwdFile = "/etc/passwd", std::string groupFile = "/etc/group");
+    explicit CLocalAccountDatabase(std::string passwdFile = "/etc/passwd", std::string groupFile = "/etc/group");
 
     // Failure: the file cannot be read (HRESULT of the errno's Win32 error).
     HRESULT ReadUsers(std::vector<User>& users) const;

@@ -22,14 +22,14 @@ bool PipePending()
 
 } // namespace
 
-SigpipeBlock::SigpipeBlock()
+CSigpipeBlock::CSigpipeBlock()
 {
     sigset_t set = PipeSet();
     pthread_sigmask(SIG_BLOCK, &set, &old_);
     wasPending_ = PipePending();
 }
 
-SigpipeBlock::~SigpipeBlock()
+CSigpipeBlock::~CSigpipeBlock()
 {
     if (!wasPending_ && PipePending()) {
         sigset_t set = PipeSet();

@@ -5,12 +5,12 @@
 
 #include <signal.h>
 
-class SigpipeBlock {
+class CSigpipeBlock {
 public:
-    SigpipeBlock();
-    ~SigpipeBlock();
-    SigpipeBlock(const SigpipeBlock&) = delete;
-    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+    CSigpipeBlock();
+    ~CSigpipeBlock();
+    CSigpipeBlock(const CSigpipeBlock&) = delete;
+    CSigpipeBlock& operator=(const CSigpipeBlock&) = delete;
 
 private:
     sigset_t old_;

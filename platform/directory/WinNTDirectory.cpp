@@ -5,46 +5,46 @@
 #include "platform/directory/WinNTObject.h"
 #include "platform/directory/WinNTPath.h"
 
-WinNTDirectory::WinNTDirectory(LocalAccountDatabase accounts, std::string computer)
-    : accounts_(std::make_shared<const LocalAccountDatabase>(std::move(accounts))), computer_(Utf8ToUtf16(computer))
+CWinNTDirectory::CWinNTDirectory(CLocalAccountDatabase accounts, std::string computer)
+    : accounts_(std::make_shared<const CLocalAccountDatabase>(std::move(accounts))), computer_(Utf8ToUtf16(computer))
 {
 }
 
-HRESULT WinNTDirectory::Open(std::u16string_view path, DirectoryFacet facet,
-                             std::unique_ptr<DirectoryObject>& object) const
+HRESULT CWinNTDirectory::Open(std::u16string_view path, DirectoryFacet facet,
+                             std::unique_ptr<IDirectoryObject>& object) const
 {
-    WinNTPath where;
-    HRESULT hr = WinNTPath::Parse(path, where);
+    CWinNTPath where;
+    HRESULT hr = CWinNTPath::Parse(path, where);
     if (FAILED(hr))
         return hr;
     if (!EqualsNoCase(where.Computer(), computer_) && !EqualsNoCase(where.Computer(), u"localhost"))
         return HRESULT_FROM_WIN32(ERROR_BAD_NETPATH);
-    std::unique_ptr<DirectoryObject> made;
+    std::unique_ptr<IDirectoryObject> made;
     if (where.Name().empty()) {
-        made = std::make_unique<WinNTObject>(accounts_, computer_, WinNTObject::Kind::Computer);
+        made = std::make_unique<CWinNTObject>(accounts_, computer_, CWinNTObject::Kind::Computer);
     } else {
         std::string name = Utf16ToUtf8(where.Name());
-        WinNTPath::Kind hint = where.ClassHint();
-        if (hint != WinNTPath::Kind::User) {
-            std::vector<LocalAccountDatabase::Group> groups;
+        CWinNTPath::Kind hint = where.ClassHint();
+        if (hint != CWinNTPath::Kind::User) {
+            std::vector<CLocalAccountDatabase::Group> groups;
             hr = accounts_->ReadGroups(groups);
             if (FAILED(hr))
                 return hr;
             for (const auto& g : groups)
                 if (g.name == name)
-                    made = std::make_unique<WinNTObject>(accounts_, computer_, WinNTObject::Kind::Group, name);
+                    made = std::make_unique<CWinNTObject>(accounts_, computer_, CWinNTObject::Kind::Group, name);
         }
-        if (made == nullptr && hint != WinNTPath::Kind::Group) {
-            std::vector<LocalAccountDatabase::User> users;
+        if (made == nullptr && hint != CWinNTPath::Kind::Group) {
+            std::vector<CLocalAccountDatabase::User> users;
             hr = accounts_->ReadUsers(users);
             if (FAILED(hr))
                 return hr;
             for (const auto& u : users)
                 if (u.name == name)
-                    made = std::make_unique<WinNTObject>(accounts_, computer_, WinNTObject::Kind::User, name);
+                    made = std::make_unique<CWinNTObject>(accounts_, computer_, CWinNTObject::Kind::User, name);
         }
         if (made == nullptr)
-            return HRESULT_FROM_WIN32(hint == WinNTPath::Kind::Group ? NERR_GroupNotFound : NERR_UserNotFound);
+            return HRESULT_FROM_WIN32(hint == CWinNTPath::Kind::Group ? NERR_GroupNotFound : NERR_UserNotFound);
     }
     if (!made->Answers(facet))
         return E_NOINTERFACE;

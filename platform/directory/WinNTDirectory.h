@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-class WinNTDirectory {
+class CWinNTDirectory {
 public:
-    explicit WinNTDirectory(LocalAccountDatabase accounts = LocalAccountDatabase(),
+    explicit CWinNTDirectory(CLocalAccountDatabase accounts = CLocalAccountDatabase(),
                             std::string computer = LocalComputerName());
 
     // E_ADS_BAD_PATHNAME for a malformed path; HRESULT_FROM_WIN32 of
@@ -20,9 +20,9 @@ public:
     // NERR_GroupNotFound for an unknown account; E_NOINTERFACE when the
     // object does not answer facet. A name that is both a group and a user
     // opens the group unless the path says ",user".
-    HRESULT Open(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<DirectoryObject>& object) const;
+    HRESULT Open(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& object) const;
 
 private:
-    std::shared_ptr<const LocalAccountDatabase> accounts_;
+    std::shared_ptr<const CLocalAccountDatabase> accounts_;
     std::u16string computer_;
 };

@@ -1,6 +1,6 @@
 #include "platform/directory/WinNTEnumerator.h"
 
-HRESULT WinNTEnumerator::Next(std::unique_ptr<DirectoryObject>& object)
+HRESULT CWinNTEnumerator::Next(std::unique_ptr<IDirectoryObject>& object)
 {
     if (next_ >= objects_.size()) {
         object.reset();

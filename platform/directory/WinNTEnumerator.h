@@ -7,13 +7,13 @@
 #include <memory>
 #include <vector>
 
-class WinNTEnumerator : public DirectoryEnumerator {
+class CWinNTEnumerator : public IDirectoryEnumerator {
 public:
-    explicit WinNTEnumerator(std::vector<std::unique_ptr<DirectoryObject>> objects) : objects_(std::move(objects)) {}
+    explicit CWinNTEnumerator(std::vector<std::unique_ptr<IDirectoryObject>> objects) : objects_(std::move(objects)) {}
 
-    HRESULT Next(std::unique_ptr<DirectoryObject>& object) override;
+    HRESULT Next(std::unique_ptr<IDirectoryObject>& object) override;
 
 private:
-    std::vector<std::unique_ptr<DirectoryObject>> objects_;
+    std::vector<std::unique_ptr<IDirectoryObject>> objects_;
     size_t next_ = 0;
 };

@@ -5,13 +5,13 @@
 #include "platform/directory/WinNTEnumerator.h"
 #include "platform/directory/WinNTPath.h"
 
-WinNTObject::WinNTObject(std::shared_ptr<const LocalAccountDatabase> accounts, std::u16string computer, Kind kind,
+CWinNTObject::CWinNTObject(std::shared_ptr<const CLocalAccountDatabase> accounts, std::u16string computer, Kind kind,
                          std::string name)
     : accounts_(std::move(accounts)), computer_(std::move(computer)), kind_(kind), name_(std::move(name))
 {
 }
 
-bool WinNTObject::Answers(DirectoryFacet facet) const
+bool CWinNTObject::Answers(DirectoryFacet facet) const
 {
     switch (facet) {
     case DirectoryFacet::Any:
@@ -26,60 +26,60 @@ bool WinNTObject::Answers(DirectoryFacet facet) const
     return false;
 }
 
-HRESULT WinNTObject::GetName(std::u16string& name) const
+HRESULT CWinNTObject::GetName(std::u16string& name) const
 {
     name = kind_ == Kind::Computer ? computer_ : Utf8ToUtf16(name_);
     return S_OK;
 }
 
-HRESULT WinNTObject::GetClass(std::u16string& className) const
+HRESULT CWinNTObject::GetClass(std::u16string& className) const
 {
     className = kind_ == Kind::Computer ? u"Computer" : kind_ == Kind::User ? u"User" : u"Group";
     return S_OK;
 }
 
-HRESULT WinNTObject::GetPath(std::u16string& path) const
+HRESULT CWinNTObject::GetPath(std::u16string& path) const
 {
     if (kind_ == Kind::Computer)
-        path = WinNTPath::Format(computer_);
+        path = CWinNTPath::Format(computer_);
     else
-        path = WinNTPath::Format(computer_, Utf8ToUtf16(name_),
-                                 kind_ == Kind::User ? WinNTPath::Kind::User : WinNTPath::Kind::Group);
+        path = CWinNTPath::Format(computer_, Utf8ToUtf16(name_),
+                                 kind_ == Kind::User ? CWinNTPath::Kind::User : CWinNTPath::Kind::Group);
     return S_OK;
 }
 
-HRESULT WinNTObject::Get(std::u16string_view, std::u16string&) const
+HRESULT CWinNTObject::Get(std::u16string_view, std::u16string&) const
 {
     return E_ADS_PROPERTY_NOT_FOUND;
 }
 
-HRESULT WinNTObject::ReadAttributes(std::vector<DirectoryAttribute>&) const
+HRESULT CWinNTObject::ReadAttributes(std::vector<DirectoryAttribute>&) const
 {
     return E_NOINTERFACE;
 }
 
 template <class Collect>
-HRESULT WinNTObject::EnumerateAccounts(Kind required, std::unique_ptr<DirectoryEnumerator>& out,
+HRESULT CWinNTObject::EnumerateAccounts(Kind required, std::unique_ptr<IDirectoryEnumerator>& out,
                                        Collect collect) const
 {
     if (kind_ != required)
         return E_NOINTERFACE;
-    std::vector<LocalAccountDatabase::User> users;
-    std::vector<LocalAccountDatabase::Group> groups;
+    std::vector<CLocalAccountDatabase::User> users;
+    std::vector<CLocalAccountDatabase::Group> groups;
     HRESULT hr = accounts_->ReadUsers(users);
     if (SUCCEEDED(hr))
         hr = accounts_->ReadGroups(groups);
     if (FAILED(hr))
         return hr;
-    std::vector<std::unique_ptr<DirectoryObject>> objects;
+    std::vector<std::unique_ptr<IDirectoryObject>> objects;
     collect(users, groups, [&](Kind kind, const std::string& name) {
-        objects.push_back(std::make_unique<WinNTObject>(accounts_, computer_, kind, name));
+        objects.push_back(std::make_unique<CWinNTObject>(accounts_, computer_, kind, name));
     });
-    out = std::make_unique<WinNTEnumerator>(std::move(objects));
+    out = std::make_unique<CWinNTEnumerator>(std::move(objects));
     return S_OK;
 }
 
-HRESULT WinNTObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const
+HRESULT CWinNTObject::EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& children) const
 {
     return EnumerateAccounts(Kind::Computer, children, [](const auto& users, const auto& groups, auto add) {
         for (const auto& u : users)
@@ -89,13 +89,13 @@ HRESULT WinNTObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& chi
     });
 }
 
-HRESULT WinNTObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const
+HRESULT CWinNTObject::EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& members) const
 {
     return EnumerateAccounts(Kind::Group, members, [&](const auto& users, const auto& groups, auto add) {
         for (const auto& g : groups) {
             if (g.name != name_)
                 continue;
-            for (const std::string& m : LocalAccountDatabase::MembersOf(g, users))
+            for (const std::string& m : CLocalAccountDatabase::MembersOf(g, users))
                 add(Kind::User, m);
             break;
         }

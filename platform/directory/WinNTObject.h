@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-class WinNTObject : public DirectoryObject {
+class CWinNTObject : public IDirectoryObject {
 public:
     enum class Kind { Computer, User, Group };
 
     // name: the account's name in the files (UTF-8); ignored for the computer.
-    WinNTObject(std::shared_ptr<const LocalAccountDatabase> accounts, std::u16string computer, Kind kind,
+    CWinNTObject(std::shared_ptr<const CLocalAccountDatabase> accounts, std::u16string computer, Kind kind,
                 std::string name = {});
 
     bool Answers(DirectoryFacet facet) const override;
@@ -23,16 +23,16 @@ public:
     HRESULT GetPath(std::u16string& path) const override;
     HRESULT Get(std::u16string_view property, std::u16string& value) const override;
     HRESULT ReadAttributes(std::vector<DirectoryAttribute>& attributes) const override;
-    HRESULT EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& children) const override;
-    HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& members) const override;
+    HRESULT EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& children) const override;
+    HRESULT EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& members) const override;
 
 private:
     // With the object of the required kind: the accounts read, collect(users,
     // groups, add) names the objects to list, and they become the enumerator.
     template <class Collect>
-    HRESULT EnumerateAccounts(Kind required, std::unique_ptr<DirectoryEnumerator>& out, Collect collect) const;
+    HRESULT EnumerateAccounts(Kind required, std::unique_ptr<IDirectoryEnumerator>& out, Collect collect) const;
 
-    std::shared_ptr<const LocalAccountDatabase> accounts_;
+    std::shared_ptr<const CLocalAccountDatabase> accounts_;
     std::u16string computer_;
     Kind kind_;
     std::string name_;

@@ -9,19 +9,19 @@ constexpr std::u16string_view kPrefix = u"WinNT://";
 
 // Splits "text,word" when word is one of the class words; kind stays Any
 // when there is no such suffix.
-std::u16string_view SplitClass(std::u16string_view text, WinNTPath::Kind& kind)
+std::u16string_view SplitClass(std::u16string_view text, CWinNTPath::Kind& kind)
 {
-    kind = WinNTPath::Kind::Any;
+    kind = CWinNTPath::Kind::Any;
     size_t comma = text.rfind(u',');
     if (comma == std::u16string_view::npos)
         return text;
     std::u16string_view word = text.substr(comma + 1);
     if (EqualsNoCase(word, u"user"))
-        kind = WinNTPath::Kind::User;
+        kind = CWinNTPath::Kind::User;
     else if (EqualsNoCase(word, u"group"))
-        kind = WinNTPath::Kind::Group;
+        kind = CWinNTPath::Kind::Group;
     else if (EqualsNoCase(word, u"computer"))
-        kind = WinNTPath::Kind::Computer;
+        kind = CWinNTPath::Kind::Computer;
     else
         return text;
     return text.substr(0, comma);
@@ -29,13 +29,13 @@ std::u16string_view SplitClass(std::u16string_view text, WinNTPath::Kind& kind)
 
 } // namespace
 
-HRESULT WinNTPath::Parse(std::u16string_view path, WinNTPath& out)
+HRESULT CWinNTPath::Parse(std::u16string_view path, CWinNTPath& out)
 {
     std::u16string_view rest;
     if (!PathAfterPrefix(path, kPrefix, rest))
         return E_ADS_BAD_PATHNAME;
     size_t slash = rest.find(u'/');
-    WinNTPath parsed;
+    CWinNTPath parsed;
     if (slash == std::u16string_view::npos) {
         std::u16string_view computer = SplitClass(rest, parsed.kind_);
         if (computer.empty() || (parsed.kind_ != Kind::Any && parsed.kind_ != Kind::Computer))
@@ -55,7 +55,7 @@ HRESULT WinNTPath::Parse(std::u16string_view path, WinNTPath& out)
     return S_OK;
 }
 
-std::u16string WinNTPath::Format(std::u16string_view computer, std::u16string_view name, Kind kind)
+std::u16string CWinNTPath::Format(std::u16string_view computer, std::u16string_view name, Kind kind)
 {
     std::u16string path(kPrefix);
     path += computer;

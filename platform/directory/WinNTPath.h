@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
-class WinNTPath {
+class CWinNTPath {
 public:
     enum class Kind { Any, Computer, User, Group };
 
     // S_OK, or E_ADS_BAD_PATHNAME.
-    static HRESULT Parse(std::u16string_view path, WinNTPath& out);
+    static HRESULT Parse(std::u16string_view path, CWinNTPath& out);
     // The path of the computer (empty name) or of one of its accounts
     // (kind User or Group, which the path then names).
     static std::u16string Format(std::u16string_view computer, std::u16string_view name = {}, Kind kind = Kind::Any);

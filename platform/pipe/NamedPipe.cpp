@@ -4,6 +4,7 @@
 #include "platform/win/LastError.h"
 #include "platform/win/StateRoot.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +29,9 @@ struct WaitSlot {
 };
 
 thread_local WaitSlot t_waitSlot;
+
+// How long a waiting connect sleeps at most before it looks at the queue again.
+constexpr DWORD kRecheckMs = 50;
 
 DWORD Fail(DWORD error)
 {
@@ -74,7 +78,7 @@ timeval Timeval(DWORD ms)
 // otherwise up to timeoutMs (INFINITE: no limit). The connection is blocking.
 int Connect(const std::string& path, bool wait, DWORD timeoutMs, DWORD* error)
 {
-    PipeAddress address(path);
+    CPipeAddress address(path);
     if (address.Error() != ERROR_SUCCESS) {
         *error = address.Error() == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : address.Error();
         return -1;
@@ -87,13 +91,13 @@ int Connect(const std::string& path, bool wait, DWORD timeoutMs, DWORD* error)
             return -1;
         }
         if (wait) {
-            DWORD left = timeoutMs;
+            DWORD left = kRecheckMs;
             if (timeoutMs != INFINITE) {
                 auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-                left = rest.count() > 0 ? static_cast<DWORD>(rest.count()) : 1;
+                left = rest.count() > 0 ? std::min(static_cast<DWORD>(rest.count()), kRecheckMs) : 1;
             }
             // A send time-out bounds how long connect waits for room in the queue.
-            timeval tv = Timeval(left == INFINITE ? 0 : left);
+            timeval tv = Timeval(left);
             ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         }
         if (::connect(fd, address.Get(), address.Size()) == 0) {
@@ -107,7 +111,13 @@ int Connect(const std::string& path, bool wait, DWORD timeoutMs, DWORD* error)
         }
         int err = errno;
         ::close(fd);
-        if (err == EINTR && (!wait || timeoutMs == INFINITE || std::chrono::steady_clock::now() < deadline))
+        const bool timeLeft = timeoutMs == INFINITE || std::chrono::steady_clock::now() < deadline;
+        if (err == EINTR && (!wait || timeLeft))
+            continue;
+        // Room in the queue wakes one waiting connect, and that wake can be
+        // spent on a writer that stopped waiting or lost the room to another:
+        // the waiter looks again now and then instead of sleeping out its time.
+        if (err == EAGAIN && wait && timeLeft)
             continue;
         *error = ConnectError(err == EINTR ? EAGAIN : err);
         return -1;

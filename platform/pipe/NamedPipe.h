@@ -41,7 +41,8 @@ DWORD PipeOpen(const std::string& pipeName, PipeHandle* handle);
 // Waits up to timeoutMs (INFINITE: without limit; 0: no wait) for an instance
 // of the pipe to become free; true when one did (the next PipeOpen of that
 // name on this thread then uses it). The wait is a connect that blocks until
-// the server's queue has room, and the connection it makes is the instance:
+// the server's queue has room (looking again every 50 ms, in case the wake-up
+// went to another waiter), and the connection it makes is the instance:
 // it is held for this thread until its PipeOpen or its next PipeWait. False
 // with ERROR_SEM_TIMEOUT when the time ran out, ERROR_FILE_NOT_FOUND at once
 // when nobody serves the name.

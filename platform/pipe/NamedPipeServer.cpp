@@ -45,12 +45,13 @@ int TakeLock(const std::string& path, DWORD* error)
 
 int Listen(const std::string& path, int backlog, DWORD* error)
 {
-    PipeAddress address(path);
+    CPipeAddress address(path);
     if (address.Error() != ERROR_SUCCESS) {
         *error = address.Error();
         return -1;
     }
-    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    // Not blocking: the server tries to take up a client without a poll first.
+    int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         *error = Win32ErrorFromErrno(errno);
         return -1;
@@ -71,19 +72,19 @@ int Listen(const std::string& path, int backlog, DWORD* error)
 
 } // namespace
 
-NamedPipeServer::NamedPipeServer()
+CNamedPipeServer::CNamedPipeServer()
 {
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 }
 
-NamedPipeServer::~NamedPipeServer()
+CNamedPipeServer::~CNamedPipeServer()
 {
     Close();
     if (wake_ >= 0)
         ::close(wake_);
 }
 
-DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
+DWORD CNamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
 {
     if (IsOpen())
         return ERROR_ALREADY_EXISTS;
@@ -122,7 +123,7 @@ DWORD NamedPipeServer::Create(const std::string& pipeName, DWORD maxInstances)
 
 // The queue holds one connection more than listen's backlog. It is kept at the
 // number of free instances, so that a client finds the pipe busy when none is.
-void NamedPipeServer::SetQueueLength(size_t connected)
+void CNamedPipeServer::SetQueueLength(size_t connected)
 {
     size_t free = connected < maxInstances_ ? maxInstances_ - connected : 0;
     const int backlog = static_cast<int>(free > 1 ? free - 1 : 0);
@@ -133,24 +134,46 @@ void NamedPipeServer::SetQueueLength(size_t connected)
     backlog_ = backlog;
 }
 
-DWORD NamedPipeServer::AcceptOne()
+DWORD CNamedPipeServer::AcceptOne(int* client)
 {
-    // Shorten the queue before taking a client from it, so that no client can
-    // slip in between and exceed the instances.
-    SetQueueLength(connected_.size() + 1);
+    *client = -1;
+    // With clients connected, the queue is shortened before one more is taken
+    // from it, so that no client can slip in and exceed the instances. With
+    // none connected it stays as it is: the client taken is mostly let go
+    // again at once, and two settings of the queue per client would cost two
+    // calls and wake every waiting writer each time.
+    if (!connected_.empty())
+        SetQueueLength(connected_.size() + 1);
     int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {
         int err = errno;
+        mayHaveWaiting_ = err != EAGAIN;
         SetQueueLength(connected_.size());
         // A client that gave up before it was taken is no failure of the server.
         return err == EAGAIN || err == ECONNABORTED || err == EINTR ? ERROR_SUCCESS : Win32ErrorFromErrno(err);
     }
+    mayHaveWaiting_ = true;
     connected_.push_back(fd);
     connectedCount_ = static_cast<DWORD>(connected_.size());
+    *client = fd;
     return ERROR_SUCCESS;
 }
 
-DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
+bool CNamedPipeServer::NextReady(PipeHandle* instance)
+{
+    while (readyNext_ < ready_.size()) {
+        const int fd = ready_[readyNext_++];
+        if (std::find(connected_.begin(), connected_.end(), fd) != connected_.end()) {
+            *instance = fd;
+            return true;
+        }
+    }
+    ready_.clear();
+    readyNext_ = 0;
+    return false;
+}
+
+DWORD CNamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
 {
     if (instance != nullptr)
         *instance = INVALID_PIPE_HANDLE;
@@ -158,6 +181,23 @@ DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
         return ERROR_OPERATION_ABORTED;
     if (!IsOpen() || instance == nullptr)
         return ERROR_INVALID_HANDLE;
+    // One poll serves every client it found ready.
+    if (NextReady(instance))
+        return ERROR_SUCCESS;
+    // With nobody connected the queue is the only place a message can be: a
+    // busy pipe is drained from it without a poll per client.
+    if (mayHaveWaiting_ && connected_.empty()) {
+        int client = -1;
+        const DWORD e = AcceptOne(&client);
+        if (e != ERROR_SUCCESS)
+            return e;
+        if (client >= 0) {
+            *instance = client;
+            return ERROR_SUCCESS;
+        }
+    }
+    // A client left connected (it had nothing to read yet) holds its instance.
+    SetQueueLength(connected_.size());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<pollfd> fds;
     for (;;) {
@@ -180,26 +220,27 @@ DWORD NamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
             return Win32ErrorFromErrno(errno);
         if (stopped_ || fds[0].revents != 0)
             return ERROR_OPERATION_ABORTED;
-        size_t first = listening ? 2 : 1;
-        for (size_t i = first; i < fds.size(); ++i) {
-            if (fds[i].revents != 0) {
-                *instance = fds[i].fd;
-                return ERROR_SUCCESS;
-            }
-        }
+        for (size_t i = listening ? 2 : 1; i < fds.size(); ++i)
+            if (fds[i].revents != 0)
+                ready_.push_back(fds[i].fd);
         if (listening && (fds[1].revents & POLLIN) != 0) {
-            // Out of descriptors, say: fail rather than spin on a listener that stays ready.
-            DWORD e = AcceptOne();
-            if (e != ERROR_SUCCESS)
+            int client = -1;
+            const DWORD e = AcceptOne(&client);
+            // Out of descriptors, say: fail rather than spin on a listener
+            // that stays ready; clients found ready are served first.
+            if (e != ERROR_SUCCESS && ready_.empty())
                 return e;
-            continue; // the new client may have written already
+            if (client >= 0)
+                ready_.push_back(client);
         }
+        if (NextReady(instance))
+            return ERROR_SUCCESS;
         if (ready == 0 || (timeoutMs != INFINITE && std::chrono::steady_clock::now() >= deadline))
             return WAIT_TIMEOUT;
     }
 }
 
-void NamedPipeServer::Disconnect(PipeHandle instance)
+void CNamedPipeServer::Disconnect(PipeHandle instance)
 {
     auto it = std::find(connected_.begin(), connected_.end(), instance);
     if (it == connected_.end())
@@ -211,7 +252,7 @@ void NamedPipeServer::Disconnect(PipeHandle instance)
         SetQueueLength(connected_.size());
 }
 
-void NamedPipeServer::Stop()
+void CNamedPipeServer::Stop()
 {
     stopped_ = true;
     if (wake_ >= 0) {
@@ -221,8 +262,11 @@ void NamedPipeServer::Stop()
     }
 }
 
-void NamedPipeServer::Close()
+void CNamedPipeServer::Close()
 {
+    ready_.clear();
+    readyNext_ = 0;
+    mayHaveWaiting_ = false;
     for (int fd : connected_)
         ::close(fd);
     connected_.clear();

@@ -2,7 +2,7 @@
 // The serving end of a named pipe: one listening socket for the name and up
 // to maxInstances connected clients, all served from one thread with one wait.
 //
-//   NamedPipeServer server;
+//   CNamedPipeServer server;
 //   server.Create("\\\\.\\pipe\\TQC.Log.34347", 4);
 //   PipeHandle client;
 //   while (server.WaitForMessage(INFINITE, &client) == ERROR_SUCCESS) {
@@ -30,14 +30,14 @@
 #include <string>
 #include <vector>
 
-class NamedPipeServer {
+class CNamedPipeServer {
 public:
     static constexpr DWORD kMaxInstances = 255;
 
-    NamedPipeServer();
-    ~NamedPipeServer();
-    NamedPipeServer(const NamedPipeServer&) = delete;
-    NamedPipeServer& operator=(const NamedPipeServer&) = delete;
+    CNamedPipeServer();
+    ~CNamedPipeServer();
+    CNamedPipeServer(const CNamedPipeServer&) = delete;
+    CNamedPipeServer& operator=(const CNamedPipeServer&) = delete;
 
     // Starts serving a pipe name with 1 to 255 instances. ERROR_PIPE_BUSY when
     // another server serves the name, ERROR_INVALID_NAME for a name that is
@@ -47,7 +47,11 @@ public:
     // Waits until a connected client has a message to read, or has closed
     // (its PipeRead then gives ERROR_BROKEN_PIPE), and gives its handle;
     // clients that connect meanwhile are taken up while instances are free.
-    // Clients are served in the order of their instances, lowest first.
+    // A client just taken up is given at once, without a wait for its
+    // message: writers send right after they connect, so it mostly has one
+    // already; when not, its PipeRead gives ERROR_NO_DATA and the caller
+    // simply waits again. Clients ready at once are given in the order of
+    // their instances, lowest first, one per call, before any new one.
     // WAIT_TIMEOUT after timeoutMs (INFINITE: no limit), ERROR_OPERATION_ABORTED
     // once Stop was called, ERROR_INVALID_HANDLE when not serving, and the
     // error of taking up a client that could not be (out of descriptors).
@@ -71,7 +75,10 @@ public:
 
 private:
     void SetQueueLength(size_t connected);
-    DWORD AcceptOne();
+    // Takes up one waiting client: ERROR_SUCCESS with *client = -1 when none waits.
+    DWORD AcceptOne(int* client);
+    // The next client found ready by the last poll that is still connected.
+    bool NextReady(PipeHandle* instance);
 
     std::string socketPath_;
     std::string lockPath_;
@@ -81,6 +88,11 @@ private:
     DWORD maxInstances_ = 0;
     int backlog_ = -1; // the listener's queue length as last set
     std::vector<int> connected_;
+    // Clients the last poll found ready and not handed out yet, lowest first.
+    std::vector<int> ready_;
+    size_t readyNext_ = 0;
+    // The last take-up found a client, so more may wait: try before a poll.
+    bool mayHaveWaiting_ = false;
     std::atomic<DWORD> connectedCount_{0};
     std::atomic<bool> stopped_{false};
 };

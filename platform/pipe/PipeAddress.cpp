@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-PipeAddress::PipeAddress(const std::string& socketPath)
+CPipeAddress::CPipeAddress(const std::string& socketPath)
 {
     address_.sun_family = AF_UNIX;
     std::string path = socketPath;
@@ -28,7 +28,7 @@ PipeAddress::PipeAddress(const std::string& socketPath)
     std::memcpy(address_.sun_path, path.c_str(), path.size() + 1);
 }
 
-PipeAddress::~PipeAddress()
+CPipeAddress::~CPipeAddress()
 {
     if (folder_ >= 0)
         ::close(folder_);

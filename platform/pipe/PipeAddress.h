@@ -9,12 +9,12 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
-class PipeAddress {
+class CPipeAddress {
 public:
-    explicit PipeAddress(const std::string& socketPath);
-    ~PipeAddress();
-    PipeAddress(const PipeAddress&) = delete;
-    PipeAddress& operator=(const PipeAddress&) = delete;
+    explicit CPipeAddress(const std::string& socketPath);
+    ~CPipeAddress();
+    CPipeAddress(const CPipeAddress&) = delete;
+    CPipeAddress& operator=(const CPipeAddress&) = delete;
 
     // ERROR_SUCCESS, or why there is no address (the folder is missing, or
     // even the short form is too long).

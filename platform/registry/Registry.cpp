@@ -32,7 +32,7 @@ LONG Err(DWORD e)
 
 struct State {
     std::mutex mutex;
-    RegistryStore store;
+    CRegistryStore store;
     std::unordered_set<RegistryKey*> handles;
 };
 
@@ -95,7 +95,7 @@ bool AllValidNames(const std::vector<std::string>& parts)
     return true;
 }
 
-LONG Resolve(RegistryHives& hives, HKEY key, RegistryNode** node)
+LONG Resolve(RegistryHives& hives, HKEY key, CRegistryNode** node)
 {
     if (key->deleted)
         return Err(ERROR_KEY_DELETED);
@@ -132,9 +132,9 @@ void MarkDeleted(int hive, const std::vector<std::string>& path, bool includeKey
             k->deleted = true;
 }
 
-using KeyReader = std::function<LONG(State& s, RegistryNode& node)>;
+using KeyReader = std::function<LONG(State& s, CRegistryNode& node)>;
 // Gets the registry's state, the node's hive, the node, and what to report as changed.
-using KeyChanger = std::function<LONG(State& s, RegistryNode& hive, RegistryNode& node, bool& changed)>;
+using KeyChanger = std::function<LONG(State& s, CRegistryNode& hive, CRegistryNode& node, bool& changed)>;
 
 // Runs read on the node of a handle, holding the registry's lock.
 LONG ReadKey(HKEY key, const KeyReader& read)
@@ -144,7 +144,7 @@ LONG ReadKey(HKEY key, const KeyReader& read)
     if (!IsValid(s, key))
         return Err(ERROR_INVALID_HANDLE);
     return s.store.Read([&](RegistryHives& hives) {
-        RegistryNode* node = nullptr;
+        CRegistryNode* node = nullptr;
         LONG e = Resolve(hives, key, &node);
         return e == kSuccess ? read(s, *node) : e;
     });
@@ -160,7 +160,7 @@ LONG ChangeKey(HKEY key, bool (*allowed)(HKEY), const KeyChanger& change)
     if (!allowed(key))
         return Err(ERROR_ACCESS_DENIED);
     return s.store.Change([&](RegistryHives& hives, bool& changed) {
-        RegistryNode* node = nullptr;
+        CRegistryNode* node = nullptr;
         LONG e = Resolve(hives, key, &node);
         return e == kSuccess ? change(s, hives[key->hive], *node, changed) : e;
     });
@@ -172,12 +172,12 @@ LONG DeleteKey(HKEY key, const char* subKey, bool tree)
 {
     std::vector<std::string> target = SplitPath(subKey);
     int hiveIndex = 0;
-    LONG e = ChangeKey(key, CanChangeKeys, [&](State&, RegistryNode& hive, RegistryNode&, bool& changed) {
+    LONG e = ChangeKey(key, CanChangeKeys, [&](State&, CRegistryNode& hive, CRegistryNode&, bool& changed) {
         target.insert(target.begin(), key->path.begin(), key->path.end());
         if (target.empty())
             return Err(ERROR_ACCESS_DENIED); // a hive cannot go
-        RegistryNode* parent = hive.Find({target.begin(), target.end() - 1});
-        RegistryNode* victim = parent == nullptr ? nullptr : parent->FindSubkey(target.back());
+        CRegistryNode* parent = hive.Find({target.begin(), target.end() - 1});
+        CRegistryNode* victim = parent == nullptr ? nullptr : parent->FindSubkey(target.back());
         if (victim == nullptr)
             return Err(ERROR_FILE_NOT_FOUND);
         if (!tree && !victim->Subkeys().empty())
@@ -245,7 +245,7 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM acces
         return Err(ERROR_INVALID_PARAMETER);
     *result = nullptr;
     std::vector<std::string> parts = SplitPath(subKey);
-    return ReadKey(key, [&](State& s, RegistryNode& node) {
+    return ReadKey(key, [&](State& s, CRegistryNode& node) {
         if (node.Find(parts) == nullptr)
             return Err(ERROR_FILE_NOT_FOUND);
         *result = NewHandle(s, key, parts, access);
@@ -263,7 +263,7 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, REGSAM access, HKEY* result, 
         return Err(ERROR_INVALID_PARAMETER);
     // Opening an existing key needs no right to create, and no file lock.
     bool created = false;
-    LONG e = ReadKey(key, [&](State& s, RegistryNode& node) {
+    LONG e = ReadKey(key, [&](State& s, CRegistryNode& node) {
         if (node.Find(parts) != nullptr)
             *result = NewHandle(s, key, parts, access);
         return kSuccess;
@@ -273,8 +273,8 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, REGSAM access, HKEY* result, 
             *disposition = REG_OPENED_EXISTING_KEY;
         return e;
     }
-    e = ChangeKey(key, CanCreateSubkeys, [&](State& s, RegistryNode&, RegistryNode& node, bool& changed) {
-        RegistryNode* at = &node;
+    e = ChangeKey(key, CanCreateSubkeys, [&](State& s, CRegistryNode&, CRegistryNode& node, bool& changed) {
+        CRegistryNode* at = &node;
         for (const auto& part : parts) {
             bool made = false;
             at = at->AddSubkey(part, &made);
@@ -311,7 +311,7 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* t
 {
     if (reserved != nullptr || (data != nullptr && size == nullptr))
         return Err(ERROR_INVALID_PARAMETER);
-    return ReadKey(key, [&](State&, RegistryNode& node) {
+    return ReadKey(key, [&](State&, CRegistryNode& node) {
         const RegistryValue* v = node.FindValue(valueName == nullptr ? "" : valueName);
         return v == nullptr ? Err(ERROR_FILE_NOT_FOUND) : CopyOut(v->data, type, v->type, data, size);
     });
@@ -327,7 +327,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
     if (name.size() > kMaxValueNameLength)
         return Err(ERROR_INVALID_PARAMETER);
     std::vector<BYTE> bytes(data, data + size);
-    return ChangeKey(key, CanSetValues, [&](State&, RegistryNode&, RegistryNode& node, bool& changed) {
+    return ChangeKey(key, CanSetValues, [&](State&, CRegistryNode&, CRegistryNode& node, bool& changed) {
         const RegistryValue* old = node.FindValue(name);
         changed = old == nullptr || old->type != type || old->data != bytes;
         if (changed)
@@ -338,7 +338,7 @@ LONG RegSetValueExA(HKEY key, const char* valueName, DWORD reserved, DWORD type,
 
 LONG RegDeleteValueA(HKEY key, const char* valueName)
 {
-    return ChangeKey(key, CanSetValues, [&](State&, RegistryNode&, RegistryNode& node, bool& changed) {
+    return ChangeKey(key, CanSetValues, [&](State&, CRegistryNode&, CRegistryNode& node, bool& changed) {
         changed = node.RemoveValue(valueName == nullptr ? "" : valueName);
         return changed ? kSuccess : Err(ERROR_FILE_NOT_FOUND);
     });
@@ -358,7 +358,7 @@ LONG RegDeleteTreeA(HKEY key, const char* subKey)
     // No subkey: empty the key itself of subkeys and values.
     int hive = 0;
     std::vector<std::string> path;
-    LONG e = ChangeKey(key, CanChangeKeys, [&](State&, RegistryNode&, RegistryNode& node, bool& changed) {
+    LONG e = ChangeKey(key, CanChangeKeys, [&](State&, CRegistryNode&, CRegistryNode& node, bool& changed) {
         changed = !node.Subkeys().empty() || !node.Values().empty();
         node.Clear();
         hive = key->hive;
@@ -374,7 +374,7 @@ LONG RegEnumKeyExA(HKEY key, DWORD index, char* name, DWORD* nameSize)
 {
     if (name == nullptr || nameSize == nullptr)
         return Err(ERROR_INVALID_PARAMETER);
-    return ReadKey(key, [&](State&, RegistryNode& node) {
+    return ReadKey(key, [&](State&, CRegistryNode& node) {
         if (index >= node.Subkeys().size())
             return Err(ERROR_NO_MORE_ITEMS);
         return CopyName(node.Subkeys()[index]->Name(), name, nameSize);
@@ -387,7 +387,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
     if (valueName == nullptr || valueNameSize == nullptr || reserved != nullptr ||
         (data != nullptr && dataSize == nullptr))
         return Err(ERROR_INVALID_PARAMETER);
-    return ReadKey(key, [&](State&, RegistryNode& node) {
+    return ReadKey(key, [&](State&, CRegistryNode& node) {
         if (index >= node.Values().size())
             return Err(ERROR_NO_MORE_ITEMS);
         const RegistryValue& v = node.Values()[index];
@@ -398,7 +398,7 @@ LONG RegEnumValueA(HKEY key, DWORD index, char* valueName, DWORD* valueNameSize,
 
 LONG RegQueryInfoKeyA(HKEY key, DWORD* subKeys, DWORD* values)
 {
-    return ReadKey(key, [&](State&, RegistryNode& node) {
+    return ReadKey(key, [&](State&, CRegistryNode& node) {
         if (subKeys != nullptr)
             *subKeys = static_cast<DWORD>(node.Subkeys().size());
         if (values != nullptr)

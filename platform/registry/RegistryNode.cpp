@@ -9,7 +9,7 @@ bool RegistryNamesEqual(std::string_view a, std::string_view b)
            std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-RegistryNode* RegistryNode::FindSubkey(std::string_view name) const
+CRegistryNode* CRegistryNode::FindSubkey(std::string_view name) const
 {
     for (const auto& k : subkeys_)
         if (RegistryNamesEqual(k->name_, name))
@@ -17,18 +17,18 @@ RegistryNode* RegistryNode::FindSubkey(std::string_view name) const
     return nullptr;
 }
 
-RegistryNode* RegistryNode::AddSubkey(std::string_view name, bool* created)
+CRegistryNode* CRegistryNode::AddSubkey(std::string_view name, bool* created)
 {
-    RegistryNode* found = FindSubkey(name);
+    CRegistryNode* found = FindSubkey(name);
     if (created != nullptr)
         *created = found == nullptr;
     if (found != nullptr)
         return found;
-    subkeys_.push_back(std::make_unique<RegistryNode>(std::string(name)));
+    subkeys_.push_back(std::make_unique<CRegistryNode>(std::string(name)));
     return subkeys_.back().get();
 }
 
-bool RegistryNode::RemoveSubkey(std::string_view name)
+bool CRegistryNode::RemoveSubkey(std::string_view name)
 {
     auto it = std::find_if(subkeys_.begin(), subkeys_.end(),
                            [&](const auto& k) { return RegistryNamesEqual(k->name_, name); });
@@ -38,13 +38,13 @@ bool RegistryNode::RemoveSubkey(std::string_view name)
     return true;
 }
 
-void RegistryNode::Clear()
+void CRegistryNode::Clear()
 {
     values_.clear();
     subkeys_.clear();
 }
 
-const RegistryValue* RegistryNode::FindValue(std::string_view name) const
+const RegistryValue* CRegistryNode::FindValue(std::string_view name) const
 {
     for (const auto& v : values_)
         if (RegistryNamesEqual(v.name, name))
@@ -52,7 +52,7 @@ const RegistryValue* RegistryNode::FindValue(std::string_view name) const
     return nullptr;
 }
 
-void RegistryNode::SetValue(std::string_view name, DWORD type, std::vector<BYTE> data)
+void CRegistryNode::SetValue(std::string_view name, DWORD type, std::vector<BYTE> data)
 {
     for (auto& v : values_) {
         if (RegistryNamesEqual(v.name, name)) {
@@ -64,7 +64,7 @@ void RegistryNode::SetValue(std::string_view name, DWORD type, std::vector<BYTE>
     values_.push_back(RegistryValue{std::string(name), type, std::move(data)});
 }
 
-bool RegistryNode::RemoveValue(std::string_view name)
+bool CRegistryNode::RemoveValue(std::string_view name)
 {
     auto it = std::find_if(values_.begin(), values_.end(),
                            [&](const RegistryValue& v) { return RegistryNamesEqual(v.name, name); });
@@ -74,9 +74,9 @@ bool RegistryNode::RemoveValue(std::string_view name)
     return true;
 }
 
-RegistryNode* RegistryNode::Find(const std::vector<std::string>& path)
+CRegistryNode* CRegistryNode::Find(const std::vector<std::string>& path)
 {
-    RegistryNode* node = this;
+    CRegistryNode* node = this;
     for (const auto& part : path) {
         node = node->FindSubkey(part);
         if (node == nullptr)
@@ -85,7 +85,7 @@ RegistryNode* RegistryNode::Find(const std::vector<std::string>& path)
     return node;
 }
 
-bool RegistryNode::operator==(const RegistryNode& other) const
+bool CRegistryNode::operator==(const CRegistryNode& other) const
 {
     if (name_ != other.name_ || values_.size() != other.values_.size() || subkeys_.size() != other.subkeys_.size())
         return false;

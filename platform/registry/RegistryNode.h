@@ -16,18 +16,18 @@ struct RegistryValue {
     std::vector<BYTE> data;
 };
 
-class RegistryNode {
+class CRegistryNode {
 public:
-    explicit RegistryNode(std::string name = {}) : name_(std::move(name)) {}
+    explicit CRegistryNode(std::string name = {}) : name_(std::move(name)) {}
 
     const std::string& Name() const { return name_; }
 
-    const std::vector<std::unique_ptr<RegistryNode>>& Subkeys() const { return subkeys_; }
+    const std::vector<std::unique_ptr<CRegistryNode>>& Subkeys() const { return subkeys_; }
     const std::vector<RegistryValue>& Values() const { return values_; }
 
-    RegistryNode* FindSubkey(std::string_view name) const;
+    CRegistryNode* FindSubkey(std::string_view name) const;
     // The existing subkey of that name, or a new one appended at the end.
-    RegistryNode* AddSubkey(std::string_view name, bool* created = nullptr);
+    CRegistryNode* AddSubkey(std::string_view name, bool* created = nullptr);
     // False when there is no such subkey.
     bool RemoveSubkey(std::string_view name);
     void Clear();
@@ -39,14 +39,14 @@ public:
     bool RemoveValue(std::string_view name);
 
     // Follows a path of subkey names; null when a step is missing.
-    RegistryNode* Find(const std::vector<std::string>& path);
+    CRegistryNode* Find(const std::vector<std::string>& path);
 
-    bool operator==(const RegistryNode& other) const;
+    bool operator==(const CRegistryNode& other) const;
 
 private:
     std::string name_;
     std::vector<RegistryValue> values_;
-    std::vector<std::unique_ptr<RegistryNode>> subkeys_;
+    std::vector<std::unique_ptr<CRegistryNode>> subkeys_;
 };
 
 // ASCII-case-insensitive equality of registry names.

@@ -88,12 +88,12 @@ private:
 
 } // namespace
 
-RegistryStore::~RegistryStore()
+CRegistryStore::~CRegistryStore()
 {
     Forget();
 }
 
-void RegistryStore::Forget()
+void CRegistryStore::Forget()
 {
     if (fd_ >= 0)
         ::close(fd_);
@@ -104,7 +104,7 @@ void RegistryStore::Forget()
         hive.Clear();
 }
 
-LONG RegistryStore::Refresh(const std::string& path)
+LONG CRegistryStore::Refresh(const std::string& path)
 {
     if (path != path_) {
         Forget();
@@ -138,7 +138,7 @@ LONG RegistryStore::Refresh(const std::string& path)
     return Load(path, fd, st);
 }
 
-LONG RegistryStore::Load(const std::string& path, int fd, const struct stat& st)
+LONG CRegistryStore::Load(const std::string& path, int fd, const struct stat& st)
 {
     std::string text;
     if (!ReadAll(fd, text)) {
@@ -166,7 +166,7 @@ LONG RegistryStore::Load(const std::string& path, int fd, const struct stat& st)
     return ERROR_SUCCESS;
 }
 
-LONG RegistryStore::Read(const std::function<LONG(RegistryHives&)>& read)
+LONG CRegistryStore::Read(const std::function<LONG(RegistryHives&)>& read)
 {
     LONG e = Refresh(RegistryFilePath());
     if (e != static_cast<LONG>(ERROR_SUCCESS))
@@ -174,7 +174,7 @@ LONG RegistryStore::Read(const std::function<LONG(RegistryHives&)>& read)
     return read(hives_);
 }
 
-LONG RegistryStore::Change(const std::function<LONG(RegistryHives&, bool& changed)>& change)
+LONG CRegistryStore::Change(const std::function<LONG(RegistryHives&, bool& changed)>& change)
 {
     std::string path = RegistryFilePath();
     if (!CreateFolders(Folder(path)))
@@ -195,7 +195,7 @@ LONG RegistryStore::Change(const std::function<LONG(RegistryHives&, bool& change
     return e;
 }
 
-LONG RegistryStore::Save(const std::string& path)
+LONG CRegistryStore::Save(const std::string& path)
 {
     std::string temp = path + ".tmp";
     mode_t mode = fd_ >= 0 ? (identity_.st_mode & 07777) : 0644;

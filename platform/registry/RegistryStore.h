@@ -16,12 +16,12 @@
 #include <string>
 #include <sys/stat.h>
 
-class RegistryStore {
+class CRegistryStore {
 public:
-    RegistryStore() = default;
-    ~RegistryStore();
-    RegistryStore(const RegistryStore&) = delete;
-    RegistryStore& operator=(const RegistryStore&) = delete;
+    CRegistryStore() = default;
+    ~CRegistryStore();
+    CRegistryStore(const CRegistryStore&) = delete;
+    CRegistryStore& operator=(const CRegistryStore&) = delete;
 
     // Runs read on the current content; its result, or the error that kept
     // the file from being read (ERROR_REGISTRY_CORRUPT for a damaged file).

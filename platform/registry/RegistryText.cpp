@@ -154,7 +154,7 @@ void AppendValue(std::string& out, const RegistryValue& v)
     out += '\n';
 }
 
-void AppendKey(std::string& out, const std::string& path, const RegistryNode& key, bool always)
+void AppendKey(std::string& out, const std::string& path, const CRegistryNode& key, bool always)
 {
     if (always || !key.Values().empty()) {
         out += '[';
@@ -405,7 +405,7 @@ private:
     RegistryParseError& error_;
     size_t pos_ = 0;
     size_t line_ = 0;
-    RegistryNode* key_ = nullptr;
+    CRegistryNode* key_ = nullptr;
 };
 
 } // namespace

@@ -31,7 +31,7 @@
 #include <string_view>
 
 enum RegistryHive { kHiveLocalMachine = 0, kHiveClassesRoot = 1, kHiveCount = 2 };
-using RegistryHives = std::array<RegistryNode, kHiveCount>;
+using RegistryHives = std::array<CRegistryNode, kHiveCount>;
 
 const char* RegistryHiveName(int hive);
 

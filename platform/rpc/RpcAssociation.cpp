@@ -15,8 +15,6 @@ namespace {
 
 // Requests beyond this are received through a larger socket buffer.
 constexpr ULONG kLargeRequest = 64 * 1024;
-// A quiet connection keeps at most this much of its last reply's memory.
-constexpr size_t kKeptReplyBytes = 1 << 20;
 // Memory set aside at once for a request on the strength of its alloc_hint.
 constexpr size_t kTrustedHint = 16 << 20;
 
@@ -76,14 +74,10 @@ bool CRpcAssociation::ReceivingLargeRequest() const
                        [](const PendingCall& p) { return p.allocHint > kLargeRequest || p.stub.Size() > kLargeRequest; });
 }
 
-bool CRpcAssociation::HoldsMemory() const
-{
-    return reply_.Capacity() > kKeptReplyBytes || spare_.Capacity() > 0;
-}
-
 void CRpcAssociation::ReleaseMemory()
 {
-    reply_.Trim(kKeptReplyBytes);
+    reply_ = CRpcBuffer();
+    scratch_ = CRpcBuffer();
     ReleaseSpare();
 }
 

@@ -48,10 +48,9 @@ public:
     bool HasPendingCalls() const { return !pending_.empty(); }
     // Whether a request larger than a few fragments is being received.
     bool ReceivingLargeRequest() const;
-    // The buffers of the last large request and reply are kept for the next
-    // call, which saves mapping fresh memory for every large call; a
-    // connection that goes quiet should give them back.
-    bool HoldsMemory() const;
+    // The buffers of the last request and reply are kept for the next call,
+    // which saves mapping fresh memory for every large call; a connection
+    // that goes quiet gives them back.
     void ReleaseMemory();
 
     USHORT XmitFragment() const { return xmitFrag_; }

@@ -167,11 +167,11 @@ RPC_STATUS CRpcClient::Bind(const GUID& uuid, USHORT major, USHORT minor, USHORT
     }
 }
 
-bool CRpcClient::Idle()
+bool CRpcClient::Idle(bool lookAtSocket)
 {
     // Between calls the server has nothing to say but goodbye: a shutdown
     // request or its close. Late packets of abandoned calls are skipped.
-    while (socket_.HasInput()) {
+    while (lookAtSocket ? socket_.HasInput() : socket_.Buffered() != 0) {
         rpc::PduHeader r;
         rpc::HeaderCheck check;
         std::span<const BYTE> pdu;
@@ -189,7 +189,10 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
     if (!socket_.IsOpen() || !bound_)
         return RPC_S_INVALID_BINDING;
     const int waitMs = Milliseconds(options_.callTimeoutMs);
-    if (!Idle())
+    // Asking the socket before every call would cost a system call each; a
+    // goodbye not read yet is met while waiting for the reply (or, when the
+    // request could not be sent, looked for then).
+    if (!Idle(false))
         return Fail(RPC_S_CALL_FAILED_DNE);
     const ULONG callId = nextCallId_++;
 
@@ -207,7 +210,7 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
         },
         [&](const iovec* pieces, int count) { return socket_.SendAll(pieces, count, waitMs); });
     if (!sent)
-        return Fail(RPC_S_CALL_FAILED);
+        return Fail(Idle(true) ? RPC_S_CALL_FAILED : RPC_S_CALL_FAILED_DNE);
 
     // The reply, reassembled.
     bool started = false;

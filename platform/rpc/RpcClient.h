@@ -20,8 +20,10 @@
 
 struct RpcClientOptions {
     // Fragment sizes proposed at bind time; the server's answer may lower them.
+    // Whole fragments are read into the socket's buffer, so receiving the
+    // largest costs nothing more and saves the server headers and sends.
     USHORT maxXmitFragment = 5840;
-    USHORT maxRecvFragment = 5840;
+    USHORT maxRecvFragment = 0xFFFF;
     // The label of what this client sends: headers and stub data alike must
     // be written in its byte order.
     rpc::DataRep dataRep;
@@ -33,7 +35,8 @@ struct RpcClientOptions {
     size_t maxReplyBytes = (size_t(256) << 20) + (size_t(1) << 20);
     // Propose bind-time feature negotiation, as current clients do.
     bool featureNegotiation = true;
-    // The numeric local address to connect from; empty: the system's choice.
+    // Numeric local address the connection is made from; empty lets the
+    // system choose. Many connections from one host can be spread this way.
     std::string sourceAddress;
 };
 
@@ -74,7 +77,9 @@ public:
 private:
     rpc::PduHeader Header(rpc::PduType type, BYTE flags);
     RPC_STATUS Fail(RPC_STATUS status);
-    bool Idle();
+    // False when the server said goodbye or closed between calls. Looks at
+    // what was read already, and asks the socket only when lookAtSocket.
+    bool Idle(bool lookAtSocket);
 
     RpcClientOptions options_;
     CRpcSocket socket_;

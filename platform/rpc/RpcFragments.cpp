@@ -19,6 +19,13 @@ bool SendFragmented(std::span<const BYTE> stub, USHORT maxFragment, const Fragme
                     const PieceSender& send)
 {
     const size_t body = (std::max<size_t>(maxFragment, kFragmentHeaderSize + 8) - kFragmentHeaderSize) & ~size_t(7);
+    if (stub.size() <= body) {
+        // Nearly every call: one fragment, framed without the batch below.
+        BYTE head[kFragmentHeaderSize];
+        header(head, PFC_FIRST_FRAG | PFC_LAST_FRAG, USHORT(kFragmentHeaderSize + stub.size()), ULONG(stub.size()));
+        iovec pieces[2] = {{head, kFragmentHeaderSize}, {const_cast<BYTE*>(stub.data()), stub.size()}};
+        return send(pieces, stub.empty() ? 1 : 2);
+    }
     const BYTE* data = stub.data();
     size_t remaining = stub.size();
     BYTE headers[kFragmentsPerSend][kFragmentHeaderSize];

@@ -1,6 +1,8 @@
 #include "platform/rpc/RpcServer.h"
 
 #include "platform/rpc/RpcAssociation.h"
+#include "platform/rpc/RpcIdleWatch.h"
+#include "platform/rpc/RpcMemoryTrim.h"
 #include "platform/rpc/RpcRequestBudget.h"
 #include "platform/rpc/RpcSocket.h"
 #include "platform/rpc/RpcThreadPool.h"
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -24,14 +27,18 @@
 #include <map>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 constexpr size_t kNormalReadBuffer = 64 * 1024;
 constexpr size_t kLargeReadBuffer = 256 * 1024;
-// Silence after which a connection gives back the memory of large calls.
+// Silence after which a connection gives back its buffers and its thread.
 constexpr int kQuietMs = 1000;
+// Call threads beyond those kept ready end after this long without work: the
+// memory of a burst of connections goes back once they are quiet.
+constexpr std::chrono::seconds kIdleThreadExit{5};
 
 int Milliseconds(DWORD ms)
 {
@@ -107,6 +114,8 @@ public:
     struct Connection {
         CRpcSocket socket;
         RpcConnectionInfo info;
+        std::unique_ptr<CRpcAssociation> association;  // from its first read on
+        bool expired = false;  // handed back by the idle watch at its deadline
     };
 
     Impl() : wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
@@ -135,11 +144,17 @@ public:
     std::thread acceptThread_;
     int wakeFd_;
     std::unique_ptr<CRpcThreadPool> pool_;
+    std::unique_ptr<CRpcIdleWatch> idleWatch_;
 
 private:
     void Wake();
     void AcceptLoop();
     void StartConnection(int fd);
+    // Hands the connection to a call thread; closes it when none can start.
+    void Dispatch(const std::shared_ptr<Connection>& connection);
+    // Leaves a quiet connection to the idle watch until it has input or the
+    // deadline passes; false when the watch could not take it.
+    bool Park(const std::shared_ptr<Connection>& connection, CRpcIdleWatch::Clock::time_point deadline);
     void Serve(const std::shared_ptr<Connection>& connection);
     // With the mutex held.
     void EndConnection(const std::shared_ptr<Connection>& connection);
@@ -157,6 +172,7 @@ CRpcServer::Impl::~Impl()
         StopListening();
     if (everListened_)
         WaitListen();
+    idleWatch_.reset();
     pool_.reset();
     for (const Endpoint& e : endpoints_)
         ::close(e.fd);
@@ -244,7 +260,9 @@ RPC_STATUS CRpcServer::Impl::Listen(unsigned minThreads, unsigned maxCalls, bool
             return RPC_S_NO_PROTSEQS_REGISTERED;
         gate_.SetMaxCalls(maxCalls);
         if (!pool_)
-            pool_ = std::make_unique<CRpcThreadPool>(hook_, std::max(1u, minThreads));
+            pool_ = std::make_unique<CRpcThreadPool>(hook_, std::max(1u, minThreads), kIdleThreadExit);
+        if (!idleWatch_)
+            idleWatch_ = std::make_unique<CRpcIdleWatch>();
         listening_ = true;
         everListened_ = true;
         acceptRunning_ = true;
@@ -323,7 +341,7 @@ void CRpcServer::Impl::AcceptLoop()
             if (polls[i].revents == 0)
                 continue;
             for (;;) {
-                int fd = ::accept4(polls[i].fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                int fd = ::accept4(polls[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd >= 0) {
                     StartConnection(fd);
                     continue;
@@ -367,10 +385,27 @@ void CRpcServer::Impl::StartConnection(int fd)
         connections_.insert(connection);
         ++connectionsByPeer_[info.clientAddress];
     }
+    // It takes a call thread once its first packet is there.
+    const int bindMs = Milliseconds(limits_.bindTimeoutMs);
+    if (!Park(connection, bindMs < 0 ? CRpcIdleWatch::Clock::time_point::max()
+                                     : CRpcIdleWatch::Clock::now() + std::chrono::milliseconds(bindMs)))
+        Dispatch(connection);
+}
+
+void CRpcServer::Impl::Dispatch(const std::shared_ptr<Connection>& connection)
+{
     if (!pool_->Submit([this, connection] { Serve(connection); })) {
         std::lock_guard lock(mutex_);
         EndConnection(connection);
     }
+}
+
+bool CRpcServer::Impl::Park(const std::shared_ptr<Connection>& connection, CRpcIdleWatch::Clock::time_point deadline)
+{
+    return idleWatch_->Watch(connection->socket.Fd(), deadline, [this, connection](bool expired) {
+        connection->expired = expired;
+        Dispatch(connection);
+    });
 }
 
 void CRpcServer::Impl::ForgetPeer(const std::string& peer, size_t ended)
@@ -397,25 +432,33 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
     const int pduMs = Milliseconds(limits_.pduTimeoutMs);
     const int idleMs = Milliseconds(limits_.idleTimeoutMs);
     const int bindMs = Milliseconds(limits_.bindTimeoutMs);
-    CRpcAssociation association(
-        registry_, gate_, limits_, connection->info,
-        [&](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); }, &budget_);
+    if (!connection->association)
+        connection->association = std::make_unique<CRpcAssociation>(
+            registry_, gate_, limits_, connection->info,
+            [&socket, pduMs](const iovec* pieces, int count) { return socket.SendAll(pieces, count, pduMs); },
+            &budget_);
+    CRpcAssociation& association = *connection->association;
+    const bool expired = std::exchange(connection->expired, false);
     for (;;) {
         int firstMs = !association.IsBound() ? bindMs : association.HasPendingCalls() ? pduMs : idleMs;
         rpc::PduHeader h;
         rpc::HeaderCheck check;
         std::span<const BYTE> pdu;
-        CRpcSocket::Io io;
-        if (association.HoldsMemory() && (firstMs < 0 || firstMs > kQuietMs)) {
-            // Large buffers are given back once the connection is quiet.
-            io = socket.ReadPdu(limits_.maxRecvFragment, kQuietMs, pduMs, h, check, pdu);
-            if (io == CRpcSocket::Io::TimedOut && socket.Buffered() == 0 && !stopping_.load()) {
-                association.ReleaseMemory();
-                io = socket.ReadPdu(limits_.maxRecvFragment, firstMs < 0 ? firstMs : firstMs - kQuietMs, pduMs, h,
-                                    check, pdu);
+        CRpcSocket::Io io = CRpcSocket::Io::TimedOut;
+        const bool mayPark = !association.HasPendingCalls() && (firstMs < 0 || firstMs > kQuietMs);
+        if (!expired)
+            io = socket.ReadPdu(limits_.maxRecvFragment, mayPark ? kQuietMs : firstMs, pduMs, h, check, pdu);
+        if (!expired && mayPark && io == CRpcSocket::Io::TimedOut && socket.Buffered() == 0 && !stopping_.load()) {
+            association.ReleaseMemory();
+            socket.ReleaseReadBuffer();
+            const int leftMs = firstMs < 0 ? firstMs : firstMs - kQuietMs;
+            auto deadline = leftMs < 0 ? CRpcIdleWatch::Clock::time_point::max()
+                                       : CRpcIdleWatch::Clock::now() + std::chrono::milliseconds(leftMs);
+            if (Park(connection, deadline)) {
+                RpcTrimFreedMemory(false);
+                return;
             }
-        } else {
-            io = socket.ReadPdu(limits_.maxRecvFragment, firstMs, pduMs, h, check, pdu);
+            io = socket.ReadPdu(limits_.maxRecvFragment, leftMs, pduMs, h, check, pdu);
         }
         if (stopping_.load() || (io == CRpcSocket::Io::TimedOut && !association.HasPendingCalls())) {
             if (association.IsBound())
@@ -434,6 +477,8 @@ void CRpcServer::Impl::Serve(const std::shared_ptr<Connection>& connection)
             break;
         socket.SetReadBufferSize(association.ReceivingLargeRequest() ? kLargeReadBuffer : kNormalReadBuffer);
     }
+    // What the connection held of the request budget goes back as it ends.
+    connection->association.reset();
     std::lock_guard lock(mutex_);
     EndConnection(connection);
 }
@@ -515,4 +560,10 @@ size_t CRpcServer::ConnectionCount() const
 {
     std::lock_guard lock(impl_->mutex_);
     return impl_->connections_.size();
+}
+
+size_t CRpcServer::QuietConnectionCount() const
+{
+    std::lock_guard lock(impl_->mutex_);
+    return impl_->idleWatch_ ? impl_->idleWatch_->Count() : 0;
 }

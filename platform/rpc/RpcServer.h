@@ -12,7 +12,8 @@
 //   server.UnregisterInterface(uuid, 5, 0, true);
 //
 // Every connection is served by one call thread from a pool that grows on
-// demand, so a call that blocks holds up only its own connection.
+// demand, so a call that blocks holds up only its own connection. A quiet
+// connection gives its thread back and waits in an idle watch.
 
 #include "platform/rpc/RpcCall.h"
 #include "platform/rpc/RpcCallGate.h"
@@ -79,6 +80,9 @@ public:
     // Calls running now, and connections open now.
     unsigned ActiveCalls() const;
     size_t ConnectionCount() const;
+    // Connections quiet for a second or more: they wait without a call
+    // thread or a read buffer until their next packet.
+    size_t QuietConnectionCount() const;
 
 private:
     class Impl;

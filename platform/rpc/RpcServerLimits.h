@@ -8,9 +8,10 @@
 
 struct RpcServerLimits {
     // Largest fragment taken from a client, and largest sent to one; each
-    // connection uses the smaller of these and the client's own sizes.
+    // connection uses the smaller of these and the client's own sizes. Large
+    // replies go out in as few fragments as the client takes.
     USHORT maxRecvFragment = 5840;
-    USHORT maxXmitFragment = 5840;
+    USHORT maxXmitFragment = 0xFFFF;
     // Largest request stub data, summed over its fragments.
     size_t maxRequestBytes = size_t(256) << 20;
     // Memory that requests of more than one fragment may hold while they

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -22,13 +23,15 @@
 
 namespace {
 
-constexpr size_t kDefaultBuffer = 64 * 1024;
 constexpr size_t kLargestFragment = 0xFFFF;
 
-void MakeNonBlocking(int fd)
+// Reads that wait do so inside recv (a receive timeout, see ReceiveFirst);
+// every other read and every send says MSG_DONTWAIT itself.
+void MakeBlocking(int fd)
 {
     int flags = ::fcntl(fd, F_GETFL, 0);
-    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 
 void SetNoDelay(int fd)
@@ -86,6 +89,21 @@ addrinfo* Resolve(const std::string& host, int port, std::chrono::steady_clock::
     return lookup->list;
 }
 
+// Binds the socket to a numeric local address of its family (any port).
+bool BindSource(int fd, int family, const std::string& source)
+{
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(source.c_str(), nullptr, &hints, &list) != 0 || list == nullptr)
+        return false;
+    bool bound = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0;
+    ::freeaddrinfo(list);
+    return bound;
+}
+
 } // namespace
 
 CRpcSocket::CRpcSocket(int fd)
@@ -103,10 +121,9 @@ void CRpcSocket::Attach(int fd)
 {
     Close();
     fd_ = fd;
-    MakeNonBlocking(fd_);
+    MakeBlocking(fd_);
     SetNoDelay(fd_);
-    if (buffer_ == nullptr)
-        SetReadBufferSize(kDefaultBuffer);
+    receiveTimeoutMs_ = kWaitForever;  // a fresh socket's
 }
 
 void CRpcSocket::Close()
@@ -125,16 +142,26 @@ void CRpcSocket::ShutdownRead()
 
 void CRpcSocket::SetReadBufferSize(size_t bytes)
 {
-    // Room for a whole fragment plus what may already follow it.
-    bytes = std::max(bytes, kLargestFragment);
-    if (bytes == capacity_)
+    wanted_ = std::max(bytes, rpc::kCommonHeaderSize);
+    if (buffer_ != nullptr && wanted_ != capacity_ && wanted_ >= end_ - begin_)
+        Reallocate(wanted_);
+}
+
+void CRpcSocket::ReleaseReadBuffer()
+{
+    if (end_ != begin_ || current_ != 0)
         return;
-    size_t held = end_ - begin_;
-    if (bytes < held)
-        return;
+    std::free(buffer_);
+    buffer_ = nullptr;
+    capacity_ = begin_ = end_ = 0;
+}
+
+bool CRpcSocket::Reallocate(size_t bytes)
+{
+    const size_t held = end_ - begin_;
     BYTE* fresh = static_cast<BYTE*>(std::malloc(bytes));
     if (fresh == nullptr)
-        return;  // keep the old buffer; it still fits every fragment
+        return false;  // the old buffer stays as it was
     if (held != 0)
         std::memcpy(fresh, buffer_ + begin_, held);
     std::free(buffer_);
@@ -142,25 +169,23 @@ void CRpcSocket::SetReadBufferSize(size_t bytes)
     capacity_ = bytes;
     begin_ = 0;
     end_ = held;
+    return true;
 }
 
-namespace {
-
-bool BindSource(int fd, int family, const std::string& source)
+bool CRpcSocket::SetReceiveTimeout(int ms)
 {
-    addrinfo hints{};
-    hints.ai_family = family;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST | AI_PASSIVE;
-    addrinfo* list = nullptr;
-    if (::getaddrinfo(source.c_str(), "0", &hints, &list) != 0 || list == nullptr)
+    if (ms == receiveTimeoutMs_)
+        return true;
+    timeval tv{};
+    if (ms > 0) {
+        tv.tv_sec = ms / 1000;
+        tv.tv_usec = (ms % 1000) * 1000;
+    }
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
         return false;
-    const bool bound = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0;
-    ::freeaddrinfo(list);
-    return bound;
+    receiveTimeoutMs_ = ms;
+    return true;
 }
-
-} // namespace
 
 RPC_STATUS CRpcSocket::Connect(const std::string& host, int port, int timeoutMs, const std::string& source)
 {
@@ -225,7 +250,10 @@ bool CRpcSocket::WaitFor(short events, Clock::time_point deadline)
 CRpcSocket::Io CRpcSocket::Fill(size_t need, Clock::time_point deadline)
 {
     while (end_ - begin_ < need) {
-        if (capacity_ - begin_ < need) {
+        if (capacity_ < need) {
+            if (!Reallocate(std::max(need, wanted_)))
+                return Io::Failed;
+        } else if (capacity_ - begin_ < need) {
             std::memmove(buffer_, buffer_ + begin_, end_ - begin_);
             end_ -= begin_;
             begin_ = 0;
@@ -257,7 +285,7 @@ CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, 
     auto after = [](int ms) {
         return ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
     };
-    Io io = Fill(1, after(firstMs));
+    Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs);
     if (io != Io::Ok)
         return io;
     Clock::time_point deadline = after(restMs);
@@ -273,6 +301,34 @@ CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, 
     pdu = {buffer_ + begin_, h.fragLength};
     current_ = h.fragLength;
     return Io::Ok;
+}
+
+CRpcSocket::Io CRpcSocket::ReceiveFirst(int waitMs)
+{
+    // The wait is the receive call's own (a receive timeout on a blocking
+    // socket): a request on its way costs one system call, not a poll and a
+    // read.
+    const Clock::time_point started = Clock::now();
+    if (capacity_ == 0 && !Reallocate(wanted_))
+        return Io::Failed;
+    begin_ = end_ = 0;
+    const bool timed = waitMs != 0 && SetReceiveTimeout(waitMs);
+    if (waitMs == 0 || timed) {
+        ssize_t n = ::recv(fd_, buffer_, capacity_, waitMs == 0 ? MSG_DONTWAIT : 0);
+        if (n > 0) {
+            end_ = size_t(n);
+            return Io::Ok;
+        }
+        if (n == 0)
+            return Io::Closed;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return Io::TimedOut;
+        if (errno != EINTR)
+            return errno == ECONNRESET ? Io::Closed : Io::Failed;
+    }
+    // Interrupted by a signal, or no timeout could be set: the rest of the
+    // wait is a poll's.
+    return Fill(1, waitMs < 0 ? Clock::time_point::max() : started + std::chrono::milliseconds(waitMs));
 }
 
 bool CRpcSocket::HasInput()

@@ -23,10 +23,9 @@ public:
     CRpcSocket(const CRpcSocket&) = delete;
     CRpcSocket& operator=(const CRpcSocket&) = delete;
 
-    // Connects to host:port within timeoutMs; sets TCP_NODELAY. The status
-    // is RPC_S_SERVER_UNAVAILABLE when no address answers in time.
-    // A numeric source address, when given, is the one the connection
-    // comes from.
+    // Connects to host:port within timeoutMs, from the numeric local address
+    // source when one is given; sets TCP_NODELAY. The status is
+    // RPC_S_SERVER_UNAVAILABLE when no address answers in time.
     RPC_STATUS Connect(const std::string& host, int port, int timeoutMs, const std::string& source = {});
     // Takes over an accepted socket (non-blocking, TCP_NODELAY set here).
     void Attach(int fd);
@@ -34,10 +33,14 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
 
-    // Capacity of the read buffer; fragments up to 64 KiB always fit. Moves
-    // what is buffered: not while a fragment from ReadPdu is in use.
+    // Capacity of the read buffer; it grows for a larger fragment and takes
+    // this size again when next allocated. Moves what is buffered: not while
+    // a fragment from ReadPdu is in use.
     void SetReadBufferSize(size_t bytes);
     size_t ReadBufferSize() const { return capacity_; }
+    // Gives the read buffer's memory back when nothing is buffered (a quiet
+    // connection); the next read allocates it again.
+    void ReleaseReadBuffer();
 
     // Reads the next fragment. Waits up to firstMs for its first byte (none
     // counts as TimedOut), then up to restMs for the rest. On Ok, h holds the
@@ -65,6 +68,9 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     Io Fill(size_t need, Clock::time_point deadline);
+    Io ReceiveFirst(int waitMs);
+    bool Reallocate(size_t bytes);
+    bool SetReceiveTimeout(int ms);
     bool WaitFor(short events, Clock::time_point deadline);
 
     int fd_ = -1;
@@ -73,4 +79,6 @@ private:
     size_t begin_ = 0;
     size_t end_ = 0;
     size_t current_ = 0;  // length of the fragment handed out
+    size_t wanted_ = 64 * 1024;
+    int receiveTimeoutMs_ = kWaitForever;  // as set on the socket
 };

@@ -1,7 +1,10 @@
 #include "platform/rpc/RpcThreadPool.h"
 
+#include "platform/rpc/RpcMemoryTrim.h"
+
 #include <algorithm>
 #include <system_error>
+
 
 CRpcThreadPool::CRpcThreadPool(Hook onThreadStart, unsigned keepThreads, std::chrono::milliseconds idleExit)
     : onThreadStart_(std::move(onThreadStart)), keepThreads_(keepThreads), idleExit_(idleExit)
@@ -100,11 +103,25 @@ void CRpcThreadPool::Worker()
         lock.lock();
     }
     // Hand this thread's object to whoever joins next; it may not join itself.
+    // A thread not joined keeps its stack, so threads ending one after the
+    // other join those that ended before them.
+    std::vector<std::thread> earlier;
+    earlier.swap(finished_);
     auto self = std::find_if(threads_.begin(), threads_.end(),
                              [](const std::thread& t) { return t.get_id() == std::this_thread::get_id(); });
     if (self != threads_.end()) {
         finished_.push_back(std::move(*self));
         threads_.erase(self);
     }
+    const bool lastOfABurst = !stopping_ && threads_.size() <= keepThreads_;
     ended_.notify_all();
+    lock.unlock();
+    for (std::thread& t : earlier)
+        t.join();
+    // The calls of a burst of connections freed their memory to the
+    // allocator, which keeps it; it goes back to the system once the burst's
+    // threads are gone (not while they go: calls still running would fault
+    // the memory in again).
+    if (lastOfABurst)
+        RpcTrimFreedMemory(true);
 }

@@ -1,5 +1,7 @@
 #include "platform/win/Guid.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -79,23 +81,16 @@ RPC_STATUS UuidFromString(const std::string& text, GUID* out)
 
 void GuidToBytes(const GUID& g, BYTE out[16])
 {
-    out[0] = static_cast<BYTE>(g.Data1);
-    out[1] = static_cast<BYTE>(g.Data1 >> 8);
-    out[2] = static_cast<BYTE>(g.Data1 >> 16);
-    out[3] = static_cast<BYTE>(g.Data1 >> 24);
-    out[4] = static_cast<BYTE>(g.Data2);
-    out[5] = static_cast<BYTE>(g.Data2 >> 8);
-    out[6] = static_cast<BYTE>(g.Data3);
-    out[7] = static_cast<BYTE>(g.Data3 >> 8);
+    WriteLittleEndian16(WriteLittleEndian16(WriteLittleEndian32(out, g.Data1), g.Data2), g.Data3);
     std::memcpy(out + 8, g.Data4, 8);
 }
 
 GUID GuidFromBytes(const BYTE in[16])
 {
     GUID g{};
-    g.Data1 = DWORD(in[0]) | (DWORD(in[1]) << 8) | (DWORD(in[2]) << 16) | (DWORD(in[3]) << 24);
-    g.Data2 = static_cast<WORD>(in[4] | (in[5] << 8));
-    g.Data3 = static_cast<WORD>(in[6] | (in[7] << 8));
+    g.Data1 = ReadLittleEndian32(in);
+    g.Data2 = ReadLittleEndian16(in + 4);
+    g.Data3 = ReadLittleEndian16(in + 6);
     std::memcpy(g.Data4, in + 8, 8);
     return g;
 }

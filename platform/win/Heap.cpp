@@ -1,6 +1,7 @@
 #include "platform/win/Heap.h"
 
 #include <cstdlib>
+#include <malloc.h>
 
 namespace {
 // Its address is the handle; the heap itself has no state of its own.
@@ -27,4 +28,10 @@ BOOL HeapFree(HANDLE heap, DWORD, void* block)
         return FALSE;
     std::free(block);
     return TRUE;
+}
+
+void KeepFreedMemoryForReuse(size_t mapThreshold, size_t trimThreshold)
+{
+    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(mapThreshold));
+    ::mallopt(M_TRIM_THRESHOLD, static_cast<int>(trimThreshold));
 }

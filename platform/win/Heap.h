@@ -17,3 +17,9 @@ void* HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
 
 // TRUE also for a null block; FALSE for a heap that is not the process heap.
 BOOL HeapFree(HANDLE heap, DWORD flags, void* block);
+
+// Freed memory stays with the allocator for later allocations until more
+// than trimThreshold bytes lie free at the top, instead of going back to the
+// system at once; blocks of mapThreshold bytes or more still get pages of
+// their own.
+void KeepFreedMemoryForReuse(size_t mapThreshold, size_t trimThreshold);

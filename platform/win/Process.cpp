@@ -43,3 +43,8 @@ ULONGLONG GetTickCount64()
     using namespace std::chrono;
     return static_cast<ULONGLONG>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
+
+void TerminateCurrentProcess(UINT exitCode)
+{
+    ::_exit(static_cast<int>(exitCode));
+}

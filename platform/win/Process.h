@@ -20,3 +20,7 @@ void Sleep(DWORD milliseconds);
 
 // Milliseconds of a monotonic clock.
 ULONGLONG GetTickCount64();
+
+// Ends the process at once with the given status: no destructors, no exit
+// handlers, other threads stopped where they are.
+[[noreturn]] void TerminateCurrentProcess(UINT exitCode);

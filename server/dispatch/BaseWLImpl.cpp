@@ -1,5 +1,6 @@
 #include "server/dispatch/BaseWLImpl.h"
 
+#include "server/dispatch/CallItems.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
 #include "server/storage/attributes/AttributeList.h"
@@ -200,9 +201,7 @@ HRESULT CBaseWLImpl::ChangeSetting(CInvokeData* record, const char* name, LONG i
             return S_OK;
         }
     }
-    DWORD value = 0;
-    record->PopDword(&value);
-    result = apply(setting.attribute, value);
+    result = apply(setting.attribute, PopDword(record));
     if (SUCCEEDED(result)) {
         CDynIO io(files_);
         result = io.Save(kSettingsFile, &setting.directory, CONTAINER_SHA1 | CONTAINER_LZO1X);

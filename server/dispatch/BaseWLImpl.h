@@ -11,9 +11,9 @@
 // that could not be read for another reason (access, I/O) fails with that
 // reason and leaves the file as it is.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 #include "common/callrecord/InvokeData.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <mutex>
 

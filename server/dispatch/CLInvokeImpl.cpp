@@ -1,17 +1,17 @@
 #include "server/dispatch/CLInvokeImpl.h"
 
+#include "platform/win/StringCompare.h"
 #include "server/dispatch/CallItems.h"
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/Finally.h"
-#include "server/dispatch/FormatText.h"
 #include "server/dispatch/LockedDispatch.h"
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/ComputerList.h"
+#include "server/shared/FormatText.h"
 
 #include <chrono>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
-#include <strings.h>
 
 namespace {
 
@@ -32,41 +32,12 @@ std::string LastComponent(const std::string& name)
 bool IsServerFile(const std::string& name)
 {
     const std::string file = LastComponent(name);
-    if (strcasecmp(file.c_str(), kListFile) == 0)
+    if (StrCmpIA(file.c_str(), kListFile) == 0)
         return false;
     for (const char* own : kServerFiles)
-        if (strncasecmp(file.c_str(), own, std::strlen(own)) == 0)
+        if (StrCmpNIA(file.c_str(), own, std::strlen(own)) == 0)
             return true;
     return false;
-}
-
-DWORD PopDword(CInvokeData* r)
-{
-    DWORD value = 0;
-    r->PopDword(&value);
-    return value;
-}
-
-std::unique_ptr<BYTE[]> PopBytes(CInvokeData* r, DWORD* length)
-{
-    BYTE* data = nullptr;
-    r->PopBytes(&data, length);
-    return std::unique_ptr<BYTE[]>(data);
-}
-
-// A text item as a NUL-terminated copy, taken up to its first NUL and never
-// past the item; null for a missing or empty item.
-std::unique_ptr<char[]> PopText(CInvokeData* r, DWORD* length)
-{
-    DWORD n = 0;
-    auto bytes = PopBytes(r, &n);
-    *length = n;
-    if (bytes == nullptr)
-        return nullptr;
-    auto text = std::make_unique<char[]>(n + 1);
-    std::memcpy(text.get(), bytes.get(), n);
-    text[n] = '\0';
-    return text;
 }
 
 std::unique_ptr<char[]> EmptyText()

@@ -3,9 +3,9 @@
 // call at a time behind the handlers' lock, a begin and an end record in the
 // log for each, and a save of the list after every code that changes it.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 #include "common/callrecord/InvokeData.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <mutex>
 #include <string>

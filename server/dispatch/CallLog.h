@@ -4,7 +4,7 @@
 // the line that the log has always shown for it. A null log writes nothing.
 
 #include "common/callrecord/InvokeData.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <string>
 

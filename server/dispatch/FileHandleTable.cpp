@@ -1,14 +1,8 @@
 #include "server/dispatch/FileHandleTable.h"
 
-#include <algorithm>
-#include <sys/resource.h>
-#include <unistd.h>
+#include "platform/file/FileSystem.h"
 
-CFileHandleTable::File::~File()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
+#include <algorithm>
 
 CFileHandleTable::CFileHandleTable(size_t capacity) : capacity_(capacity) {}
 
@@ -23,10 +17,10 @@ size_t CFileHandleTable::Capacity() const
     if (capacity_ != 0)
         return capacity_;
     constexpr size_t kMost = 65536;
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    const size_t limit = OpenFileLimit();
+    if (limit == 0)
         return kMost;
-    return std::clamp<size_t>(limit.rlim_cur / 2, 16, kMost);
+    return std::clamp<size_t>(limit / 2, 16, kMost);
 }
 
 LONG CFileHandleTable::Add(Slot slot)

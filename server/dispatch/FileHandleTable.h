@@ -5,6 +5,7 @@
 // sockets or databases), nor one that was closed and reused since. One table
 // serves every virtual server: a handle opened through one works through any.
 
+#include "platform/file/File.h"
 #include "platform/win/WinTypes.h"
 
 #include <cstddef>
@@ -12,20 +13,18 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class CFileHandleTable {
 public:
     // An open file. Its lock serialises the operations on it, so a close
-    // never pulls the descriptor from under a read or write.
+    // never pulls the file from under a read or write.
     struct File {
         std::mutex lock;
-        int fd = -1; // -1 once closed
+        CFile file; // not open once closed
         bool writable = false;
-        File(int descriptor, bool forWriting) : fd(descriptor), writable(forWriting) {}
-        ~File();
-        File(const File&) = delete;
-        File& operator=(const File&) = delete;
+        File(CFile opened, bool forWriting) : file(std::move(opened)), writable(forWriting) {}
     };
 
     // A search: the matching names, taken when it started, and how far it got.

@@ -1,8 +1,12 @@
 #include "server/dispatch/ServerImpl.h"
 
 #include "common/Names.h"
+#include "server/dispatch/CallItems.h"
+#include "platform/file/File.h"
+#include "platform/file/FileSystem.h"
 #include "platform/registry/Registry.h"
 #include "platform/win/StateRoot.h"
+#include "platform/win/StringCompare.h"
 #include "platform/win/Time.h"
 
 #include "platform/win/Process.h"
@@ -10,9 +14,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <strings.h>
-#include <unistd.h>
 
 namespace {
 
@@ -278,8 +279,7 @@ HRESULT CServerImpl::RouteToSnapin(CInvokeData* record)
 HRESULT CServerImpl::OnQuerySnapinCode(CInvokeData* record)
 {
     try {
-        DWORD code = 0;
-        record->PopDword(&code);
+        const DWORD code = PopDword(record);
         HRESULT hr = E_FAIL;
         for (const auto& snapin : *snapins_.load())
             if (snapin->HandlesCode(code)) {
@@ -318,21 +318,15 @@ std::string LastNameComponent(const char* name)
 void WriteSnapinImage(const std::string& path, const BYTE* image, DWORD length)
 {
     std::string temp = path + ".new";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
-    if (fd < 0)
+    CFile file;
+    if (!file.Create(temp.c_str(), 0755))
         return;
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = ::write(fd, image + done, length - done);
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    ::close(fd);
-    if (done == length)
-        ::rename(temp.c_str(), path.c_str());
+    const bool written = file.Write(image, length);
+    file.Close();
+    if (written)
+        RenamePath(temp.c_str(), path.c_str());
     else
-        ::unlink(temp.c_str());
+        DeletePath(temp.c_str());
 }
 
 constexpr auto kUnloadWait = std::chrono::seconds(30);
@@ -359,14 +353,11 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     }
     char name[kNameBuffer];
     char fileName[kNameBuffer];
-    BYTE* image = nullptr;
     DWORD imageLength = 0;
-    DWORD replace = 0;
     record->PopString(name, sizeof name);
     record->PopString(fileName, sizeof fileName);
-    record->PopBytes(&image, &imageLength);
-    std::unique_ptr<BYTE[]> imageOwner(image);
-    record->PopDword(&replace);
+    const std::unique_ptr<BYTE[]> image = PopBytes(record, &imageLength);
+    const DWORD replace = PopDword(record);
 
     const std::string file = LastNameComponent(fileName);
     if (file.empty()) {
@@ -380,7 +371,7 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     std::shared_ptr<SnapinRecord> old;
     size_t oldIndex = 0;
     for (const auto& snapin : *current) {
-        if (!old && strncasecmp(snapin->Name().c_str(), name, SnapinRecord::kNameCapacity + 1) == 0) {
+        if (!old && StrCmpNIA(snapin->Name().c_str(), name, SnapinRecord::kNameCapacity + 1) == 0) {
             old = snapin;
             oldIndex = list->size();
         } else {
@@ -414,7 +405,7 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     const std::string folder = SnapinFolder();
     CreateFolders(folder);
     const std::string path = folder + "/" + file;
-    WriteSnapinImage(path, image, imageLength);
+    WriteSnapinImage(path, image.get(), imageLength);
 
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kSnapinsKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
@@ -429,12 +420,12 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
     static std::atomic<unsigned> installs{0};
     std::string loadPath = folder + "/." + file + "." + std::to_string(GetCurrentProcessId()) + "." +
                            std::to_string(++installs);
-    if (::link(path.c_str(), loadPath.c_str()) != 0)
+    if (!LinkPath(path.c_str(), loadPath.c_str()))
         loadPath = path;
     std::shared_ptr<SnapinRecord> loaded;
     HRESULT hr = SnapinRecord::Load(loadPath, name, &log_, &files_, &loaded);
     if (loadPath != path)
-        ::unlink(loadPath.c_str());
+        DeletePath(loadPath.c_str());
     if (FAILED(hr)) {
         record->result = hr;
         return hr;

@@ -1,11 +1,10 @@
 #include "server/dispatch/SnapinRecord.h"
 
+#include "platform/module/Module.h"
 #include "platform/win/DebugOutput.h"
 #include "platform/win/WinTypes.h"
 
-#include <dlfcn.h>
-
-SnapinRecord::SnapinRecord(void* module, ISnapin* snapin, SnapinFunctionEntry* table, LONG count,
+SnapinRecord::SnapinRecord(HMODULE module, ISnapin* snapin, SnapinFunctionEntry* table, LONG count,
                            const std::string& name)
     : module_(module), snapin_(snapin), table_(table), count_(count), name_(name.substr(0, kNameCapacity)),
       unloaded_(unloadedPromise_.get_future().share())
@@ -20,7 +19,7 @@ SnapinRecord::~SnapinRecord()
         OutputDebugStringA("A snap-in threw from Shutdown\n");
     }
     if (module_ != nullptr)
-        dlclose(module_);
+        FreeLibrary(module_);
     unloadedPromise_.set_value();
 }
 
@@ -43,21 +42,18 @@ bool SnapinRecord::AllowsAnyCaller(DWORD code) const
 HRESULT SnapinRecord::Load(const std::string& path, const std::string& name, ITQLog* log, IFileIO2* files,
                            std::shared_ptr<SnapinRecord>* record)
 {
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        OutputDebugStringA(dlerror());
-        OutputDebugStringA("\n");
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr)
         return E_FAIL;
-    }
-    auto create = reinterpret_cast<CreateSnapinObjectFn>(dlsym(module, kCreateSnapinObjectExport));
+    auto create = reinterpret_cast<CreateSnapinObjectFn>(GetProcAddress(module, kCreateSnapinObjectExport));
     if (create == nullptr) {
-        dlclose(module);
+        FreeLibrary(module);
         return E_FAIL;
     }
     ISnapin* snapin = nullptr;
     HRESULT hr = create(&snapin);
     if (FAILED(hr) || snapin == nullptr) {
-        dlclose(module);
+        FreeLibrary(module);
         return FAILED(hr) ? hr : E_FAIL;
     }
     SnapinFunctionEntry* table = nullptr;
@@ -65,7 +61,7 @@ HRESULT SnapinRecord::Load(const std::string& path, const std::string& name, ITQ
     hr = snapin->GetFunctionTable(&table, &count);
     if (FAILED(hr)) {
         // The contract has no release: the object is left as it is.
-        dlclose(module);
+        FreeLibrary(module);
         return hr;
     }
     if (table == nullptr)

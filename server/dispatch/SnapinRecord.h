@@ -3,7 +3,8 @@
 // while they call into it; the last reference shuts the object down and
 // unloads its library, so no call ever runs on an unloaded library.
 
-#include "server/dispatch/Snapin.h"
+#include "platform/module/Module.h"
+#include "server/shared/Snapin.h"
 
 #include <future>
 #include <memory>
@@ -13,7 +14,7 @@ class SnapinRecord {
 public:
     static constexpr size_t kNameCapacity = 49;
 
-    SnapinRecord(void* module, ISnapin* snapin, SnapinFunctionEntry* table, LONG count, const std::string& name);
+    SnapinRecord(HMODULE module, ISnapin* snapin, SnapinFunctionEntry* table, LONG count, const std::string& name);
     ~SnapinRecord();
     SnapinRecord(const SnapinRecord&) = delete;
     SnapinRecord& operator=(const SnapinRecord&) = delete;
@@ -33,7 +34,7 @@ public:
                         std::shared_ptr<SnapinRecord>* record);
 
 private:
-    void* module_;
+    HMODULE module_;
     ISnapin* snapin_;
     SnapinFunctionEntry* table_;
     LONG count_;

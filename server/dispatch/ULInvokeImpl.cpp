@@ -3,12 +3,12 @@
 #include "server/dispatch/CallItems.h"
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/Finally.h"
-#include "server/dispatch/FlatNameList.h"
-#include "server/dispatch/HeapNameList.h"
+#include "server/shared/FlatNameList.h"
+#include "server/shared/HeapNameList.h"
 #include "server/dispatch/LockedDispatch.h"
-#include "server/dispatch/LdapConfigRecord.h"
-#include "server/dispatch/SecurityEquivKind.h"
-#include "server/storage/lists/UserList.h"
+#include "server/shared/LdapConfigRecord.h"
+#include "server/shared/SecurityEquivKind.h"
+#include "server/shared/UserList.h"
 
 #include <stdexcept>
 

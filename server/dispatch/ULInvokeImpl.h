@@ -4,9 +4,9 @@
 // for each (or an exception record), and the store's answer in the record.
 // The directory-server password never reaches the log.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 #include "common/callrecord/InvokeData.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <chrono>
 #include <mutex>

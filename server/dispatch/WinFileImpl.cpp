@@ -1,25 +1,20 @@
 #include "server/dispatch/WinFileImpl.h"
 
-#include "platform/win/Time.h"
-
+#include "platform/file/FileSystem.h"
 #include "platform/win/LastError.h"
+#include "platform/win/Time.h"
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/CallOrigin.h"
 #include "server/dispatch/FileHandleTable.h"
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <functional>
 #include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -37,11 +32,6 @@ const BYTE kZeros[kZeroBlock] = {};
 HRESULT LastErrorResult()
 {
     return HRESULT_FROM_WIN32(GetLastError());
-}
-
-HRESULT ErrnoResult()
-{
-    return HRESULT_FROM_WIN32(SetLastErrorFromErrno());
 }
 
 HRESULT Win32Result(DWORD error)
@@ -115,25 +105,17 @@ void CopyCut(char* target, size_t capacity, const std::string& text)
 // Fills the record for one entry; false when it vanished since the listing.
 bool FillFindRecord(const std::string& folder, const std::string& name, FileFindRecord* record)
 {
-    struct statx st {};
-    if (::statx(AT_FDCWD, (folder + name).c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
+    FileInfo info;
+    if (!GetPathInfo((folder + name).c_str(), &info))
         return false;
     std::memset(record, 0, sizeof *record);
-    bool directory = S_ISDIR(st.stx_mode);
-    record->attributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
-    if ((st.stx_mode & S_IWUSR) == 0)
+    record->attributes = info.directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (!info.ownerCanWrite)
         record->attributes |= FILE_ATTRIBUTE_READONLY;
-    auto toSystemTime = [](const statx_timestamp& t) {
-        std::timespec ts{};
-        ts.tv_sec = t.tv_sec;
-        ts.tv_nsec = t.tv_nsec;
-        return SystemTimeFromTimespec(ts);
-    };
-    // Where the file system keeps no birth time, the last write stands in.
-    record->creationTime = toSystemTime((st.stx_mask & STATX_BTIME) != 0 ? st.stx_btime : st.stx_mtime);
-    record->lastAccessTime = toSystemTime(st.stx_atime);
-    record->lastWriteTime = toSystemTime(st.stx_mtime);
-    ULONGLONG size = directory ? 0 : st.stx_size;
+    record->creationTime = SystemTimeFromTimespec(info.creationTime);
+    record->lastAccessTime = SystemTimeFromTimespec(info.lastAccessTime);
+    record->lastWriteTime = SystemTimeFromTimespec(info.lastWriteTime);
+    ULONGLONG size = info.directory ? 0 : info.size;
     record->sizeHigh = static_cast<DWORD>(size >> 32);
     record->sizeLow = static_cast<DWORD>(size);
     CopyCut(record->fileName, sizeof record->fileName, name);
@@ -149,7 +131,7 @@ HRESULT LockedFile(LONG handle, bool forWriting, std::shared_ptr<CFileHandleTabl
     if (*file == nullptr)
         return Win32Result(ERROR_INVALID_HANDLE);
     *guard = std::unique_lock<std::mutex>((*file)->lock);
-    if ((*file)->fd < 0)
+    if (!(*file)->file.IsOpen())
         return Win32Result(ERROR_INVALID_HANDLE);
     if ((*file)->writable != forWriting)
         return Win32Result(ERROR_ACCESS_DENIED);
@@ -201,38 +183,16 @@ HRESULT CWinFileImpl::Resolve(const char* name, std::string* path) const
     return S_OK;
 }
 
-int CWinFileImpl::OpenRegular(const std::string& path, bool forWriting)
-{
-    // Non-blocking, so that a pipe someone left in the folder cannot hold
-    // the calling thread; anything but a plain file is refused below.
-    int flags = O_CLOEXEC | O_NONBLOCK | (forWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY);
-    int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) {
-        SetLastErrorFromErrno();
-        return -1;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        SetLastError(ERROR_ACCESS_DENIED);
-        return -1;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
-}
-
-HRESULT CWinFileImpl::StatRegular(const char* name, struct stat* st) const
+HRESULT CWinFileImpl::StatRegular(const char* name, FileInfo* info) const
 {
     std::string path;
     HRESULT hr = Resolve(name, &path);
     if (FAILED(hr))
         return hr;
-    int fd = OpenRegular(path, false);
-    if (fd < 0)
+    CFile file;
+    if (!file.OpenRegular(path.c_str(), false) || !file.GetInfo(info))
         return LastErrorResult();
-    hr = ::fstat(fd, st) == 0 ? S_OK : ErrnoResult();
-    ::close(fd);
-    return hr;
+    return S_OK;
 }
 
 HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
@@ -246,12 +206,12 @@ HRESULT CWinFileImpl::OpenFile(const char* name, DWORD access, LONG* handle)
         return hr;
     // Only the exact write access creates; everything else reads.
     bool forWriting = access == GENERIC_WRITE;
-    int fd = OpenRegular(path, forWriting);
-    if (fd < 0)
+    CFile file;
+    if (!file.OpenRegular(path.c_str(), forWriting))
         return LastErrorResult();
-    LONG h = CFileHandleTable::Process().AddFile(std::make_shared<CFileHandleTable::File>(fd, forWriting),
-                                                  CCallOrigin::Address());
-    if (h == -1) // the File's destructor has closed the descriptor
+    LONG h = CFileHandleTable::Process().AddFile(
+        std::make_shared<CFileHandleTable::File>(std::move(file), forWriting), CCallOrigin::Address());
+    if (h == -1) // the File's destructor has closed the file
         return Win32Result(ERROR_TOO_MANY_OPEN_FILES);
     *handle = h;
     return S_OK;
@@ -267,19 +227,10 @@ HRESULT CWinFileImpl::ReadFile(LONG handle, void* buffer, DWORD size, DWORD* byt
     HRESULT hr = LockedFile(handle, false, &file, &guard);
     if (FAILED(hr))
         return hr;
-    auto* out = static_cast<BYTE*>(buffer);
-    DWORD total = 0;
-    while (total < size) {
-        ssize_t n = ::read(file->fd, out + total, size - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return ErrnoResult();
-        if (n == 0)
-            break;
-        total += static_cast<DWORD>(n);
-    }
-    *bytesRead = total;
+    size_t total = 0;
+    if (!file->file.Read(buffer, size, &total))
+        return LastErrorResult();
+    *bytesRead = static_cast<DWORD>(total);
     return S_OK;
 }
 
@@ -292,17 +243,7 @@ HRESULT CWinFileImpl::WriteFile(LONG handle, const void* data, DWORD size)
     HRESULT hr = LockedFile(handle, true, &file, &guard);
     if (FAILED(hr))
         return hr;
-    const auto* in = static_cast<const BYTE*>(data);
-    DWORD total = 0;
-    while (total < size) {
-        ssize_t n = ::write(file->fd, in + total, size - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return ErrnoResult();
-        total += static_cast<DWORD>(n);
-    }
-    return S_OK;
+    return file->file.Write(data, size) ? S_OK : LastErrorResult();
 }
 
 HRESULT CWinFileImpl::CloseFile(LONG handle)
@@ -311,13 +252,11 @@ HRESULT CWinFileImpl::CloseFile(LONG handle)
     if (file == nullptr)
         return Win32Result(ERROR_INVALID_HANDLE);
     std::lock_guard<std::mutex> guard(file->lock);
-    if (file->fd < 0)
+    if (!file->file.IsOpen())
         return Win32Result(ERROR_INVALID_HANDLE);
     if (file->writable)
-        ::fsync(file->fd);
-    int rc = ::close(file->fd);
-    file->fd = -1;
-    return rc == 0 ? S_OK : ErrnoResult();
+        file->file.Flush();
+    return file->file.Close() ? S_OK : LastErrorResult();
 }
 
 HRESULT CWinFileImpl::DeleteFile(const char* name)
@@ -328,7 +267,7 @@ HRESULT CWinFileImpl::DeleteFile(const char* name)
     HRESULT hr = Resolve(name, &path);
     if (FAILED(hr))
         return hr;
-    return ::unlink(path.c_str()) == 0 ? S_OK : ErrnoResult();
+    return DeletePath(path.c_str()) ? S_OK : LastErrorResult();
 }
 
 HRESULT CWinFileImpl::GetFileDate(const char* name, SYSTEMTIME* lastWrite)
@@ -336,10 +275,10 @@ HRESULT CWinFileImpl::GetFileDate(const char* name, SYSTEMTIME* lastWrite)
     if (name == nullptr || lastWrite == nullptr)
         return E_INVALIDARG;
     std::memset(lastWrite, 0, sizeof *lastWrite);
-    struct stat st {};
-    HRESULT hr = StatRegular(name, &st);
+    FileInfo info;
+    HRESULT hr = StatRegular(name, &info);
     if (SUCCEEDED(hr))
-        *lastWrite = SystemTimeFromTimespec(st.st_mtim);
+        *lastWrite = SystemTimeFromTimespec(info.lastWriteTime);
     return hr;
 }
 
@@ -348,10 +287,10 @@ HRESULT CWinFileImpl::GetFileSize(const char* name, LONG* size)
     if (name == nullptr || size == nullptr)
         return E_INVALIDARG;
     *size = 0;
-    struct stat st {};
-    HRESULT hr = StatRegular(name, &st);
+    FileInfo info;
+    HRESULT hr = StatRegular(name, &info);
     if (SUCCEEDED(hr)) // the low 32 bits, as the interface has always given
-        *size = static_cast<LONG>(static_cast<DWORD>(static_cast<ULONGLONG>(st.st_size)));
+        *size = static_cast<LONG>(static_cast<DWORD>(info.size));
     return hr;
 }
 
@@ -369,17 +308,15 @@ HRESULT CWinFileImpl::FindFirstFile(const char* pattern, LONG* findHandle, FileF
 
     auto search = std::make_shared<CFileHandleTable::Search>();
     search->folder = folder_;
-    DIR* dir = ::opendir(folder_.c_str());
-    if (dir == nullptr)
-        return errno == ENOENT ? Win32Result(ERROR_PATH_NOT_FOUND) : ErrnoResult();
+    std::vector<std::string> names;
+    if (!ListFolder(folder_.c_str(), &names))
+        return LastErrorResult();
     std::vector<std::string> dots;
-    while (const dirent* entry = ::readdir(dir)) {
-        std::string name = entry->d_name;
+    for (std::string& name : names) {
         if (!MatchesFindPattern(match, name))
             continue;
         (name == "." || name == ".." ? dots : search->names).push_back(std::move(name));
     }
-    ::closedir(dir);
     std::sort(dots.begin(), dots.end());
     std::sort(search->names.begin(), search->names.end(), FoldedLess);
     search->names.insert(search->names.begin(), dots.begin(), dots.end());
@@ -438,21 +375,21 @@ HRESULT CWinFileImpl::ReadWholeFile(const char* name, BYTE** buffer, LONG* size)
         return hr;
     // The whole size, where the interface's size gives only 32 bits: a file
     // of 2 GiB or more cannot be handed back in one piece.
-    struct stat st {};
+    FileInfo info;
     bool known = false;
     if (auto file = CFileHandleTable::Process().GetFile(handle)) {
         std::lock_guard<std::mutex> guard(file->lock);
-        known = file->fd >= 0 && ::fstat(file->fd, &st) == 0;
+        known = file->file.IsOpen() && file->file.GetInfo(&info);
     }
     if (!known) {
         CloseFile(handle);
         return Win32Result(ERROR_INVALID_HANDLE);
     }
-    if (st.st_size > 0x7FFFFFFF) {
+    if (info.size > 0x7FFFFFFF) {
         CloseFile(handle);
         return E_OUTOFMEMORY;
     }
-    auto length = static_cast<DWORD>(st.st_size);
+    auto length = static_cast<DWORD>(info.size);
     // Not zeroed first: only the bytes read are ever handed out.
     BYTE* data = new (std::nothrow) BYTE[length == 0 ? 1 : length];
     if (data == nullptr) {
@@ -485,12 +422,12 @@ HRESULT CWinFileImpl::WriteWholeFile(const char* name, const void* data, LONG si
 HRESULT CWinFileImpl::ReplaceFile(const std::string& path, const BYTE* data, size_t size) const
 {
     // Only a plain file is replaced, and one that could be written in place.
-    struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
-    if (existed && !S_ISREG(old.st_mode))
+    FileInfo old;
+    const bool existed = GetPathInfo(path.c_str(), &old);
+    if (existed && !old.regular)
         return Win32Result(ERROR_ACCESS_DENIED);
-    if (existed && ::access(path.c_str(), W_OK) != 0)
-        return ErrnoResult();
+    if (existed && !PathIsWritable(path.c_str()))
+        return LastErrorResult();
 
     // Two writers of one file must not share its temporary file.
     static std::mutex stripes[16];
@@ -500,41 +437,30 @@ HRESULT CWinFileImpl::ReplaceFile(const std::string& path, const BYTE* data, siz
     // and only then takes the name: whenever the process dies, the name
     // holds the old content or the new, never a part of either.
     const std::string temp = path + kPartialSuffix;
-    const mode_t mode = existed ? old.st_mode & 07777 : 0666;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd < 0)
-        return ErrnoResult();
+    const unsigned mode = existed ? old.permissions : 0666;
+    CFile file;
+    if (!file.Create(temp.c_str(), mode))
+        return LastErrorResult();
     HRESULT hr = S_OK;
     // The old file's mode as it was, whatever the umask says.
-    if (existed && ::fchmod(fd, mode) != 0)
-        hr = ErrnoResult();
-    for (size_t done = 0; SUCCEEDED(hr) && done < size;) {
-        ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            hr = ErrnoResult();
-        else
-            done += static_cast<size_t>(n);
-    }
-    if (SUCCEEDED(hr) && ::fsync(fd) != 0)
-        hr = ErrnoResult();
-    if (::close(fd) != 0 && SUCCEEDED(hr))
-        hr = ErrnoResult();
-    if (SUCCEEDED(hr) && ::rename(temp.c_str(), path.c_str()) != 0)
-        hr = ErrnoResult();
+    if (existed && !file.SetPermissions(mode))
+        hr = LastErrorResult();
+    if (SUCCEEDED(hr) && !file.Write(data, size))
+        hr = LastErrorResult();
+    if (SUCCEEDED(hr) && !file.Flush())
+        hr = LastErrorResult();
+    if (!file.Close() && SUCCEEDED(hr))
+        hr = LastErrorResult();
+    if (SUCCEEDED(hr) && !RenamePath(temp.c_str(), path.c_str()))
+        hr = LastErrorResult();
     if (FAILED(hr)) {
         const DWORD error = GetLastError();
-        ::unlink(temp.c_str());
+        DeletePath(temp.c_str());
         SetLastError(error);
         return hr;
     }
     // The rename itself is made durable with the folder.
-    const int folder = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
+    FlushFolder(folder_.c_str());
     return S_OK;
 }
 
@@ -562,11 +488,11 @@ DWORD CWinFileImpl::ReadableBytes(LONG handle, DWORD wanted)
     if (file == nullptr)
         return 0;
     std::lock_guard<std::mutex> guard(file->lock);
-    struct stat st {};
-    off_t at = file->fd < 0 ? -1 : ::lseek(file->fd, 0, SEEK_CUR);
-    if (at < 0 || ::fstat(file->fd, &st) != 0 || st.st_size <= at)
+    FileInfo info;
+    ULONGLONG at = 0;
+    if (!file->file.IsOpen() || !file->file.GetPosition(&at) || !file->file.GetInfo(&info) || info.size <= at)
         return 0;
-    auto left = static_cast<ULONGLONG>(st.st_size - at);
+    ULONGLONG left = info.size - at;
     return left < wanted ? static_cast<DWORD>(left) : wanted;
 }
 

@@ -13,9 +13,10 @@
 // first, then the other names in case-blind order. The short-name field is
 // always empty: the file system keeps no 8.3 names.
 
-#include "server/dispatch/FileIO.h"
+#include "platform/file/FileInfo.h"
+#include "server/shared/FileIO.h"
 #include "common/callrecord/InvokeData.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <string>
 
@@ -64,9 +65,7 @@ private:
     // The path of a client's name inside the folder, or E_INVALIDARG.
     HRESULT Resolve(const char* name, std::string* path) const;
     // The status of a regular file named by a client.
-    HRESULT StatRegular(const char* name, struct stat* st) const;
-    // Opens a regular file; a descriptor, or -1 with the last error set.
-    static int OpenRegular(const std::string& path, bool forWriting);
+    HRESULT StatRegular(const char* name, FileInfo* info) const;
     // Writes the bytes to a new file and renames it over path: the file is
     // whole, old or new, whenever the process ends.
     HRESULT ReplaceFile(const std::string& path, const BYTE* data, size_t size) const;

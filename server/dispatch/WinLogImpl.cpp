@@ -5,7 +5,7 @@
 #include "platform/win/DebugOutput.h"
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // into the info pipe, events into the event log under the source "TQRT".
 
 #include "platform/eventlog/EventLog.h"
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <string>
 

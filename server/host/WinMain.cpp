@@ -1,35 +1,34 @@
 // The server program's entry.
 
+#include "platform/win/ConsoleControl.h"
+#include "platform/win/Heap.h"
+#include "platform/win/Process.h"
 #include "platform/win/WinTypes.h"
 #include "server/host/ExceptionTranslator.h"
 #include "server/host/WindowsServerModule.h"
 
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 #include <string>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
-// SIGINT and SIGTERM act as the stop control. They are taken by one thread
-// of their own, so that a stop can never interrupt a call.
-void StartStopSignalThread()
+// Freed memory stays with the allocator for the next call instead of going
+// back to the system at once: a list of a hundred thousand entries would
+// otherwise fault in megabytes of fresh pages on every call. The RPC layer
+// hands it back once the calls go quiet. Blocks of several megabytes (bulk
+// files) still get pages of their own, which grow without being copied.
+void KeepFreedMemoryForTheNextCall()
 {
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-    std::thread([stops] {
-        for (;;) {
-            int signal = 0;
-            // Any number of them, also while the program is shutting down.
-            if (sigwait(&stops, &signal) == 0)
-                CWindowsServerModule::ControlCurrent(SERVICE_CONTROL_STOP);
-        }
-    }).detach();
+    KeepFreedMemoryForReuse(4 << 20, 256 << 20);
+}
+
+// Ctrl+C and the system's request to end the program act as the stop
+// control; they are taken by a thread of their own, so that a stop can never
+// interrupt a call.
+BOOL OnStopRequest(DWORD)
+{
+    CWindowsServerModule::ControlCurrent(SERVICE_CONTROL_STOP);
+    return TRUE;
 }
 
 std::string CommandLine(int argc, char** argv)
@@ -47,18 +46,19 @@ std::string CommandLine(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForTheNextCall();
     InstallStructuredExceptionTranslator();
     int exitCode = 0;
     {
         CWindowsServerModule module;
-        // Blocked before any other thread exists, so every thread inherits the mask.
-        StartStopSignalThread();
+        // Before any other thread exists, so that none of them takes a stop request.
+        SetConsoleCtrlHandler(OnStopRequest, TRUE);
         if (module.ParseCommandLine(CommandLine(argc, argv).c_str(), &exitCode))
             exitCode = module.Start();
         std::fflush(stdout);
         // A call still running after the stop keeps its server; the process ends around it.
         if (!module.ReleaseAll())
-            ::_exit(exitCode);
+            TerminateCurrentProcess(static_cast<UINT>(exitCode));
     }
     return exitCode;
 }

@@ -2,14 +2,15 @@
 
 #include "common/Names.h"
 #include "platform/eventlog/EventLog.h"
+#include "platform/file/FileSystem.h"
 #include "platform/registry/Registry.h"
+#include "platform/threadpool/ThreadPool.h"
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
+#include "platform/win/StringCompare.h"
 #include "platform/win/SystemMessage.h"
-#include "server/dispatch/CallOrigin.h"
 #include "server/host/ExceptionTranslator.h"
 #include "server/host/StackOverflow.h"
-#include "platform/rpc/RemoteInvokeNdr.h"
 
 #include <atomic>
 #include <cctype>
@@ -18,8 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -54,12 +53,6 @@ DWORD ReadPortValue(HKEY key)
         size != sizeof port)
         return 0;
     return port;
-}
-
-bool PathExists(const std::string& path)
-{
-    struct stat st{};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
 std::string VFormat(const char* format, va_list args)
@@ -130,7 +123,7 @@ void CWindowsServerModule::CreateVirtualServers()
         std::string subFolder = ReadFolderValue(sub);
         DWORD port = ReadPortValue(sub);
         RegCloseKey(sub);
-        if (PathExists(subFolder) && port != 0) {
+        if (!subFolder.empty() && PathExists(subFolder.c_str()) && port != 0) {
             owned_.push_back(std::make_unique<CServerImpl>(static_cast<LONG>(port)));
             CServerImpl* server = owned_.back().get();
             servers_[static_cast<LONG>(port)] = server;
@@ -212,42 +205,6 @@ void CWindowsServerModule::LogEventEx(DWORD eventId, const char* text, WORD type
     ReportHostEvent(eventId, text, type, false);
 }
 
-LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* request, DWORD requestSize,
-                      const std::function<BYTE*(DWORD size)>& allocateReply)
-{
-    try {
-        CInvokeData record;
-        if (!record.Decode(request, requestSize))
-            return E_UNEXPECTED;
-        record.result = E_NOTIMPL;
-        HRESULT hr = module.DispatchToServer(port, &record);
-        if (FAILED(hr))
-            record.result = hr;
-        const DWORD size = record.GetEncodedSize(InvokeModeReply);
-        BYTE* block = allocateReply(size);
-        if (block == nullptr)
-            return E_UNEXPECTED;
-        record.Encode(block, static_cast<LONG>(size), InvokeModeReply);
-        return 0;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
-}
-
-LONG PortFromStringBinding(const std::string& binding)
-{
-    auto open = binding.find('[');
-    auto close = binding.find(']', open == std::string::npos ? 0 : open);
-    if (open == std::string::npos || close == std::string::npos || close == open + 1)
-        return tq::kDefaultPort;
-    std::string endpoint = binding.substr(open + 1, close - open - 1);
-    char* end = nullptr;
-    long port = std::strtol(endpoint.c_str(), &end, 10);
-    if (end == endpoint.c_str() || (*end != '\0' && *end != ',') || port <= 0 || port > 0x7FFFFFFF)
-        return tq::kDefaultPort;
-    return static_cast<LONG>(port);
-}
-
 void FormatRpcErrorStatus(RPC_STATUS status, char* buffer, size_t size)
 {
     if (buffer == nullptr || size == 0)
@@ -288,7 +245,7 @@ bool CommandLineHasSwitch(const char* commandLine, const char* word)
         const char* end = start;
         while (*end != '\0' && *end != ' ' && *end != '\t')
             ++end;
-        if (static_cast<size_t>(end - start) == length && strncasecmp(start, word, length) == 0)
+        if (static_cast<size_t>(end - start) == length && StrCmpNIA(start, word, length) == 0)
             return true;
     }
     return false;
@@ -298,29 +255,7 @@ bool CommandLineHasSwitch(const char* commandLine, const char* word)
 
 namespace {
 
-GUID InterfaceUuid(const char* text)
-{
-    GUID uuid{};
-    UuidFromString(text, &uuid);
-    return uuid;
-}
-
-const GUID& Tqcam50()
-{
-    static const GUID uuid = InterfaceUuid("A9934395-CC29-4CBA-9104-F01FC6BA6AA0");
-    return uuid;
-}
-
-const GUID& Tqcam65()
-{
-    static const GUID uuid = InterfaceUuid("55D8F461-543B-4019-9D94-54584C00ECD4");
-    return uuid;
-}
-
-constexpr USHORT kInterfaceMajor = 5;
-constexpr USHORT kInterfaceMinor = 0;
 constexpr unsigned kMaxCalls = 1234;
-constexpr LONG kInterfaceVersion = 5;
 constexpr auto kListenThreadWait = std::chrono::milliseconds(1000);
 constexpr int kRestartPolls = 601;
 
@@ -337,34 +272,6 @@ void HandlerEntry(DWORD control)
 }
 
 } // namespace
-
-RPC_STATUS CWindowsServerModule::OnGetVersion(CRpcCall& call)
-{
-    NdrMarshalGetVersionReply(call.Reply(), kInterfaceVersion);
-    return RPC_S_OK;
-}
-
-RPC_STATUS CWindowsServerModule::OnRemoteInvoke(CRpcCall& call)
-{
-    InvokeBlobView request;
-    RPC_STATUS status = NdrUnmarshalInvokeRequest(call.Request(), call.DataRep(), request);
-    if (status != RPC_S_OK)
-        return status;
-    const LONG port = PortFromStringBinding(call.ServerStringBinding());
-    const CCallOrigin origin(call.ClientAddress());
-    bool began = false;
-    // The reply is encoded straight into the stub data: a 64 MiB file is not copied again.
-    LONG rc = InvokeCallRecord(*this, port, request.data, request.size, [&](DWORD size) {
-        began = true;
-        return NdrBeginInvokeReply(call.Reply(), size, false);
-    });
-    if (rc != 0 || !began) {
-        call.Reply().Clear();
-        NdrBeginInvokeReply(call.Reply(), 0, true);
-    }
-    NdrFinishInvokeReply(call.Reply(), rc);
-    return RPC_S_OK;
-}
 
 void CWindowsServerModule::ReportRpcError(const char* format, RPC_STATUS status, const char* first)
 {
@@ -402,14 +309,8 @@ HRESULT CWindowsServerModule::PreMessageLoop()
     }
     ReportStatus(SERVICE_START_PENDING);
 
-    for (const GUID* uuid : {&Tqcam50(), &Tqcam65()}) {
-        RpcInterfaceDefinition definition;
-        definition.uuid = *uuid;
-        definition.versionMajor = kInterfaceMajor;
-        definition.versionMinor = kInterfaceMinor;
-        definition.procedures = {[this](CRpcCall& call) { return OnGetVersion(call); },
-                                 [this](CRpcCall& call) { return OnRemoteInvoke(call); }};
-        RPC_STATUS status = rpc_->RegisterInterface(definition);
+    for (const GUID* uuid : {&CRemoteInvokeStub::Tqcam50(), &CRemoteInvokeStub::Tqcam65()}) {
+        RPC_STATUS status = rpc_->RegisterInterface(stub_.Definition(*uuid));
         if (status != RPC_S_OK)
             ReportRpcError("Error registering server interface - %s", status);
     }
@@ -444,11 +345,13 @@ void CWindowsServerModule::ListenThread()
     RPC_STATUS status = rpc_->WaitListen();
     if (status != RPC_S_OK)
         LogMessage("Internal RPC listen thread terminated with a status of %d", static_cast<int>(status));
-    status = rpc_->UnregisterInterface(Tqcam50(), kInterfaceMajor, kInterfaceMinor, true);
+    status = rpc_->UnregisterInterface(CRemoteInvokeStub::Tqcam50(), CRemoteInvokeStub::kVersionMajor,
+                                       CRemoteInvokeStub::kVersionMinor, true);
     if (status != RPC_S_OK)
         LogMessage("Internal RPC 50 listen thread failed unregistering interface: status = %d",
                    static_cast<int>(status));
-    rpc_->UnregisterInterface(Tqcam65(), kInterfaceMajor, kInterfaceMinor, true);
+    rpc_->UnregisterInterface(CRemoteInvokeStub::Tqcam65(), CRemoteInvokeStub::kVersionMajor,
+                              CRemoteInvokeStub::kVersionMinor, true);
     {
         std::lock_guard<std::mutex> guard(stateLock_);
         listenEnded_ = true;
@@ -467,6 +370,9 @@ void CWindowsServerModule::RequestStop()
 
 int CWindowsServerModule::Run()
 {
+    // Pool threads run the pending-operation deliveries: a processor fault in
+    // one must end that attempt, not the process.
+    CThreadPool::Default().SetThreadStartHook(InstallStructuredExceptionTranslator);
     CreateVirtualServers();
     if (FAILED(PreMessageLoop()))
         return 0;

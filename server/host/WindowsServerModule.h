@@ -1,13 +1,15 @@
 #pragma once
 // The server program's module: it builds the virtual servers from the
-// registry, opens their RPC endpoints, runs as a service or in its own
-// process, and stops them again.
+// registry, opens their RPC endpoints (the interface's stub is
+// CRemoteInvokeStub), runs as a service or in its own process, and stops
+// them again.
 
 #include "platform/rpc/RpcServer.h"
 #include "platform/scm/ServiceControl.h"
 #include "platform/win/WinTypes.h"
 #include "common/callrecord/InvokeData.h"
 #include "server/dispatch/ServerImpl.h"
+#include "server/host/RemoteInvokeStub.h"
 
 #include <condition_variable>
 #include <functional>
@@ -45,9 +47,6 @@ public:
     // Endpoints, interfaces and listening; E_FAIL only when listening could not start.
     HRESULT PreMessageLoop();
     HRESULT DispatchToServer(LONG port, CInvokeData* record);
-    // The procedures of both interfaces.
-    RPC_STATUS OnGetVersion(CRpcCall& call);
-    RPC_STATUS OnRemoteInvoke(CRpcCall& call);
     // What the service control handler does for SERVICE_CONTROL_STOP; also
     // how SIGINT and SIGTERM stop the program.
     void RequestStop();
@@ -83,6 +82,7 @@ private:
     SERVICE_STATUS status_{};
     DWORD serviceThreadId_ = 0;
 
+    CRemoteInvokeStub stub_{*this};
     std::unique_ptr<CRpcServer> rpc_;
     std::thread listenThread_;
     bool listenThreadStarted_ = false;
@@ -99,18 +99,6 @@ private:
     // replaced in the map: they were initialised and stay alive.
     std::vector<std::unique_ptr<CServerImpl>> owned_;
 };
-
-// The call record of one RemoteInvoke: decoded, routed to the virtual server
-// of the port and encoded as the reply into the block that allocateReply
-// gives for its exact size (called at most once, when nothing can fail any
-// more). 0, or 0x8000FFFF without a reply when the request does not decode
-// or anything fails.
-LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* request, DWORD requestSize,
-                      const std::function<BYTE*(DWORD size)>& allocateReply);
-
-// The port of a string binding such as "ncacn_ip_tcp:127.0.0.1[34347]"; 34347
-// when it has none that reads as a number.
-LONG PortFromStringBinding(const std::string& binding);
 
 // "RPC Error %u -- %s" with the status's system text, or "Last Error %u -- %s"
 // with the last error's when the status has none.

@@ -21,18 +21,18 @@ void Check(bool ok)
 
 void Paths(std::u16string_view text)
 {
-    LdapPath ldap;
-    if (LdapPath::Parse(text, ldap) == S_OK) {
-        LdapPath again;
-        Check(LdapPath::Parse(LdapPath::Format(ldap.Server(), ldap.Dn()), again) == S_OK);
+    CLdapPath ldap;
+    if (CLdapPath::Parse(text, ldap) == S_OK) {
+        CLdapPath again;
+        Check(CLdapPath::Parse(CLdapPath::Format(ldap.Server(), ldap.Dn()), again) == S_OK);
         Check(again.Server() == ldap.Server() && again.Host() == ldap.Host() && again.Port() == ldap.Port() &&
               again.Dn() == ldap.Dn());
         Check(ldap.Port() >= 1 && ldap.Port() <= 65535 && !ldap.Host().empty());
     }
-    WinNTPath nt;
-    if (WinNTPath::Parse(text, nt) == S_OK) {
-        WinNTPath again;
-        Check(WinNTPath::Parse(WinNTPath::Format(nt.Computer(), nt.Name(), nt.ClassHint()), again) == S_OK);
+    CWinNTPath nt;
+    if (CWinNTPath::Parse(text, nt) == S_OK) {
+        CWinNTPath again;
+        Check(CWinNTPath::Parse(CWinNTPath::Format(nt.Computer(), nt.Name(), nt.ClassHint()), again) == S_OK);
         Check(again.Computer() == nt.Computer() && again.Name() == nt.Name());
         Check(!nt.Computer().empty());
     }
@@ -40,14 +40,14 @@ void Paths(std::u16string_view text)
 
 void Names(std::string_view text)
 {
-    std::string_view rdn = LdapDn::FirstRdn(text);
+    std::string_view rdn = CLdapDn::FirstRdn(text);
     Check(rdn.size() <= text.size());
-    LdapDn::Parent(text);
+    CLdapDn::Parent(text);
     size_t half = text.size() / 2;
-    LdapDn::HasSuffix(text.substr(0, half), text.substr(half));
-    Check(LdapDn::HasSuffix(text, ""));
+    CLdapDn::HasSuffix(text.substr(0, half), text.substr(half));
+    Check(CLdapDn::HasSuffix(text, ""));
     // An escaped value leaves no character that could change a filter.
-    for (char c : LdapDn::EscapeFilterValue(text))
+    for (char c : CLdapDn::EscapeFilterValue(text))
         Check(c != '*' && c != '(' && c != ')' && c != '\0');
     std::u16string wide = Utf8ToUtf16(text);
     Check(IsValidUtf16(wide));
@@ -59,11 +59,11 @@ void Names(std::string_view text)
 
 void AccountLines(std::string_view text)
 {
-    LocalAccountDatabase::User user;
-    if (LocalAccountDatabase::ParseUserLine(text, user))
+    CLocalAccountDatabase::User user;
+    if (CLocalAccountDatabase::ParseUserLine(text, user))
         Check(!user.name.empty() && user.name.find(':') == std::string::npos);
-    LocalAccountDatabase::Group group;
-    if (LocalAccountDatabase::ParseGroupLine(text, group))
+    CLocalAccountDatabase::Group group;
+    if (CLocalAccountDatabase::ParseGroupLine(text, group))
         for (const std::string& m : group.members)
             Check(!m.empty() && m.find(',') == std::string::npos);
 }

@@ -1,7 +1,7 @@
 // Hands arbitrary call records to the user-list handlers over a real
 // database.
 #include "server/dispatch/ULInvokeImpl.h"
-#include "server/storage/lists/UserList.h"
+#include "server/shared/UserList.h"
 #include "tests/fuzz/ListDispatchFuzzTarget.h"
 
 namespace {

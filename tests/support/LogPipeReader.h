@@ -26,7 +26,7 @@ public:
 private:
     void Serve();
 
-    NamedPipeServer server_;
+    CNamedPipeServer server_;
     std::thread thread_;
     std::mutex lock_;
     std::condition_variable arrived_;

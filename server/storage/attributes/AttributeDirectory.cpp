@@ -99,22 +99,11 @@ HRESULT CAttributeDirectory::QueryAttributes(CAttributeQuery* query, CAttributeL
     if (first != nullptr)
         *first = nullptr;
     return attrib::Guarded([&]() -> HRESULT {
-        const DWORD strategy = attrib::QueryStrategy(*query);
-        if (strategy == QUERY_INDEXED)
-            return IndexedQuery(query, list, first);
-        if (strategy == QUERY_MATCHER)
-            return FindAttributes(Matches, reinterpret_cast<std::uintptr_t>(query), list, first);
-        return ScanQuery(records_, this, query, list, first);
+        const auto find = [this](AttributeFilter filter, std::uintptr_t data, CAttributeList** l, CAttribute** f) {
+            return FindAttributes(filter, data, l, f);
+        };
+        return queries_.Run(*query, records_, this, find, nullptr, list, first);
     });
-}
-
-HRESULT CAttributeDirectory::IndexedQuery(CAttributeQuery* query, CAttributeList** list, CAttribute** first)
-{
-    if (indexesStale_ != 0) {
-        indexes_.Rebuild(records_);
-        indexesStale_ = 0;
-    }
-    return CAttributeList::CreateResult(indexes_.Select(*query, records_), this, list, first);
 }
 
 HRESULT CAttributeDirectory::CreateAttribute(const char* name, LONG appId, LONG id, CAttribute** attribute,
@@ -326,7 +315,7 @@ HRESULT CAttributeDirectory::Clear()
             attrib::DeleteRecord(r);
         records_.clear();
         cursor_ = records_.end();
-        indexes_.Clear();
+        queries_.Clear();
         return SetModified(1);
     });
 }
@@ -471,7 +460,7 @@ HRESULT CAttributeDirectory::SetModified(BYTE modified)
 {
     modified_ = modified;
     if (modified != 0) {
-        indexesStale_ = 1;
+        queries_.MarkStale();
         ++changeCount_;
     }
     return S_OK;
@@ -640,7 +629,7 @@ HRESULT CAttributeDirectory::LoadStream(const BYTE* buffer, std::size_t length)
         pos += static_cast<std::size_t>(h.RecordBytes());
     }
     modified_ = 0;
-    indexesStale_ = 1;
+    queries_.MarkStale();
     return S_OK;
 }
 

@@ -14,7 +14,7 @@
 // text. Cursor walks end with E_OUTOFMEMORY and a null out pointer.
 
 #include "server/storage/attributes/AttributeFilter.h"
-#include "server/storage/attributes/AttributeIndexes.h"
+#include "server/storage/attributes/AttributeQueryEngine.h"
 #include "server/storage/attributes/AttributeRecord.h"
 #include "server/storage/attributes/AttributeText.h"
 #include "server/storage/attributes/ClassReferenceCount.h"
@@ -114,7 +114,6 @@ private:
     AttributeRecord* FindEqualRecord(const AttributeRecord& r) const;
     const SubDirectory* FindDirectoryRecord(const std::u16string& name) const;
     HRESULT MarkRecordRemoved(const AttributeRecord& r);
-    HRESULT IndexedQuery(CAttributeQuery* query, CAttributeList** list, CAttribute** first);
     HRESULT LoadStream(const BYTE* buffer, std::size_t length);
     HRESULT WriteStream(BYTE* out, std::size_t capacity, std::size_t& written);
     unsigned long long StreamBytes() const;
@@ -137,8 +136,7 @@ private:
     std::size_t subdirectoryCursor_ = kNoPosition; // size(): past the last one
     NameMap names_;
     BYTE modified_ = 0;
-    BYTE indexesStale_ = 1;
-    CAttributeIndexes indexes_;
+    CAttributeQueryEngine queries_;
     unsigned depth_ = 0; // 0 for a directory that is nobody's sub-directory
     unsigned long long changeCount_ = 0;
     std::shared_ptr<const void> loadCharge_;

@@ -278,28 +278,22 @@ HRESULT CAttributeList::QueryAttributes(CAttributeQuery* query, CAttributeList**
     if (first != nullptr)
         *first = nullptr;
     return attrib::Guarded([&]() -> HRESULT {
-        const DWORD strategy = attrib::QueryStrategy(*query);
-        if (strategy == QUERY_INDEXED)
-            return IndexedQuery(query, list, first);
-        if (strategy == QUERY_MATCHER)
-            return FindAttributes(Matches, reinterpret_cast<std::uintptr_t>(query), list, first);
-        return ScanQuery(records_, directory_, query, list, first);
+        const auto find = [this](AttributeFilter filter, std::uintptr_t data, CAttributeList** l, CAttribute** f) {
+            return FindAttributes(filter, data, l, f);
+        };
+        // The list's records are the directory's: a change there counts too,
+        // and the change count also catches changes a save has since marked clean.
+        const auto changed = [this] {
+            BYTE modified = 0;
+            if (directory_ != nullptr)
+                directory_->IsModified(&modified);
+            const unsigned long long changes = directory_ != nullptr ? directory_->ChangeCount() : 0;
+            const bool outdated = modified != 0 || changes != indexedChangeCount_;
+            indexedChangeCount_ = changes;
+            return outdated;
+        };
+        return queries_.Run(*query, records_, directory_, find, changed, list, first);
     });
-}
-
-HRESULT CAttributeList::IndexedQuery(CAttributeQuery* query, CAttributeList** list, CAttribute** first)
-{
-    BYTE modified = 0;
-    if (directory_ != nullptr)
-        directory_->IsModified(&modified);
-    // The change count also catches changes that a save has since marked clean.
-    const unsigned long long changes = directory_ != nullptr ? directory_->ChangeCount() : 0;
-    if (indexesStale_ != 0 || modified != 0 || changes != indexedChangeCount_) {
-        indexes_.Rebuild(records_);
-        indexesStale_ = 0;
-        indexedChangeCount_ = changes;
-    }
-    return CreateResult(indexes_.Select(*query, records_), directory_, list, first);
 }
 
 HRESULT CAttributeList::GetSerializedSize(LONG* size)
@@ -368,7 +362,7 @@ HRESULT CAttributeList::FillFromDirectory(const AttributeRecordSequence& records
         if (&records != &records_)
             records_ = records;
         cursor_ = records_.begin();
-        indexesStale_ = 1;
+        queries_.MarkStale();
         return S_OK;
     });
 }

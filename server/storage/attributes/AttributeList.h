@@ -6,7 +6,7 @@
 // and are skipped.
 
 #include "server/storage/attributes/AttributeFilter.h"
-#include "server/storage/attributes/AttributeIndexes.h"
+#include "server/storage/attributes/AttributeQueryEngine.h"
 #include "server/storage/attributes/AttributeRecord.h"
 #include "server/storage/attributes/ClassReferenceCount.h"
 
@@ -72,14 +72,12 @@ private:
     template <typename F>
     HRESULT ForEachLive(F&& edit);
     HRESULT HandleAtCursor(CAttribute** attribute);
-    HRESULT IndexedQuery(CAttributeQuery* query, CAttributeList** list, CAttribute** first);
 
     ClassInstanceCounter counter_{AttributeClass::List};
     std::atomic<LONG> refs_{1};
     CAttributeDirectory* directory_ = nullptr;
     AttributeRecordSequence records_;
     AttributeRecordSequence::iterator cursor_;
-    BYTE indexesStale_ = 1;
     unsigned long long indexedChangeCount_ = 0;
-    CAttributeIndexes indexes_;
+    CAttributeQueryEngine queries_;
 };

@@ -1,61 +1,45 @@
 #include "server/storage/attributes/AttributeRecordHeader.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <cstring>
-
-namespace {
-
-DWORD ReadWord(const BYTE* p)
-{
-    return static_cast<DWORD>(p[0]) | static_cast<DWORD>(p[1]) << 8 | static_cast<DWORD>(p[2]) << 16 |
-           static_cast<DWORD>(p[3]) << 24;
-}
-
-void WriteWord(BYTE* p, DWORD v)
-{
-    p[0] = static_cast<BYTE>(v);
-    p[1] = static_cast<BYTE>(v >> 8);
-    p[2] = static_cast<BYTE>(v >> 16);
-    p[3] = static_cast<BYTE>(v >> 24);
-}
-
-} // namespace
 
 AttributeRecordHeader AttributeRecordHeader::Read(const BYTE* p)
 {
     AttributeRecordHeader h;
-    h.nameLength = ReadWord(p);
-    h.nameSize = ReadWord(p + 4);
-    h.reserved8 = ReadWord(p + 8);
-    h.id = static_cast<LONG>(ReadWord(p + 12));
-    h.appId = static_cast<LONG>(ReadWord(p + 16));
-    h.param = static_cast<LONG>(ReadWord(p + 20));
-    h.flagMask = ReadWord(p + 24);
-    h.flags = ReadWord(p + 28);
-    h.valueLength = ReadWord(p + 32);
-    h.valueSize = ReadWord(p + 36);
-    h.reserved40 = ReadWord(p + 40);
-    h.userWord = ReadWord(p + 44);
-    h.time.dwLowDateTime = ReadWord(p + 48);
-    h.time.dwHighDateTime = ReadWord(p + 52);
+    h.nameLength = ReadLittleEndian32(p);
+    h.nameSize = ReadLittleEndian32(p + 4);
+    h.reserved8 = ReadLittleEndian32(p + 8);
+    h.id = static_cast<LONG>(ReadLittleEndian32(p + 12));
+    h.appId = static_cast<LONG>(ReadLittleEndian32(p + 16));
+    h.param = static_cast<LONG>(ReadLittleEndian32(p + 20));
+    h.flagMask = ReadLittleEndian32(p + 24);
+    h.flags = ReadLittleEndian32(p + 28);
+    h.valueLength = ReadLittleEndian32(p + 32);
+    h.valueSize = ReadLittleEndian32(p + 36);
+    h.reserved40 = ReadLittleEndian32(p + 40);
+    h.userWord = ReadLittleEndian32(p + 44);
+    h.time.dwLowDateTime = ReadLittleEndian32(p + 48);
+    h.time.dwHighDateTime = ReadLittleEndian32(p + 52);
     return h;
 }
 
 void AttributeRecordHeader::Write(BYTE* p) const
 {
-    WriteWord(p, nameLength);
-    WriteWord(p + 4, nameSize);
-    WriteWord(p + 8, reserved8);
-    WriteWord(p + 12, static_cast<DWORD>(id));
-    WriteWord(p + 16, static_cast<DWORD>(appId));
-    WriteWord(p + 20, static_cast<DWORD>(param));
-    WriteWord(p + 24, flagMask);
-    WriteWord(p + 28, flags);
-    WriteWord(p + 32, valueLength);
-    WriteWord(p + 36, valueSize);
-    WriteWord(p + 40, reserved40);
-    WriteWord(p + 44, userWord);
-    WriteWord(p + 48, time.dwLowDateTime);
-    WriteWord(p + 52, time.dwHighDateTime);
+    WriteLittleEndian32(p, nameLength);
+    WriteLittleEndian32(p + 4, nameSize);
+    WriteLittleEndian32(p + 8, reserved8);
+    WriteLittleEndian32(p + 12, static_cast<DWORD>(id));
+    WriteLittleEndian32(p + 16, static_cast<DWORD>(appId));
+    WriteLittleEndian32(p + 20, static_cast<DWORD>(param));
+    WriteLittleEndian32(p + 24, flagMask);
+    WriteLittleEndian32(p + 28, flags);
+    WriteLittleEndian32(p + 32, valueLength);
+    WriteLittleEndian32(p + 36, valueSize);
+    WriteLittleEndian32(p + 40, reserved40);
+    WriteLittleEndian32(p + 44, userWord);
+    WriteLittleEndian32(p + 48, time.dwLowDateTime);
+    WriteLittleEndian32(p + 52, time.dwHighDateTime);
 }
 
 AttributeRecordHeader AttributeRecordHeader::FromRecord(const AttributeRecord& r)

@@ -17,7 +17,7 @@
 // refuses anything larger before allocating for it, and a save refuses to
 // write a file that a load would refuse.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 #include "server/storage/attributes/AttributeDirectory.h"
 
 #include <cstddef>

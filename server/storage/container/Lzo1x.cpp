@@ -1,5 +1,7 @@
 #include "server/storage/container/Lzo1x.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <lzo/lzo1x.h>
 
 #include <memory>
@@ -40,8 +42,7 @@ HRESULT Lzo1xExpand(const BYTE* payload, std::size_t length, std::size_t limit, 
         return E_FAIL;
     if (length < kPrefixSize)
         return E_FAIL;
-    const std::size_t expected = static_cast<DWORD>(payload[0]) | static_cast<DWORD>(payload[1]) << 8 |
-                                 static_cast<DWORD>(payload[2]) << 16 | static_cast<DWORD>(payload[3]) << 24;
+    const std::size_t expected = ReadLittleEndian32(payload);
     if (expected > limit)
         return E_FAIL;
     // One spare byte, so that output running past the expected length shows

@@ -98,7 +98,7 @@ HRESULT CADsBrowser::MissingEntry() const
     return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
 }
 
-void CADsBrowser::AppendAttributes(const DirectoryObject& object, std::vector<DirectoryAttributeValue>& values,
+void CADsBrowser::AppendAttributes(const IDirectoryObject& object, std::vector<DirectoryAttributeValue>& values,
                                    HRESULT& hr)
 {
     std::vector<DirectoryAttribute> attributes;
@@ -121,7 +121,7 @@ HRESULT CADsBrowser::Connect()
 {
     if (entries_.openObject == nullptr)
         return MissingEntry();
-    std::unique_ptr<DirectoryObject> object;
+    std::unique_ptr<IDirectoryObject> object;
     HRESULT hr = entries_.openObject(DefaultLdapPath(), account_, password_, DirectoryFacet::Any, object);
     if (SUCCEEDED(hr)) {
         connected_ = true;
@@ -140,7 +140,7 @@ HRESULT CADsBrowser::ReadObjectAttributes(const char* path, std::vector<Director
     HRESULT hr = Prepare(path, where);
     if (FAILED(hr))
         return hr;
-    std::unique_ptr<DirectoryObject> object;
+    std::unique_ptr<IDirectoryObject> object;
     hr = entries_.openObject(where, account_, password_, DirectoryFacet::Any, object);
     if (SUCCEEDED(hr))
         AppendAttributes(*object, values, hr);
@@ -160,11 +160,11 @@ HRESULT CADsBrowser::EnumerateLdapContainer(const char* path, std::vector<Direct
     HRESULT hr = Prepare(path, where);
     if (FAILED(hr))
         return hr;
-    std::unique_ptr<DirectoryObject> object;
+    std::unique_ptr<IDirectoryObject> object;
     hr = entries_.openObject(where, account_, password_, DirectoryFacet::Container, object);
     if (FAILED(hr))
         return hr;
-    std::unique_ptr<DirectoryEnumerator> items;
+    std::unique_ptr<IDirectoryEnumerator> items;
     hr = object->Answers(DirectoryFacet::Group) ? object->EnumerateMembers(items) : object->EnumerateChildren(items);
     object.reset();
     if (FAILED(hr))
@@ -189,11 +189,11 @@ HRESULT CADsBrowser::EnumerateWinNTContainer(const char* path, std::vector<Direc
         // Another provider would be reached with the service's own identity.
         return E_ADS_BAD_PATHNAME;
     }
-    std::unique_ptr<DirectoryObject> object;
+    std::unique_ptr<IDirectoryObject> object;
     HRESULT hr = entries_.getObject(where, DirectoryFacet::Any, object);
     if (FAILED(hr))
         return hr;
-    std::unique_ptr<DirectoryEnumerator> items;
+    std::unique_ptr<IDirectoryEnumerator> items;
     if (object->Answers(DirectoryFacet::Group))
         hr = object->EnumerateMembers(items);
     else if (object->Answers(DirectoryFacet::Container))
@@ -206,12 +206,12 @@ HRESULT CADsBrowser::EnumerateWinNTContainer(const char* path, std::vector<Direc
     return Walk(*items, false, containers, groups, users, computers);
 }
 
-HRESULT CADsBrowser::Walk(DirectoryEnumerator& items, bool ldap, std::vector<DirectoryEntry>& containers,
+HRESULT CADsBrowser::Walk(IDirectoryEnumerator& items, bool ldap, std::vector<DirectoryEntry>& containers,
                           std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                           std::vector<DirectoryEntry>& computers)
 {
     for (bool first = true;; first = false) {
-        std::unique_ptr<DirectoryObject> item;
+        std::unique_ptr<IDirectoryObject> item;
         HRESULT hr = items.Next(item);
         // A failure of the first step is the walk's; a later one ends it.
         if (FAILED(hr) && first)
@@ -224,7 +224,7 @@ HRESULT CADsBrowser::Walk(DirectoryEnumerator& items, bool ldap, std::vector<Dir
     return none ? E_OUTOFMEMORY : S_OK;
 }
 
-void CADsBrowser::Classify(const DirectoryObject& item, bool ldap, std::vector<DirectoryEntry>& containers,
+void CADsBrowser::Classify(const IDirectoryObject& item, bool ldap, std::vector<DirectoryEntry>& containers,
                            std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                            std::vector<DirectoryEntry>& computers)
 {

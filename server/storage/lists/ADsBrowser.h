@@ -61,14 +61,14 @@ private:
     // LdapPathFor, then a bind when there is none yet.
     HRESULT Prepare(const char* path, std::u16string& where);
     HRESULT MissingEntry() const;
-    static void AppendAttributes(const DirectoryObject& object, std::vector<DirectoryAttributeValue>& values,
+    static void AppendAttributes(const IDirectoryObject& object, std::vector<DirectoryAttributeValue>& values,
                                  HRESULT& hr);
     // S_OK, E_OUTOFMEMORY when all four lists are empty after it, or the
     // failure of its first step.
-    static HRESULT Walk(DirectoryEnumerator& items, bool ldap, std::vector<DirectoryEntry>& containers,
+    static HRESULT Walk(IDirectoryEnumerator& items, bool ldap, std::vector<DirectoryEntry>& containers,
                         std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                         std::vector<DirectoryEntry>& computers);
-    static void Classify(const DirectoryObject& item, bool ldap, std::vector<DirectoryEntry>& containers,
+    static void Classify(const IDirectoryObject& item, bool ldap, std::vector<DirectoryEntry>& containers,
                          std::vector<DirectoryEntry>& groups, std::vector<DirectoryEntry>& users,
                          std::vector<DirectoryEntry>& computers);
 

@@ -1,5 +1,7 @@
 #include "server/storage/lists/FlatLists.h"
 
+#include "platform/win/LittleEndian.h"
+
 #include <climits>
 #include <cstring>
 #include <new>
@@ -12,8 +14,8 @@ public:
     explicit FlatWriter(BYTE* at) : at_(at) {}
     void U32(DWORD v)
     {
-        BYTE b[4] = {static_cast<BYTE>(v), static_cast<BYTE>(v >> 8), static_cast<BYTE>(v >> 16),
-                     static_cast<BYTE>(v >> 24)};
+        BYTE b[4];
+        WriteLittleEndian32(b, v);
         Bytes(b, 4);
     }
     void FileTime(const FILETIME& ft)
@@ -64,27 +66,6 @@ HRESULT FlattenSchemaNodeList(const std::vector<SchemaNodeRecord>& nodes, BYTE**
         for (const auto& node : nodes)
             w.Bytes(&node, sizeof node);
     });
-}
-
-HRESULT FlattenComputerNameList(const std::vector<std::string>& names, char** buffer, int* length)
-{
-    if (buffer == nullptr)
-        return E_INVALIDARG;
-    size_t total = 1;
-    for (const auto& name : names)
-        if (!name.empty())
-            total += name.size() + 1;
-    BYTE* out = nullptr;
-    HRESULT hr = Flatten(total, &out, length, [&](FlatWriter& w) {
-        for (const auto& name : names)
-            if (!name.empty()) {
-                w.Bytes(name.data(), name.size());
-                w.Skip(1);
-            }
-    });
-    if (SUCCEEDED(hr))
-        *buffer = reinterpret_cast<char*>(out);
-    return hr;
 }
 
 HRESULT FlattenPendingOpList(const std::vector<const PendingOpRecord*>& ops, BYTE** buffer, int* length)

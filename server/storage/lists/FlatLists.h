@@ -20,7 +20,7 @@
 // Each answers S_OK, E_OUTOFMEMORY (also for a list longer than 2 GiB) or
 // E_UNEXPECTED, and leaves the outputs untouched on failure.
 
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/ComputerList.h"
 
 #include <string>
 #include <utility>
@@ -36,7 +36,6 @@ constexpr size_t kFlatPendingOpHead = 60;
 constexpr size_t kFlatDowntimeHead = 56;
 
 HRESULT FlattenSchemaNodeList(const std::vector<SchemaNodeRecord>& nodes, BYTE** buffer, int* length);
-HRESULT FlattenComputerNameList(const std::vector<std::string>& names, char** buffer, int* length);
 HRESULT FlattenPendingOpList(const std::vector<const PendingOpRecord*>& ops, BYTE** buffer, int* length);
 HRESULT FlattenDowntimeList(const std::vector<const DowntimeRecord*>& schedules, BYTE** buffer, int* length);
 HRESULT FlattenComputerInfoList(const std::vector<ComputerInfoEntry>& computers, BYTE** buffer, int* length);

@@ -1,9 +1,8 @@
 #include "server/storage/lists/PendingOpDelivery.h"
 
 #include "platform/transport/ClientTransport.h"
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 #include "common/callrecord/InvokeData.h"
-#include "server/host/ExceptionTranslator.h"
 
 #include <algorithm>
 #include <chrono>
@@ -30,10 +29,10 @@ ULONGLONG NowTicks()
 CPendingOpDelivery::CPendingOpDelivery(IComputerList* store) : store_(store)
 {
     // Made now, so that the pool is ended after this object at process end
-    // and never waits on one of our work items. Its threads run our work
-    // items, so a processor fault in one must end as a failed attempt, not
-    // end the process.
-    CThreadPool::Default().SetThreadStartHook(InstallStructuredExceptionTranslator);
+    // and never waits on one of our work items. The host makes a processor
+    // fault in one of them end as a failed attempt (its start-up hooks the
+    // pool's threads).
+    CThreadPool::Default();
     queue_ = [](LPTHREAD_START_ROUTINE f, void* c, ULONG flags) { return QueueUserWorkItem(f, c, flags); };
 }
 

@@ -8,7 +8,7 @@
 
 #include "platform/threadpool/ThreadPool.h"
 #include "platform/win/Time.h"
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/ComputerList.h"
 
 #include <condition_variable>
 #include <functional>

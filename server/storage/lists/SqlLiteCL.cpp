@@ -2,15 +2,19 @@
 
 #include "platform/oledate/OleDate.h"
 #include "platform/win/DebugOutput.h"
+#include "platform/win/StringCompare.h"
+#include "server/storage/attributes/AttributeGuard.h"
 #include "server/storage/lists/FlatLists.h"
-#include "server/storage/lists/SqliteDatabase.h"
-#include "server/storage/lists/SqliteStatement.h"
+#include "server/storage/lists/SqlLiteDatabase.h"
+#include "server/storage/lists/SqlLiteStatement.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <strings.h>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -189,7 +193,7 @@ int CSqlLiteCL::LookUpComputer(const char* computer, int* cpuId, bool* found)
 {
     *found = false;
     *cpuId = 0;
-    CSqliteStatement s(db_, "SELECT cpu_id FROM cl_computers WHERE cpu_name=?");
+    CSqlLiteStatement s(db_, "SELECT cpu_id FROM cl_computers WHERE cpu_name=?");
     s.BindText(1, computer);
     int rc = s.Step();
     if (rc == SQLITE_ROW) {
@@ -248,7 +252,7 @@ int CSqlLiteCL::Open(std::string path, bool report)
         // finished before the tables are made, or it would hold their commit.
         int step;
         {
-            CSqliteStatement journal(db_, kJournalMode);
+            CSqlLiteStatement journal(db_, kJournalMode);
             step = journal.Step();
         }
         return step == SQLITE_ROW ? CreateTables() : step;
@@ -299,7 +303,7 @@ HRESULT CSqlLiteCL::SaveComputerList(const char* fileName)
         return E_INVALIDARG;
     // Changes reach the open file as they are made; saving under its own
     // name has nothing to do.
-    if (strcasecmp(NamePart(path_.c_str()).c_str(), name.c_str()) == 0)
+    if (StrCmpIA(NamePart(path_.c_str()).c_str(), name.c_str()) == 0)
         return S_OK;
 
     // The online backup gives a consistent copy of the open database; it is
@@ -336,7 +340,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
     int id = 0;
     {
         // Finished before the write, whose commit it would otherwise hold back.
-        CSqliteStatement find(db_, "SELECT schema_id FROM cl_schema WHERE id=? AND app_id=? AND type=?");
+        CSqlLiteStatement find(db_, "SELECT schema_id FROM cl_schema WHERE id=? AND app_id=? AND type=?");
         find.BindInt(1, static_cast<int>(node->id)).BindInt(2, static_cast<int>(node->appId));
         find.BindInt(3, static_cast<int>(node->type));
         found = find.Step();
@@ -345,7 +349,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
     if (found != SQLITE_ROW && found != SQLITE_DONE)
         return E_FAIL;
     if (found == SQLITE_ROW) {
-        CSqliteStatement update(db_, "UPDATE cl_schema SET name=?,description=?,type=?,flags=? WHERE schema_id=?");
+        CSqlLiteStatement update(db_, "UPDATE cl_schema SET name=?,description=?,type=?,flags=? WHERE schema_id=?");
         update.BindText(1, name).BindText(2, description).BindInt(3, static_cast<int>(node->type));
         update.BindInt(4, static_cast<int>(node->flags)).BindInt(5, id);
         if (update.Run() != SQLITE_OK)
@@ -353,7 +357,7 @@ HRESULT CSqlLiteCL::AddSchemaNode(SchemaNodeRecord* node, LONG* schemaId)
         *schemaId = id;
         return S_OK;
     }
-    CSqliteStatement insert(db_, "INSERT INTO cl_schema VALUES(NULL,?,?,?,?,?,?)");
+    CSqlLiteStatement insert(db_, "INSERT INTO cl_schema VALUES(NULL,?,?,?,?,?,?)");
     insert.BindInt(1, static_cast<int>(node->type)).BindInt(2, static_cast<int>(node->appId));
     insert.BindInt(3, static_cast<int>(node->id)).BindInt(4, static_cast<int>(node->flags));
     insert.BindText(5, name).BindText(6, description);
@@ -368,7 +372,7 @@ HRESULT CSqlLiteCL::GetSchemaNode(DWORD schemaId, SchemaNodeRecord* node)
     Lock lock(mutex_);
     if (!Ready() || node == nullptr)
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "SELECT type, app_id, id, flags, name, description FROM cl_schema WHERE schema_id = ?");
+    CSqlLiteStatement s(db_, "SELECT type, app_id, id, flags, name, description FROM cl_schema WHERE schema_id = ?");
     s.BindInt(1, static_cast<int>(schemaId));
     if (s.Step() == SQLITE_ROW) {
         node->type = static_cast<DWORD>(s.ColumnInt(0));
@@ -387,7 +391,7 @@ HRESULT CSqlLiteCL::DeleteSchemaNode(DWORD schemaId)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_schema WHERE schema_id=?");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_schema WHERE schema_id=?");
     s.BindInt(1, static_cast<int>(schemaId));
     return s.Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
@@ -397,9 +401,9 @@ HRESULT CSqlLiteCL::GetCompleteSchemaNodeList(BYTE** buffer, int* length)
     Lock lock(mutex_);
     if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         std::vector<SchemaNodeRecord> nodes;
-        CSqliteStatement s(db_, "SELECT schema_id,type,app_id,id,flags,name,description FROM cl_schema");
+        CSqlLiteStatement s(db_, "SELECT schema_id,type,app_id,id,flags,name,description FROM cl_schema");
         // An error part way keeps the rows read so far.
         while (s.Step() == SQLITE_ROW) {
             SchemaNodeRecord node{};
@@ -413,11 +417,7 @@ HRESULT CSqlLiteCL::GetCompleteSchemaNodeList(BYTE** buffer, int* length)
             nodes.push_back(node);
         }
         return FlattenSchemaNodeList(nodes, buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreeSchemaNodeList(BYTE* buffer)
@@ -436,7 +436,7 @@ HRESULT CSqlLiteCL::AddComputer(const char* computer)
         return E_FAIL;
     if (found)
         return S_FALSE;
-    CSqliteStatement s(db_, "INSERT INTO cl_computers VALUES(NULL,?)");
+    CSqlLiteStatement s(db_, "INSERT INTO cl_computers VALUES(NULL,?)");
     s.BindText(1, computer);
     return s.Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
@@ -458,7 +458,7 @@ HRESULT CSqlLiteCL::DeleteComputer(const char* computer)
         return E_FAIL;
     for (const char* sql : {"DELETE FROM cl_computers WHERE cpu_id=?", "DELETE FROM cl_downtime WHERE cpu_id=?",
                             "DELETE FROM cl_pendingops WHERE cpu_id=?"}) {
-        CSqliteStatement s(db_, sql);
+        CSqlLiteStatement s(db_, sql);
         s.BindInt(1, cpuId);
         if ((rc = s.Run()) != SQLITE_OK)
             break;
@@ -475,20 +475,39 @@ HRESULT CSqlLiteCL::GetCompleteComputerList(char** buffer, int* length)
     Lock lock(mutex_);
     if (!Ready() || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
-    try {
-        std::vector<std::string> names;
-        CSqliteStatement s(db_, "SELECT cpu_name FROM cl_computers");
+    return attrib::Guarded([&]() -> HRESULT {
+        // The flat form is written as the rows come, into one array that
+        // doubles when full: no name is kept apart first.
+        size_t capacity = 4096, used = 0;
+        std::unique_ptr<char[]> flat(new char[capacity]);
+        auto append = [&](const char* data, size_t size) {
+            if (capacity - used < size) {
+                const size_t grown = std::max(capacity * 2, used + size);
+                if (grown > static_cast<size_t>(INT_MAX))
+                    throw std::bad_alloc();
+                std::unique_ptr<char[]> bigger(new char[grown]);
+                std::memcpy(bigger.get(), flat.get(), used);
+                flat = std::move(bigger);
+                capacity = grown;
+            }
+            std::memcpy(flat.get() + used, data, size);
+            used += size;
+        };
+        CSqlLiteStatement s(db_, "SELECT cpu_name FROM cl_computers");
         int rc;
-        while ((rc = s.Step()) == SQLITE_ROW)
-            names.push_back(s.ColumnText(0));
+        while ((rc = s.Step()) == SQLITE_ROW) {
+            // Each name with its NUL; empty names are left out.
+            const std::string_view name = s.ColumnView(0);
+            if (!name.empty())
+                append(name.data(), name.size() + 1);
+        }
         if (rc != SQLITE_DONE)
             return E_FAIL;
-        return FlattenComputerNameList(names, buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+        append("", 1);  // the closing NUL
+        *buffer = flat.release();
+        *length = static_cast<int>(used);
+        return S_OK;
+    });
 }
 
 HRESULT CSqlLiteCL::FreeComputerList(char* buffer)
@@ -501,7 +520,7 @@ int CSqlLiteCL::FindItem(int cpuId, DWORD appId, DWORD id, int* sysinfoId)
     // Read and finished here: a statement still reading when the write runs
     // would hold its commit back until it is finalized, where a failed
     // commit goes unseen.
-    CSqliteStatement find(db_, "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=? AND id=? AND cpu_id=?");
+    CSqlLiteStatement find(db_, "SELECT sysinfo_id FROM cl_sysinfo WHERE app_id=? AND id=? AND cpu_id=?");
     find.BindInt(1, static_cast<int>(appId)).BindInt(2, static_cast<int>(id)).BindInt(3, cpuId);
     const int rc = find.Step();
     *sysinfoId = rc == SQLITE_ROW ? find.ColumnInt(0) : 0;
@@ -524,14 +543,14 @@ HRESULT CSqlLiteCL::SetComputerInformation(const char* computer, DWORD appId, DW
         return E_FAIL; // not knowing whether the item is there, a second one could be added
     if (rc == SQLITE_ROW) {
         if (hasData) {
-            CSqliteStatement s(db_, "UPDATE cl_sysinfo SET data=? WHERE sysinfo_id = ?");
+            CSqlLiteStatement s(db_, "UPDATE cl_sysinfo SET data=? WHERE sysinfo_id = ?");
             rc = s.BindBlob(1, data, size).BindInt(2, sysinfoId).Run();
         } else {
-            CSqliteStatement s(db_, "DELETE FROM cl_sysinfo WHERE sysinfo_id=?");
+            CSqlLiteStatement s(db_, "DELETE FROM cl_sysinfo WHERE sysinfo_id=?");
             rc = s.BindInt(1, sysinfoId).Run();
         }
     } else if (hasData) {
-        CSqliteStatement s(db_, "INSERT INTO cl_sysinfo VALUES(NULL,?,?,?,?)");
+        CSqlLiteStatement s(db_, "INSERT INTO cl_sysinfo VALUES(NULL,?,?,?,?)");
         s.BindInt(1, cpuId).BindInt(2, static_cast<int>(appId)).BindInt(3, static_cast<int>(id));
         rc = s.BindBlob(4, data, size).Run();
     } else {
@@ -550,7 +569,7 @@ HRESULT CSqlLiteCL::GetComputerInformation(const char* computer, DWORD appId, DW
     if (!Ready() || Empty(computer))
         return E_INVALIDARG;
     try {
-        CSqliteStatement s(db_, "SELECT s.data FROM cl_sysinfo s INNER JOIN cl_computers c on c.cpu_id=s.cpu_id "
+        CSqlLiteStatement s(db_, "SELECT s.data FROM cl_sysinfo s INNER JOIN cl_computers c on c.cpu_id=s.cpu_id "
                                 "WHERE c.cpu_name=? AND s.app_id=? AND s.id=?");
         s.BindText(1, computer).BindInt(2, static_cast<int>(appId)).BindInt(3, static_cast<int>(id));
         if (s.Step() == SQLITE_ROW && s.ColumnBytes(0) > 0) {
@@ -588,7 +607,7 @@ HRESULT CSqlLiteCL::AddPendingOp(const char* computer, PendingOpRecord* op, int 
         op->status = kPendingOpWaiting;
         const std::string description = LengthText(op->description, op->descriptionLength);
         const std::string remarks = LengthText(op->remarks, op->remarksLength);
-        CSqliteStatement s(db_, "INSERT INTO cl_pendingops (cpu_id,app_id,id,status,result,description,data,"
+        CSqlLiteStatement s(db_, "INSERT INTO cl_pendingops (cpu_id,app_id,id,status,result,description,data,"
                                 "last_update,remarks) VALUES(?,?,?,?,?,?,?,datetime('now'),?)");
         s.BindInt(1, cpuId).BindInt(2, static_cast<int>(op->appId)).BindInt(3, static_cast<int>(op->id));
         s.BindInt(4, static_cast<int>(op->status)).BindInt(5, op->result).BindText(6, description);
@@ -610,7 +629,7 @@ HRESULT CSqlLiteCL::DeletePendingOp(const char*, DWORD opId)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_pendingops WHERE op_id=?");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_pendingops WHERE op_id=?");
     return s.BindInt(1, static_cast<int>(opId)).Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
 
@@ -619,7 +638,7 @@ HRESULT CSqlLiteCL::UpdatePendingOp(const char*, DWORD opId, DWORD status, DWORD
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "UPDATE cl_pendingops SET status=?,result=?,remarks=?,last_update=datetime('now') "
+    CSqlLiteStatement s(db_, "UPDATE cl_pendingops SET status=?,result=?,remarks=?,last_update=datetime('now') "
                             "WHERE op_id=?");
     s.BindInt(1, static_cast<int>(status)).BindInt(2, static_cast<int>(result));
     s.BindText(3, remarks == nullptr ? "" : remarks).BindInt(4, static_cast<int>(opId));
@@ -637,12 +656,12 @@ HRESULT CSqlLiteCL::ClearAllPendingOps(const char* computer, DWORD statusMask)
         return E_UNEXPECTED;
     if (!found)
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_pendingops WHERE (cpu_id=?) AND (status&?)");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_pendingops WHERE (cpu_id=?) AND (status&?)");
     s.BindInt(1, cpuId).BindInt(2, static_cast<int>(statusMask));
     return s.Run() == SQLITE_OK ? S_OK : E_UNEXPECTED;
 }
 
-void CSqlLiteCL::ReadPendingOp(const CSqliteStatement& row, PendingOpRecord* op)
+void CSqlLiteCL::ReadPendingOp(const CSqlLiteStatement& row, PendingOpRecord* op)
 {
     op->appId = static_cast<DWORD>(row.ColumnInt(0));
     op->id = static_cast<DWORD>(row.ColumnInt(1));
@@ -679,7 +698,7 @@ HRESULT CSqlLiteCL::GetPendingOp(const char*, DWORD opId, PendingOpRecord** op)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(
+    CSqlLiteStatement s(
         db_, "SELECT app_id,id,status,result,description,data,last_update,remarks FROM cl_pendingops WHERE op_id=?");
     s.BindInt(1, static_cast<int>(opId));
     OutputDebugStringA(s.ExpandedSql().c_str());
@@ -714,9 +733,9 @@ HRESULT CSqlLiteCL::GetCompletePendingOpsList(const char* computer, DWORD, BYTE*
     LookUpComputer(computer, &cpuId, &found);
     if (!found)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         RecordList<PendingOpRecord, void (*)(PendingOpRecord*)> ops{{}, FreePendingOpFields};
-        CSqliteStatement s(db_, "SELECT app_id,id,status,result,description,data,last_update,remarks,op_id FROM "
+        CSqlLiteStatement s(db_, "SELECT app_id,id,status,result,description,data,last_update,remarks,op_id FROM "
                                 "cl_pendingops WHERE cpu_id=?");
         s.BindInt(1, cpuId);
         while (s.Step() == SQLITE_ROW) {
@@ -725,11 +744,7 @@ HRESULT CSqlLiteCL::GetCompletePendingOpsList(const char* computer, DWORD, BYTE*
             ops.records.back().opId = static_cast<DWORD>(s.ColumnInt(8));
         }
         return FlattenPendingOpList(ops.Pointers<PendingOpRecord>(), buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreePendingOpsList(BYTE* buffer)
@@ -753,7 +768,7 @@ HRESULT CSqlLiteCL::AddDowntimeSchedule(const char* computer, DowntimeRecord* sc
         expire.clear();
     const std::string disable = DateText(schedule->disableTime, &valid);
     const std::string enable = DateText(schedule->enableTime, &valid);
-    CSqliteStatement s(db_, "INSERT INTO cl_downtime (cpu_id,status,start_date,expire_date,disable_time,"
+    CSqlLiteStatement s(db_, "INSERT INTO cl_downtime (cpu_id,status,start_date,expire_date,disable_time,"
                             "enable_time,recurrence,recurrence_info,remarks) VALUES (?,?,?,?,?,?,?,?,?)");
     s.BindInt(1, cpuId).BindInt(2, static_cast<int>(schedule->status)).BindText(3, start).BindText(4, expire);
     s.BindText(5, disable).BindText(6, enable).BindInt(7, static_cast<int>(schedule->recurrence));
@@ -771,7 +786,7 @@ HRESULT CSqlLiteCL::DeleteDowntimeSchedule(const char*, DWORD downId)
     Lock lock(mutex_);
     if (!Ready())
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_downtime WHERE down_id=?");
+    CSqlLiteStatement s(db_, "DELETE FROM cl_downtime WHERE down_id=?");
     return s.BindInt(1, static_cast<int>(downId)).Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
 
@@ -780,12 +795,12 @@ HRESULT CSqlLiteCL::ClearAllDowntimeSchedules(const char* computer)
     Lock lock(mutex_);
     if (!Ready() || Empty(computer))
         return E_INVALIDARG;
-    CSqliteStatement s(db_, "DELETE FROM cl_downtime WHERE cpu_id=(SELECT cpu_id FROM cl_computers WHERE "
+    CSqlLiteStatement s(db_, "DELETE FROM cl_downtime WHERE cpu_id=(SELECT cpu_id FROM cl_computers WHERE "
                             "cpu_name=?)");
     return s.BindText(1, computer).Run() == SQLITE_OK ? S_OK : E_FAIL;
 }
 
-void CSqlLiteCL::ReadDowntime(const CSqliteStatement& row, DowntimeRecord* schedule)
+void CSqlLiteCL::ReadDowntime(const CSqlLiteStatement& row, DowntimeRecord* schedule)
 {
     schedule->status = static_cast<DWORD>(row.ColumnInt(0));
     schedule->startDate = FileTimeFromText(row.ColumnText(1));
@@ -804,7 +819,7 @@ HRESULT CSqlLiteCL::GetDowntimeSchedule(const char*, DWORD downId, DowntimeRecor
         return E_INVALIDARG;
     try {
         auto record = std::make_unique<DowntimeRecord>();
-        CSqliteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
+        CSqlLiteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
                                 "recurrence_info,remarks FROM cl_downtime WHERE down_id=?");
         s.BindInt(1, static_cast<int>(downId));
         const int rc = s.Step();
@@ -840,13 +855,13 @@ HRESULT CSqlLiteCL::GetCompleteDowntimeList(const char* computer, BYTE** buffer,
         return E_FAIL;
     if (!found)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         auto freeRemarks = [](DowntimeRecord* d) {
             delete[] d->remarks;
             d->remarks = nullptr;
         };
         RecordList<DowntimeRecord, void (*)(DowntimeRecord*)> schedules{{}, freeRemarks};
-        CSqliteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
+        CSqlLiteStatement s(db_, "SELECT status,start_date,expire_date,disable_time,enable_time,recurrence,"
                                 "recurrence_info,remarks,down_id FROM cl_downtime WHERE cpu_id=?");
         s.BindInt(1, cpuId);
         int rc;
@@ -858,11 +873,7 @@ HRESULT CSqlLiteCL::GetCompleteDowntimeList(const char* computer, BYTE** buffer,
         if (rc != SQLITE_DONE)
             return E_FAIL;
         return FlattenDowntimeList(schedules.Pointers<DowntimeRecord>(), buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CSqlLiteCL::FreeDowntimeList(BYTE* buffer)
@@ -876,12 +887,12 @@ HRESULT CSqlLiteCL::GetAllComputerInformation(const char* computer, BYTE** buffe
     Lock lock(mutex_);
     if (!Ready() || computer == nullptr || buffer == nullptr || length == nullptr)
         return E_INVALIDARG;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         std::vector<ComputerInfoEntry> computers;
         if (*computer != '\0') {
             // Each item is keyed by its row id, the key the query reads.
             std::vector<ComputerInfoItem> items;
-            CSqliteStatement s(db_, "SELECT s.sysinfo_id, s.data FROM cl_sysinfo s INNER JOIN cl_computers c on "
+            CSqlLiteStatement s(db_, "SELECT s.sysinfo_id, s.data FROM cl_sysinfo s INNER JOIN cl_computers c on "
                                     "c.cpu_id=s.cpu_id WHERE c.cpu_name=?");
             s.BindText(1, computer);
             int rc;
@@ -894,25 +905,17 @@ HRESULT CSqlLiteCL::GetAllComputerInformation(const char* computer, BYTE** buffe
                 computers.emplace_back(computer, std::move(items));
         }
         return FlattenComputerInfoList(computers, buffer, length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT CreateComputerListStore(IComputerList2** out, IFileIO2* files)
 {
     if (out == nullptr)
         return E_POINTER;
-    try {
+    return attrib::Guarded([&]() -> HRESULT {
         *out = new CSqlLiteCL(files);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_UNEXPECTED;
-    }
+    });
 }
 
 HRESULT ReleaseComputerListStore(IComputerList2* store)

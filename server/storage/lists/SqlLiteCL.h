@@ -6,15 +6,15 @@
 // Every operation takes the store's own lock, so the request handlers and the
 // delivery work items can share the one connection.
 
-#include "server/dispatch/FileIO.h"
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/FileIO.h"
+#include "server/shared/ComputerList.h"
 #include "server/storage/lists/PendingOpDelivery.h"
 
 #include <mutex>
 #include <sqlite3.h>
 #include <string>
 
-class CSqliteStatement;
+class CSqlLiteStatement;
 
 class CSqlLiteCL : public IComputerList2 {
 public:
@@ -98,8 +98,8 @@ private:
     int Open(std::string path, bool report);
     // Whether the store has its database, opening a file that was locked.
     bool Ready();
-    static void ReadPendingOp(const CSqliteStatement& row, PendingOpRecord* op);
-    static void ReadDowntime(const CSqliteStatement& row, DowntimeRecord* schedule);
+    static void ReadPendingOp(const CSqlLiteStatement& row, PendingOpRecord* op);
+    static void ReadDowntime(const CSqlLiteStatement& row, DowntimeRecord* schedule);
     static void FreePendingOpFields(PendingOpRecord* op);
 
     IFileIO2* files_;

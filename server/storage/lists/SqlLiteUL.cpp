@@ -1,11 +1,11 @@
 #include "server/storage/lists/SqlLiteUL.h"
 
-#include "server/dispatch/SecurityEquivKind.h"
+#include "server/shared/SecurityEquivKind.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/attributes/AttributeDirectory.h"
 #include "server/storage/container/DynIO.h"
-#include "server/storage/lists/SqliteDatabase.h"
-#include "server/storage/lists/SqliteStatement.h"
+#include "server/storage/lists/SqlLiteDatabase.h"
+#include "server/storage/lists/SqlLiteStatement.h"
 
 #include <cstring>
 #include <new>
@@ -164,14 +164,14 @@ void CSqlLiteUL::SetDirectorySettings(std::string server, std::string account, s
 
 int CSqlLiteUL::Run(const char* sql, Texts texts)
 {
-    CSqliteStatement s(db_, sql);
+    CSqlLiteStatement s(db_, sql);
     s.BindTexts(texts);
     return s.Run();
 }
 
 bool CSqlLiteUL::HasRow(const char* sql, Texts texts, int* rc)
 {
-    CSqliteStatement s(db_, sql);
+    CSqlLiteStatement s(db_, sql);
     s.BindTexts(texts);
     const int step = s.Step();
     *rc = step == SQLITE_ROW || step == SQLITE_DONE ? SQLITE_OK : step;
@@ -180,7 +180,7 @@ bool CSqlLiteUL::HasRow(const char* sql, Texts texts, int* rc)
 
 bool CSqlLiteUL::LastText(const char* sql, Texts texts, std::string* text, int* rc)
 {
-    CSqliteStatement s(db_, sql);
+    CSqlLiteStatement s(db_, sql);
     s.BindTexts(texts);
     text->clear();
     int step;
@@ -192,11 +192,11 @@ bool CSqlLiteUL::LastText(const char* sql, Texts texts, std::string* text, int* 
 
 int CSqlLiteUL::AppendNames(const char* sql, Texts texts, DWORD tag, HeapNameList& list)
 {
-    CSqliteStatement s(db_, sql);
+    CSqlLiteStatement s(db_, sql);
     s.BindTexts(texts);
     int step;
     while ((step = s.Step()) == SQLITE_ROW)
-        list.Append(tag, s.ColumnText(0));
+        list.Append(tag, s.ColumnView(0));
     return step == SQLITE_DONE ? SQLITE_OK : step;
 }
 
@@ -414,7 +414,7 @@ HRESULT CSqlLiteUL::RenameTessaryGroup(const char* oldName, const char* newName)
         return rc == SQLITE_OK ? E_INVALIDARG : E_FAIL;
     // The new name may be held by no group, in any letter case: the group's
     // own name counts too.
-    CSqliteStatement clash(db_, kFindGroup);
+    CSqlLiteStatement clash(db_, kFindGroup);
     clash.BindText(1, newName);
     const int step = clash.Step();
     if (step == SQLITE_ROW)

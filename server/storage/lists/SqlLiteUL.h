@@ -8,7 +8,7 @@
 // comparison is case-blind through the NOCASE collation of the name columns.
 
 #include "server/storage/lists/ADsBrowser.h"
-#include "server/storage/lists/UserList.h"
+#include "server/shared/UserList.h"
 
 #include <initializer_list>
 #include <sqlite3.h>

@@ -36,10 +36,10 @@ struct Seen {
 };
 
 // Relative name -> what the object said of itself.
-std::map<std::string, Seen> Drain(DirectoryEnumerator& e, HRESULT* last = nullptr)
+std::map<std::string, Seen> Drain(IDirectoryEnumerator& e, HRESULT* last = nullptr)
 {
     std::map<std::string, Seen> out;
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     HRESULT hr;
     while ((hr = e.Next(o)) == S_OK) {
         std::u16string name, className, path;
@@ -54,9 +54,9 @@ std::map<std::string, Seen> Drain(DirectoryEnumerator& e, HRESULT* last = nullpt
     return out;
 }
 
-class LdapDirectory : public tqtest::SlapdTest {
+class CLdapDirectory : public tqtest::SlapdTest {
 protected:
-    HRESULT Open(const std::string& dn, std::unique_ptr<DirectoryObject>& o,
+    HRESULT Open(const std::string& dn, std::unique_ptr<IDirectoryObject>& o,
                  DirectoryFacet facet = DirectoryFacet::Any, const std::string& password = SlapdServer::kAdminPassword)
     {
         return OpenDirectoryObject(U(slapd_.Path(dn)), U(SlapdServer::kAdminDn), U(password), facet, o);
@@ -64,11 +64,11 @@ protected:
 
     std::map<std::string, Seen> Members(const std::string& dn)
     {
-        std::unique_ptr<DirectoryObject> group;
+        std::unique_ptr<IDirectoryObject> group;
         EXPECT_EQ(Open(dn, group, DirectoryFacet::Group), S_OK);
         if (group == nullptr)
             return {};
-        std::unique_ptr<DirectoryEnumerator> e;
+        std::unique_ptr<IDirectoryEnumerator> e;
         EXPECT_EQ(group->EnumerateMembers(e), S_OK);
         HRESULT end = S_OK;
         auto members = Drain(*e, &end);
@@ -104,9 +104,9 @@ private:
 
 } // namespace
 
-TEST_F(LdapDirectory, ContainerShowsItsNameClassAndPath)
+TEST_F(CLdapDirectory, ContainerShowsItsNameClassAndPath)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Open(sales_, o, DirectoryFacet::Container), S_OK);
     std::u16string text;
     ASSERT_EQ(o->GetName(text), S_OK);
@@ -120,11 +120,11 @@ TEST_F(LdapDirectory, ContainerShowsItsNameClassAndPath)
     EXPECT_FALSE(o->Answers(DirectoryFacet::User));
 }
 
-TEST_F(LdapDirectory, ChildrenCarryFacetsByTheirObjectClasses)
+TEST_F(CLdapDirectory, ChildrenCarryFacetsByTheirObjectClasses)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Open(sales_, o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
     HRESULT end = S_OK;
     auto children = Drain(*e, &end);
@@ -162,19 +162,19 @@ TEST_F(LdapDirectory, ChildrenCarryFacetsByTheirObjectClasses)
     EXPECT_FALSE(printer.container || printer.group || printer.user);
 }
 
-TEST_F(LdapDirectory, EmptyContainerEndsAtOnce)
+TEST_F(CLdapDirectory, EmptyContainerEndsAtOnce)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Open("ou=Empty,dc=example,dc=test", o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
-    std::unique_ptr<DirectoryObject> item;
+    std::unique_ptr<IDirectoryObject> item;
     EXPECT_EQ(e->Next(item), S_FALSE);
     EXPECT_EQ(item, nullptr);
     EXPECT_EQ(e->Next(item), S_FALSE);
 }
 
-TEST_F(LdapDirectory, MembersOfEveryKindOfGroup)
+TEST_F(CLdapDirectory, MembersOfEveryKindOfGroup)
 {
     // member values; the dangling cn=Ghost is left out.
     auto staff = Members("cn=Staff," + sales_);
@@ -198,22 +198,22 @@ TEST_F(LdapDirectory, MembersOfEveryKindOfGroup)
     EXPECT_TRUE(admins["cn=Staff"].group);
 }
 
-TEST_F(LdapDirectory, FacetsThatAnObjectLacksAreRefused)
+TEST_F(CLdapDirectory, FacetsThatAnObjectLacksAreRefused)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     EXPECT_EQ(Open("cn=Alice Smith," + sales_, o, DirectoryFacet::Container), E_NOINTERFACE);
     EXPECT_EQ(o, nullptr);
     ASSERT_EQ(Open("cn=Alice Smith," + sales_, o, DirectoryFacet::User), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     EXPECT_EQ(o->EnumerateChildren(e), E_NOINTERFACE);
     EXPECT_EQ(o->EnumerateMembers(e), E_NOINTERFACE);
     // A group opens as a container too, as its members make it one.
     EXPECT_EQ(Open("cn=Staff," + sales_, o, DirectoryFacet::Container), S_OK);
 }
 
-TEST_F(LdapDirectory, PropertiesAndAttributes)
+TEST_F(CLdapDirectory, PropertiesAndAttributes)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Open("cn=Alice Smith," + sales_, o), S_OK);
     std::u16string value;
     ASSERT_EQ(o->Get(u"SAMAccountName", value), S_OK);
@@ -237,23 +237,23 @@ TEST_F(LdapDirectory, PropertiesAndAttributes)
     EXPECT_TRUE(byName["jpegPhoto"]->values[0].text.empty());
 }
 
-TEST_F(LdapDirectory, SlashInADnIsEscapedInItsPath)
+TEST_F(CLdapDirectory, SlashInADnIsEscapedInItsPath)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Open("ou=East," + sales_, o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
     auto children = Drain(*e);
     ASSERT_EQ(children.count("cn=North/South"), 1u);
     std::string path = children["cn=North/South"].path;
     EXPECT_EQ(path, slapd_.Path("cn=North\\/South,ou=East," + sales_));
-    std::unique_ptr<DirectoryObject> again;
+    std::unique_ptr<IDirectoryObject> again;
     EXPECT_EQ(OpenDirectoryObject(U(path), {}, {}, DirectoryFacet::Container, again), S_OK);
 }
 
-TEST_F(LdapDirectory, ServerAlonePathOpensItsNamingContext)
+TEST_F(CLdapDirectory, ServerAlonePathOpensItsNamingContext)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(OpenDirectoryObject(U("LDAP://" + slapd_.Server()), {}, {}, DirectoryFacet::Container, o), S_OK);
     std::u16string text;
     o->GetPath(text);
@@ -262,15 +262,15 @@ TEST_F(LdapDirectory, ServerAlonePathOpensItsNamingContext)
     EXPECT_EQ(text, u"organization");
 }
 
-TEST_F(LdapDirectory, AnonymousReadWorksWhereTheServerAllowsIt)
+TEST_F(CLdapDirectory, AnonymousReadWorksWhereTheServerAllowsIt)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(GetDirectoryObject(U(slapd_.Path(sales_)), DirectoryFacet::Container, o), S_OK);
 }
 
-TEST_F(LdapDirectory, WrongPasswordIsALogonFailure)
+TEST_F(CLdapDirectory, WrongPasswordIsALogonFailure)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     EXPECT_EQ(static_cast<DWORD>(Open(sales_, o, DirectoryFacet::Any, "wrong")), 0x8007052Eu);
     EXPECT_EQ(static_cast<DWORD>(OpenDirectoryObject(U(slapd_.Path(sales_)), u"cn=nobody,dc=example,dc=test",
                                                      u"secret", DirectoryFacet::Any, o)),
@@ -278,22 +278,22 @@ TEST_F(LdapDirectory, WrongPasswordIsALogonFailure)
     EXPECT_EQ(o, nullptr);
 }
 
-TEST_F(LdapDirectory, MissingObjectIsNoSuchObject)
+TEST_F(CLdapDirectory, MissingObjectIsNoSuchObject)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     EXPECT_EQ(static_cast<DWORD>(Open("ou=Nowhere,dc=example,dc=test", o)), 0x80072030u);
     EXPECT_EQ(static_cast<DWORD>(Open("dc=other", o)), 0x80072030u);
     EXPECT_EQ(Open("not a dn", o), HRESULT_FROM_WIN32(ERROR_DS_INVALID_DN_SYNTAX));
 }
 
-TEST_F(LdapDirectory, ServerThatDiesMidWalkFailsTheWalk)
+TEST_F(CLdapDirectory, ServerThatDiesMidWalkFailsTheWalk)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Open(sales_, o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
     slapd_.Stop();
-    std::unique_ptr<DirectoryObject> item;
+    std::unique_ptr<IDirectoryObject> item;
     EXPECT_EQ(static_cast<DWORD>(e->Next(item)), 0x8007203Au);
     EXPECT_EQ(item, nullptr);
 }
@@ -303,7 +303,7 @@ TEST_F(LdapDirectory, ServerThatDiesMidWalkFailsTheWalk)
 TEST(LdapDeadServer, RefusedConnectionIsServerDownAtOnce)
 {
     int port = tqtest::FreeTcpPort();
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     auto start = std::chrono::steady_clock::now();
     HRESULT hr = OpenDirectoryObject(U("LDAP://127.0.0.1:" + std::to_string(port) + "/dc=x"), u"cn=a", u"b",
                                      DirectoryFacet::Any, o);
@@ -314,7 +314,7 @@ TEST(LdapDeadServer, RefusedConnectionIsServerDownAtOnce)
 TEST(LdapDeadServer, ServerThatNeverAnswersTimesOut)
 {
     SilentServer mute;
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     auto start = std::chrono::steady_clock::now();
     HRESULT hr = OpenDirectoryObject(U("LDAP://127.0.0.1:" + std::to_string(mute.Port()) + "/dc=x"), u"cn=a", u"b",
                                      DirectoryFacet::Any, o);
@@ -344,11 +344,11 @@ protected:
 // in pages.
 TEST_F(LargeContainer, EveryChildIsListed)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(OpenDirectoryObject(U(slapd_.Path("ou=Many,dc=example,dc=test")), U(SlapdServer::kAdminDn),
                                   U(SlapdServer::kAdminPassword), DirectoryFacet::Container, o),
               S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
     HRESULT end = S_OK;
     auto children = Drain(*e, &end);
@@ -361,9 +361,9 @@ TEST_F(LargeContainer, EveryChildIsListed)
 // allows, not a failure.
 TEST_F(LargeContainer, AnonymousReaderGetsWhatTheServerAllows)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(GetDirectoryObject(U(slapd_.Path("ou=Many,dc=example,dc=test")), DirectoryFacet::Container, o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
     HRESULT end = S_OK;
     auto children = Drain(*e, &end);

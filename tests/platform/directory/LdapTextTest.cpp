@@ -7,39 +7,39 @@
 #include <gtest/gtest.h>
 #include <ldap.h>
 
-TEST(LdapDn, FirstRdnStopsAtTheFirstPlainComma)
+TEST(CLdapDn, FirstRdnStopsAtTheFirstPlainComma)
 {
-    EXPECT_EQ(LdapDn::FirstRdn("cn=Sales,dc=x,dc=y"), "cn=Sales");
-    EXPECT_EQ(LdapDn::FirstRdn("cn=Smith\\, John,ou=People"), "cn=Smith\\, John");
-    EXPECT_EQ(LdapDn::FirstRdn("cn=\"Smith, John\",ou=People"), "cn=\"Smith, John\"");
-    EXPECT_EQ(LdapDn::FirstRdn("cn=a\\\\,dc=x"), "cn=a\\\\");
-    EXPECT_EQ(LdapDn::FirstRdn(" cn=a , dc=x"), "cn=a");
-    EXPECT_EQ(LdapDn::FirstRdn("cn=a+uid=b,dc=x"), "cn=a+uid=b");
-    EXPECT_EQ(LdapDn::FirstRdn("dc=x"), "dc=x");
-    EXPECT_EQ(LdapDn::FirstRdn(""), "");
-    EXPECT_EQ(LdapDn::FirstRdn("cn=trailing\\"), "cn=trailing\\");
+    EXPECT_EQ(CLdapDn::FirstRdn("cn=Sales,dc=x,dc=y"), "cn=Sales");
+    EXPECT_EQ(CLdapDn::FirstRdn("cn=Smith\\, John,ou=People"), "cn=Smith\\, John");
+    EXPECT_EQ(CLdapDn::FirstRdn("cn=\"Smith, John\",ou=People"), "cn=\"Smith, John\"");
+    EXPECT_EQ(CLdapDn::FirstRdn("cn=a\\\\,dc=x"), "cn=a\\\\");
+    EXPECT_EQ(CLdapDn::FirstRdn(" cn=a , dc=x"), "cn=a");
+    EXPECT_EQ(CLdapDn::FirstRdn("cn=a+uid=b,dc=x"), "cn=a+uid=b");
+    EXPECT_EQ(CLdapDn::FirstRdn("dc=x"), "dc=x");
+    EXPECT_EQ(CLdapDn::FirstRdn(""), "");
+    EXPECT_EQ(CLdapDn::FirstRdn("cn=trailing\\"), "cn=trailing\\");
 }
 
-TEST(LdapDn, ParentAndSuffix)
+TEST(CLdapDn, ParentAndSuffix)
 {
-    EXPECT_EQ(LdapDn::Parent("cn=a\\,b,ou=Sales, dc=x"), "ou=Sales, dc=x");
-    EXPECT_EQ(LdapDn::Parent("dc=x"), "");
-    EXPECT_TRUE(LdapDn::HasSuffix("cn=a,ou=Sales,dc=example,dc=test", "DC=Example, DC=Test"));
-    EXPECT_TRUE(LdapDn::HasSuffix("dc=example,dc=test", "dc=example,dc=test"));
-    EXPECT_TRUE(LdapDn::HasSuffix("dc=x", ""));
+    EXPECT_EQ(CLdapDn::Parent("cn=a\\,b,ou=Sales, dc=x"), "ou=Sales, dc=x");
+    EXPECT_EQ(CLdapDn::Parent("dc=x"), "");
+    EXPECT_TRUE(CLdapDn::HasSuffix("cn=a,ou=Sales,dc=example,dc=test", "DC=Example, DC=Test"));
+    EXPECT_TRUE(CLdapDn::HasSuffix("dc=example,dc=test", "dc=example,dc=test"));
+    EXPECT_TRUE(CLdapDn::HasSuffix("dc=x", ""));
     // Only whole components count, and an escaped comma is not a boundary.
-    EXPECT_FALSE(LdapDn::HasSuffix("cn=a,dc=myexample,dc=test", "dc=example,dc=test"));
-    EXPECT_FALSE(LdapDn::HasSuffix("cn=a\\,dc=example,dc=test", "dc=example,dc=test"));
-    EXPECT_TRUE(LdapDn::HasSuffix("cn=a\\\\,dc=example,dc=test", "dc=example,dc=test"));
-    EXPECT_FALSE(LdapDn::HasSuffix("dc=test", "dc=example,dc=test"));
+    EXPECT_FALSE(CLdapDn::HasSuffix("cn=a,dc=myexample,dc=test", "dc=example,dc=test"));
+    EXPECT_FALSE(CLdapDn::HasSuffix("cn=a\\,dc=example,dc=test", "dc=example,dc=test"));
+    EXPECT_TRUE(CLdapDn::HasSuffix("cn=a\\\\,dc=example,dc=test", "dc=example,dc=test"));
+    EXPECT_FALSE(CLdapDn::HasSuffix("dc=test", "dc=example,dc=test"));
 }
 
-TEST(LdapDn, FilterValuesCannotWidenOrBreakAFilter)
+TEST(CLdapDn, FilterValuesCannotWidenOrBreakAFilter)
 {
-    EXPECT_EQ(LdapDn::EscapeFilterValue("carol"), "carol");
-    EXPECT_EQ(LdapDn::EscapeFilterValue("*"), "\\2a");
-    EXPECT_EQ(LdapDn::EscapeFilterValue("a)(uid=*"), "a\\29\\28uid=\\2a");
-    EXPECT_EQ(LdapDn::EscapeFilterValue(std::string("a\\b\0c", 5)), "a\\5cb\\00c");
+    EXPECT_EQ(CLdapDn::EscapeFilterValue("carol"), "carol");
+    EXPECT_EQ(CLdapDn::EscapeFilterValue("*"), "\\2a");
+    EXPECT_EQ(CLdapDn::EscapeFilterValue("a)(uid=*"), "a\\29\\28uid=\\2a");
+    EXPECT_EQ(CLdapDn::EscapeFilterValue(std::string("a\\b\0c", 5)), "a\\5cb\\00c");
 }
 
 TEST(Utf, RoundTripsEveryPlane)

@@ -17,7 +17,7 @@
 
 namespace {
 
-using Kind = WinNTPath::Kind;
+using Kind = CWinNTPath::Kind;
 
 struct Listed {
     std::u16string name;
@@ -25,10 +25,10 @@ struct Listed {
     std::u16string path;
 };
 
-std::vector<Listed> Drain(DirectoryEnumerator& e)
+std::vector<Listed> Drain(IDirectoryEnumerator& e)
 {
     std::vector<Listed> out;
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     while (e.Next(o) == S_OK) {
         Listed l;
         EXPECT_EQ(o->GetName(l.name), S_OK);
@@ -68,47 +68,47 @@ protected:
                               "bad:x:zz:\n");
     }
 
-    LocalAccountDatabase Accounts() const { return LocalAccountDatabase(folder_ / "passwd", folder_ / "group"); }
-    WinNTDirectory Directory() const { return WinNTDirectory(Accounts(), "Box1"); }
+    CLocalAccountDatabase Accounts() const { return CLocalAccountDatabase(folder_ / "passwd", folder_ / "group"); }
+    CWinNTDirectory Directory() const { return CWinNTDirectory(Accounts(), "Box1"); }
 
     tqtest::TempFolder folder_;
 };
 
 } // namespace
 
-TEST(LocalAccountDatabase, LinesOfBothFiles)
+TEST(CLocalAccountDatabase, LinesOfBothFiles)
 {
-    LocalAccountDatabase::User u;
-    ASSERT_TRUE(LocalAccountDatabase::ParseUserLine("daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin", u));
+    CLocalAccountDatabase::User u;
+    ASSERT_TRUE(CLocalAccountDatabase::ParseUserLine("daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin", u));
     EXPECT_EQ(u.name, "daemon");
     EXPECT_EQ(u.uid, 1u);
     EXPECT_EQ(u.gid, 1u);
-    EXPECT_FALSE(LocalAccountDatabase::ParseUserLine(":x:1:1:::", u));
-    EXPECT_FALSE(LocalAccountDatabase::ParseUserLine("a:x:1:1::", u));
-    EXPECT_FALSE(LocalAccountDatabase::ParseUserLine("a:x:99999999999:1:::", u));
-    EXPECT_FALSE(LocalAccountDatabase::ParseUserLine("a:x:-1:1:::", u));
+    EXPECT_FALSE(CLocalAccountDatabase::ParseUserLine(":x:1:1:::", u));
+    EXPECT_FALSE(CLocalAccountDatabase::ParseUserLine("a:x:1:1::", u));
+    EXPECT_FALSE(CLocalAccountDatabase::ParseUserLine("a:x:99999999999:1:::", u));
+    EXPECT_FALSE(CLocalAccountDatabase::ParseUserLine("a:x:-1:1:::", u));
 
-    LocalAccountDatabase::Group g;
-    ASSERT_TRUE(LocalAccountDatabase::ParseGroupLine("users:x:100:a,,b", g));
+    CLocalAccountDatabase::Group g;
+    ASSERT_TRUE(CLocalAccountDatabase::ParseGroupLine("users:x:100:a,,b", g));
     EXPECT_EQ(g.name, "users");
     EXPECT_EQ(g.gid, 100u);
     EXPECT_EQ(g.members, (std::vector<std::string>{"a", "b"}));
-    ASSERT_TRUE(LocalAccountDatabase::ParseGroupLine("empty:x:5:", g));
+    ASSERT_TRUE(CLocalAccountDatabase::ParseGroupLine("empty:x:5:", g));
     EXPECT_TRUE(g.members.empty());
-    EXPECT_FALSE(LocalAccountDatabase::ParseGroupLine("x:x:5", g));
-    EXPECT_FALSE(LocalAccountDatabase::ParseGroupLine("+:::", g));
+    EXPECT_FALSE(CLocalAccountDatabase::ParseGroupLine("x:x:5", g));
+    EXPECT_FALSE(CLocalAccountDatabase::ParseGroupLine("+:::", g));
 }
 
 TEST_F(SampleAccounts, ReadsWellFormedAccountsOnly)
 {
-    std::vector<LocalAccountDatabase::User> users;
+    std::vector<CLocalAccountDatabase::User> users;
     ASSERT_EQ(Accounts().ReadUsers(users), S_OK);
     std::vector<std::string> names;
     for (const auto& u : users)
         names.push_back(u.name);
     EXPECT_EQ(names, (std::vector<std::string>{"root", "alice", "bob", "carol"}));
 
-    std::vector<LocalAccountDatabase::Group> groups;
+    std::vector<CLocalAccountDatabase::Group> groups;
     ASSERT_EQ(Accounts().ReadGroups(groups), S_OK);
     ASSERT_EQ(groups.size(), 4u);
     EXPECT_EQ(groups[1].name, "users");
@@ -116,30 +116,30 @@ TEST_F(SampleAccounts, ReadsWellFormedAccountsOnly)
 
 TEST_F(SampleAccounts, GroupMembersAreListedAndPrimaryUsersOnceEach)
 {
-    std::vector<LocalAccountDatabase::User> users;
-    std::vector<LocalAccountDatabase::Group> groups;
+    std::vector<CLocalAccountDatabase::User> users;
+    std::vector<CLocalAccountDatabase::Group> groups;
     ASSERT_EQ(Accounts().ReadUsers(users), S_OK);
     ASSERT_EQ(Accounts().ReadGroups(groups), S_OK);
     // Listed members first (ghost is no user), then carol by her primary group.
-    EXPECT_EQ(LocalAccountDatabase::MembersOf(groups[1], users), (std::vector<std::string>{"bob", "alice", "carol"}));
-    EXPECT_EQ(LocalAccountDatabase::MembersOf(groups[3], users), (std::vector<std::string>{"bob"}));
-    EXPECT_EQ(LocalAccountDatabase::MembersOf(groups[0], users), (std::vector<std::string>{"root"}));
+    EXPECT_EQ(CLocalAccountDatabase::MembersOf(groups[1], users), (std::vector<std::string>{"bob", "alice", "carol"}));
+    EXPECT_EQ(CLocalAccountDatabase::MembersOf(groups[3], users), (std::vector<std::string>{"bob"}));
+    EXPECT_EQ(CLocalAccountDatabase::MembersOf(groups[0], users), (std::vector<std::string>{"root"}));
 }
 
 TEST_F(SampleAccounts, MissingFileIsFileNotFound)
 {
-    std::vector<LocalAccountDatabase::User> users;
-    LocalAccountDatabase none(folder_ / "nope", folder_ / "nope");
+    std::vector<CLocalAccountDatabase::User> users;
+    CLocalAccountDatabase none(folder_ / "nope", folder_ / "nope");
     EXPECT_EQ(none.ReadUsers(users), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
-    std::unique_ptr<DirectoryObject> o;
-    ASSERT_EQ(WinNTDirectory(none, "Box1").Open(u"WinNT://Box1", DirectoryFacet::Any, o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryObject> o;
+    ASSERT_EQ(CWinNTDirectory(none, "Box1").Open(u"WinNT://Box1", DirectoryFacet::Any, o), S_OK);
+    std::unique_ptr<IDirectoryEnumerator> e;
     EXPECT_EQ(o->EnumerateChildren(e), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(SampleAccounts, ComputerHoldsItsUsersAndGroups)
 {
-    std::unique_ptr<DirectoryObject> computer;
+    std::unique_ptr<IDirectoryObject> computer;
     ASSERT_EQ(Directory().Open(u"WinNT://box1", DirectoryFacet::Container, computer), S_OK);
     std::u16string text;
     computer->GetName(text);
@@ -151,7 +151,7 @@ TEST_F(SampleAccounts, ComputerHoldsItsUsersAndGroups)
     EXPECT_FALSE(computer->Answers(DirectoryFacet::Group));
     EXPECT_FALSE(computer->Answers(DirectoryFacet::User));
 
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(computer->EnumerateChildren(e), S_OK);
     std::vector<Listed> children = Drain(*e);
     ASSERT_EQ(children.size(), 8u);
@@ -166,9 +166,9 @@ TEST_F(SampleAccounts, ComputerHoldsItsUsersAndGroups)
 
 TEST_F(SampleAccounts, GroupPathListsItsMembers)
 {
-    std::unique_ptr<DirectoryObject> group;
+    std::unique_ptr<IDirectoryObject> group;
     ASSERT_EQ(Directory().Open(u"WinNT://Box1/users", DirectoryFacet::Group, group), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(group->EnumerateMembers(e), S_OK);
     std::vector<Listed> members = Drain(*e);
     ASSERT_EQ(members.size(), 3u);
@@ -180,7 +180,7 @@ TEST_F(SampleAccounts, GroupPathListsItsMembers)
 
 TEST_F(SampleAccounts, SharedNameOpensTheGroupUnlessTheUserIsAskedFor)
 {
-    std::unique_ptr<DirectoryObject> o;
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(Directory().Open(u"WinNT://Box1/bob", DirectoryFacet::Any, o), S_OK);
     EXPECT_TRUE(o->Answers(DirectoryFacet::Group));
     ASSERT_EQ(Directory().Open(u"WinNT://Box1/bob,user", DirectoryFacet::Any, o), S_OK);
@@ -195,8 +195,8 @@ TEST_F(SampleAccounts, SharedNameOpensTheGroupUnlessTheUserIsAskedFor)
 
 TEST_F(SampleAccounts, UnknownAccountsComputersAndFacets)
 {
-    std::unique_ptr<DirectoryObject> o;
-    WinNTDirectory d = Directory();
+    std::unique_ptr<IDirectoryObject> o;
+    CWinNTDirectory d = Directory();
     EXPECT_EQ(d.Open(u"WinNT://Box1/nobody", DirectoryFacet::Any, o), HRESULT_FROM_WIN32(NERR_UserNotFound));
     EXPECT_EQ(d.Open(u"WinNT://Box1/alice,group", DirectoryFacet::Any, o), HRESULT_FROM_WIN32(NERR_GroupNotFound));
     EXPECT_EQ(d.Open(u"WinNT://Other/alice", DirectoryFacet::Any, o), HRESULT_FROM_WIN32(ERROR_BAD_NETPATH));
@@ -228,10 +228,10 @@ TEST(LocalComputer, NameIsTheShortHostName)
 TEST(LocalComputer, SystemAccountsHoldRoot)
 {
     std::string host = LocalComputerName();
-    std::u16string computer = WinNTPath::Format(std::u16string(host.begin(), host.end()));
-    std::unique_ptr<DirectoryObject> o;
+    std::u16string computer = CWinNTPath::Format(std::u16string(host.begin(), host.end()));
+    std::unique_ptr<IDirectoryObject> o;
     ASSERT_EQ(GetDirectoryObject(computer, DirectoryFacet::Container, o), S_OK);
-    std::unique_ptr<DirectoryEnumerator> e;
+    std::unique_ptr<IDirectoryEnumerator> e;
     ASSERT_EQ(o->EnumerateChildren(e), S_OK);
     std::vector<Listed> children = Drain(*e);
     EXPECT_TRUE(Has(children, u"root", u"User"));

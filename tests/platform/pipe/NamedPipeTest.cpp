@@ -63,7 +63,7 @@ TEST_F(NamedPipeTest, EveryNameHasItsOwnSocketFile)
     PipeHandle h = 7;
     EXPECT_EQ(PipeOpen("TQC.Log", &h), ERROR_INVALID_NAME);
     EXPECT_EQ(h, INVALID_PIPE_HANDLE);
-    NamedPipeServer server;
+    CNamedPipeServer server;
     EXPECT_EQ(server.Create("TQC.Log", 4), ERROR_INVALID_NAME);
     EXPECT_EQ(server.Create(kPipe, 0), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(server.Create(kPipe, 256), ERROR_INVALID_PARAMETER);
@@ -142,7 +142,7 @@ TEST_F(NamedPipeTest, ManyWritersAtOnceNeverInterleave)
 
 TEST_F(NamedPipeTest, AllInstancesBusyMakesTheWriterGiveUpAfterItsWait)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 2), ERROR_SUCCESS);
     // Nobody is served: the two clients hold both instances.
     PipeHandle a = Connect(), b = Connect();
@@ -204,9 +204,69 @@ TEST_F(NamedPipeTest, WhenEveryInstanceHoldsAClientOneMoreWaitsInLine)
     PipeClose(fifth);
 }
 
+TEST_F(NamedPipeTest, WritersWaitingInTheQueueAreTakenUpInTurnOneInstanceAtATime)
+{
+    CNamedPipeServer server;
+    ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
+    // Nobody is served yet: four writers fit the queue, a fifth finds it full.
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(WriteRecord(kPipe, "r" + std::to_string(i), 0), ERROR_SUCCESS) << i;
+    EXPECT_EQ(WriteRecord(kPipe, "late", 0), ERROR_PIPE_BUSY);
+    // Each wait gives the next writer in the order they came, its record
+    // already there; served and let go, it never holds a second instance.
+    char buffer[64];
+    DWORD n = 0;
+    for (int i = 0; i < 4; ++i) {
+        PipeHandle h = INVALID_PIPE_HANDLE;
+        ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS) << i;
+        EXPECT_EQ(server.ConnectedCount(), 1u);
+        ASSERT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_SUCCESS);
+        EXPECT_EQ(std::string(buffer, n), WithNul("r" + std::to_string(i)));
+        EXPECT_EQ(PipeWrite(h, "ok", 3, nullptr), ERROR_NO_DATA); // the writer has gone
+        server.Disconnect(h);
+    }
+    PipeHandle h = INVALID_PIPE_HANDLE;
+    EXPECT_EQ(server.WaitForMessage(20, &h), WAIT_TIMEOUT);
+    EXPECT_EQ(WriteRecord(kPipe, "again", 0), ERROR_SUCCESS);
+    ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS);
+    ASSERT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_SUCCESS);
+    EXPECT_STREQ(buffer, "again");
+}
+
+TEST_F(NamedPipeTest, AWriterTakenUpBeforeItWroteHoldsItsInstance)
+{
+    CNamedPipeServer server;
+    ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
+    PipeHandle slow = Connect();
+    PipeHandle h = INVALID_PIPE_HANDLE;
+    ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS);
+    char buffer[64];
+    DWORD n = 0;
+    EXPECT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_NO_DATA);
+    // Back in its wait, the server keeps room for three more only.
+    EXPECT_EQ(server.WaitForMessage(20, &h), WAIT_TIMEOUT);
+    std::vector<PipeHandle> others;
+    for (int i = 0; i < 3; ++i)
+        others.push_back(Connect());
+    PipeHandle extra = INVALID_PIPE_HANDLE;
+    EXPECT_EQ(PipeOpen(kPipe, &extra), ERROR_PIPE_BUSY);
+    // Its record, written late, is still served.
+    ASSERT_EQ(PipeWrite(slow, "late", 5, nullptr), ERROR_SUCCESS);
+    std::string got;
+    for (int tries = 0; tries < 8 && got.empty(); ++tries) {
+        ASSERT_EQ(server.WaitForMessage(5000, &h), ERROR_SUCCESS);
+        if (PipeRead(h, buffer, sizeof buffer, &n) == ERROR_SUCCESS)
+            got.assign(buffer, n);
+    }
+    EXPECT_EQ(got, WithNul("late"));
+    PipeClose(slow);
+    for (PipeHandle o : others)
+        PipeClose(o);
+}
+
 TEST_F(NamedPipeTest, MessageLongerThanTheBufferGivesMoreData)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
     PipeHandle client = Connect();
     std::string exact(4095, 'x'), over(4096, 'y');
@@ -237,7 +297,7 @@ TEST_F(NamedPipeTest, MessageLongerThanTheBufferGivesMoreData)
 
 TEST_F(NamedPipeTest, EndsOfConnectionsAreReportedOnBothSides)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 1), ERROR_SUCCESS);
     PipeHandle client = Connect();
     EXPECT_EQ(PipeSetMessageMode(client), ERROR_SUCCESS);
@@ -262,6 +322,9 @@ TEST_F(NamedPipeTest, EndsOfConnectionsAreReportedOnBothSides)
 
     // The client learns of a server that went away.
     client = Connect();
+    // A client just taken up is given before it wrote; it has nothing yet.
+    ASSERT_EQ(server.WaitForMessage(50, &h), ERROR_SUCCESS);
+    EXPECT_EQ(PipeRead(h, buffer, sizeof buffer, &n), ERROR_NO_DATA);
     ASSERT_EQ(server.WaitForMessage(50, &h), WAIT_TIMEOUT);
     EXPECT_EQ(server.ConnectedCount(), 1u);
     server.Close();
@@ -277,7 +340,7 @@ TEST_F(NamedPipeTest, EndsOfConnectionsAreReportedOnBothSides)
 
 TEST_F(NamedPipeTest, StopWakesTheServingThreadForGood)
 {
-    NamedPipeServer server;
+    CNamedPipeServer server;
     ASSERT_EQ(server.Create(kPipe, 4), ERROR_SUCCESS);
     PipeHandle h = INVALID_PIPE_HANDLE;
     EXPECT_EQ(server.WaitForMessage(30, &h), WAIT_TIMEOUT);
@@ -291,7 +354,7 @@ TEST_F(NamedPipeTest, StopWakesTheServingThreadForGood)
     server.Stop(); // twice is harmless
 
     // A stop that comes before the serving thread starts still ends it.
-    NamedPipeServer early;
+    CNamedPipeServer early;
     early.Stop();
     ASSERT_EQ(early.Create("\\\\.\\pipe\\other", 4), ERROR_SUCCESS);
     EXPECT_EQ(early.WaitForMessage(INFINITE, &h), ERROR_OPERATION_ABORTED);
@@ -301,7 +364,7 @@ TEST_F(NamedPipeTest, ServerOutOfDescriptorsFailsTheWaitInsteadOfSpinning)
 {
     pid_t child = ::fork();
     if (child == 0) {
-        NamedPipeServer server;
+        CNamedPipeServer server;
         if (server.Create(kPipe, 4) != ERROR_SUCCESS)
             ::_exit(1);
         PipeHandle client = INVALID_PIPE_HANDLE;
@@ -323,13 +386,13 @@ TEST_F(NamedPipeTest, ServerOutOfDescriptorsFailsTheWaitInsteadOfSpinning)
 
 TEST_F(NamedPipeTest, OneServerPerNameAndItsSocketGoesWithIt)
 {
-    auto first = std::make_unique<NamedPipeServer>();
+    auto first = std::make_unique<CNamedPipeServer>();
     ASSERT_EQ(first->Create(kPipe, 4), ERROR_SUCCESS);
     EXPECT_EQ(first->Create(kPipe, 4), ERROR_ALREADY_EXISTS);
     EXPECT_TRUE(Exists(first->SocketPath()));
-    NamedPipeServer second;
+    CNamedPipeServer second;
     EXPECT_EQ(second.Create(kPipe, 4), ERROR_PIPE_BUSY);
-    NamedPipeServer other;
+    CNamedPipeServer other;
     EXPECT_EQ(other.Create("\\\\.\\pipe\\TQC.Log.Info", 4), ERROR_SUCCESS);
     std::string path = first->SocketPath();
     first.reset();
@@ -344,7 +407,7 @@ TEST_F(NamedPipeTest, SocketLeftByADeadServerDoesNotBlockTheNext)
 {
     pid_t child = ::fork();
     if (child == 0) {
-        auto* server = new NamedPipeServer; // never closed: the process dies with it
+        auto* server = new CNamedPipeServer; // never closed: the process dies with it
         ::_exit(server->Create(kPipe, 4) == ERROR_SUCCESS ? 0 : 1);
     }
     int status = 0;
@@ -376,7 +439,7 @@ TEST_F(NamedPipeTest, LongStateRootsStillWork)
         EXPECT_EQ(collector.WaitFor(1).size(), 1u);
     }
     EXPECT_FALSE(Exists(PipeSocketPath(kPipe)));
-    NamedPipeServer server;
+    CNamedPipeServer server;
     EXPECT_EQ(server.Create("\\\\.\\pipe\\" + std::string(120, 'n'), 4), ERROR_FILENAME_EXCED_RANGE);
 }
 

@@ -52,6 +52,8 @@ void Collector::Serve()
     while (server_.WaitForMessage(INFINITE, &client) == ERROR_SUCCESS) {
         DWORD n = 0;
         DWORD e = PipeRead(client, buffer, sizeof buffer, &n);
+        if (e == ERROR_NO_DATA)
+            continue; // taken up before it wrote: the wait comes back to it
         if (e != ERROR_SUCCESS) {
             if (e == ERROR_MORE_DATA) {
                 std::lock_guard<std::mutex> lock(mutex_);

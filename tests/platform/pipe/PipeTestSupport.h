@@ -33,12 +33,12 @@ public:
     // Messages that failed to read (over-long ones) so far.
     size_t Failures();
     void Finish();
-    NamedPipeServer& Server() { return server_; }
+    CNamedPipeServer& Server() { return server_; }
 
 private:
     void Serve();
 
-    NamedPipeServer server_;
+    CNamedPipeServer server_;
     DWORD created_ = ERROR_SUCCESS;
     std::mutex mutex_;
     std::condition_variable arrived_;

@@ -39,7 +39,7 @@ void ExpectAllWritten(const std::vector<std::string>& tags)
     RegistryHives hives;
     RegistryParseError error;
     ASSERT_TRUE(ParseRegistryText(tqtest::ReadFileText(RegistryFilePath()), hives, error)) << error.reason;
-    RegistryNode* shared = hives[kHiveLocalMachine].Find({"SOFTWARE", "Shared"});
+    CRegistryNode* shared = hives[kHiveLocalMachine].Find({"SOFTWARE", "Shared"});
     ASSERT_NE(shared, nullptr);
     EXPECT_EQ(shared->Values().size(), tags.size() * kWrites);
     EXPECT_EQ(shared->Subkeys().size(), tags.size() * kWrites / 10);

@@ -45,7 +45,7 @@ std::string RoundTrip(const RegistryHives& hives)
 TEST(RegistryText, WritesTheExportSyntaxForEachType)
 {
     RegistryHives hives;
-    RegistryNode* key = hives[kHiveLocalMachine].AddSubkey("SOFTWARE")->AddSubkey("Tessary Quorle");
+    CRegistryNode* key = hives[kHiveLocalMachine].AddSubkey("SOFTWARE")->AddSubkey("Tessary Quorle");
     key->SetValue("StorageFolder", REG_SZ, Text("/srv/wl/"));
     key->SetValue("Port", REG_DWORD, {0x2b, 0x86, 0, 0});
     key->SetValue("Folder", REG_EXPAND_SZ, Text("%HOME%/wl"));
@@ -68,7 +68,7 @@ TEST(RegistryText, WritesTheExportSyntaxForEachType)
 TEST(RegistryText, DataThatNoShortFormHoldsKeepsItsExactBytes)
 {
     RegistryHives hives;
-    RegistryNode& root = hives[kHiveLocalMachine];
+    CRegistryNode& root = hives[kHiveLocalMachine];
     root.SetValue("NoNul", REG_SZ, Bytes("abc"));
     root.SetValue("Empty", REG_SZ, {});
     root.SetValue("Short", REG_DWORD, {1, 2, 3});
@@ -84,7 +84,7 @@ TEST(RegistryText, DataThatNoShortFormHoldsKeepsItsExactBytes)
 TEST(RegistryText, EscapesQuotesBackslashesAndControlBytesInNamesAndTexts)
 {
     RegistryHives hives;
-    RegistryNode* key = hives[kHiveLocalMachine].AddSubkey("K");
+    CRegistryNode* key = hives[kHiveLocalMachine].AddSubkey("K");
     std::string awkward("say \"hi\"\\ C:\\dir\nline2\r\tend\x01\x7f");
     awkward += std::string(1, '\0') + "after nul \xc3\xa9 \xff\xfe bad utf-8";
     key->SetValue(awkward, REG_SZ, Text(awkward));
@@ -133,7 +133,7 @@ TEST(RegistryText, ReadsHandWrittenFiles)
                        "\"PORT\"=dword:00000007\r\n"
                        "\"Spaces\"=\"  kept  \"\r\n";
     RegistryHives hives = Parse(text);
-    RegistryNode* key = hives[kHiveLocalMachine].Find({"software", "tessary quorle", "wardlake"});
+    CRegistryNode* key = hives[kHiveLocalMachine].Find({"software", "tessary quorle", "wardlake"});
     ASSERT_NE(key, nullptr);
     ASSERT_EQ(key->Values().size(), 4u);
     EXPECT_EQ(key->Values()[0].name, "Port"); // first spelling kept, later data wins

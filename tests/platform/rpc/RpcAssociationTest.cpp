@@ -94,9 +94,16 @@ TEST(RpcBindNegotiation, FragmentSizesTakeTheSmallerOfBothSides)
     ASSERT_EQ(a.Feed(BindBytes({Context(0, kInterface50, 5, 0, {rpc::kNdr20})}, 1, rpc::PduType::Bind, 2000, 65000)),
               Next::Continue);
     rpc::BindAckPdu ack = ParseAck(a.Sent().at(0));
-    EXPECT_EQ(ack.maxXmitFrag, 5840);  // server sends at most its own limit
-    EXPECT_EQ(ack.maxRecvFrag, 2000);  // and takes no more than the client sends
-    EXPECT_EQ(a.Association().XmitFragment(), 5840);
+    EXPECT_EQ(ack.maxXmitFrag, 65000);  // server sends as large as the client takes
+    EXPECT_EQ(ack.maxRecvFrag, 2000);   // and takes no more than the client sends
+    EXPECT_EQ(a.Association().XmitFragment(), 65000);
+    // Up to its own limit.
+    RpcServerLimits small;
+    small.maxXmitFragment = 5840;
+    CAssociationHarness c(small);
+    ASSERT_EQ(c.Feed(BindBytes({Context(0, kInterface50, 5, 0, {rpc::kNdr20})}, 1, rpc::PduType::Bind, 2000, 65000)),
+              Next::Continue);
+    EXPECT_EQ(ParseAck(c.Sent().at(0)).maxXmitFrag, 5840);
 
     // Below the size every peer must take, the bind is refused.
     CAssociationHarness b;
@@ -424,6 +431,34 @@ TEST(RpcRequests, FailedSendClosesTheConnection)
     CAssociationHarness a;
     a.FailSends();
     EXPECT_EQ(a.Feed(SimpleBind(kInterface50, 5, 0)), Next::Close);
+}
+
+TEST(RpcRequests, LargeRepliesGoOutInFragmentsAsLargeAsTheClientTakes)
+{
+    CAssociationHarness a;
+    ASSERT_EQ(a.Feed(BindBytes({Context(0, kInterface50, 5, 0, {rpc::kNdr20})}, 1, rpc::PduType::Bind, 5840, 65000)),
+              Next::Continue);
+    a.Sent();
+    Bytes stub(150000, 0x3C);
+    const size_t piece = 5816;
+    for (size_t at = 0; at < stub.size(); at += piece) {
+        Bytes part(stub.begin() + long(at), stub.begin() + long(std::min(stub.size(), at + piece)));
+        BYTE flags = BYTE((at == 0 ? rpc::PFC_FIRST_FRAG : 0) | (at + piece >= stub.size() ? rpc::PFC_LAST_FRAG : 0));
+        ASSERT_EQ(a.Feed(RequestBytes(9, 0, 1, part, flags, ULONG(stub.size()))), Next::Continue);
+    }
+    auto sent = a.Sent();
+    // Bodies of (65000 - 24) rounded down to 8: 64976, 64976 and the rest.
+    ASSERT_EQ(sent.size(), 3u);
+    size_t total = 0;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        rpc::PduHeader h = rpc::DecodeHeader(sent[i].data());
+        rpc::ResponsePdu r;
+        ASSERT_TRUE(rpc::ParseResponse(sent[i], h, r));
+        EXPECT_LE(h.fragLength, 65000);
+        EXPECT_EQ(r.stub.size(), i + 1 < sent.size() ? 64976u : 150000u - 2 * 64976u);
+        total += r.stub.size();
+    }
+    EXPECT_EQ(total, stub.size());
 }
 
 TEST(RpcRequests, LargeRequestsChargeTheBudgetUntilTheirBufferGoes)

@@ -1,6 +1,6 @@
 #include "server/dispatch/CLInvokeImpl.h"
 
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/ComputerList.h"
 #include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
 #include "tests/support/TestSupport.h"

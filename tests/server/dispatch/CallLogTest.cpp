@@ -1,6 +1,6 @@
 // The records of one handler call, and the text formatter the handlers use.
 #include "server/dispatch/CallLog.h"
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 #include "tests/server/dispatch/FakeLog.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // A log sink for handler tests: keeps every call record, and can run a hook
 // (which may block or throw) before it keeps one.
 
-#include "server/dispatch/TQLog.h"
+#include "server/shared/TQLog.h"
 
 #include <functional>
 #include <mutex>

@@ -13,7 +13,7 @@ namespace {
 
 std::shared_ptr<CFileHandleTable::File> DevNull()
 {
-    return std::make_shared<CFileHandleTable::File>(::open("/dev/null", O_RDONLY | O_CLOEXEC), false);
+    return std::make_shared<CFileHandleTable::File>(CFile(::open("/dev/null", O_RDONLY | O_CLOEXEC)), false);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ TEST(FileHandleTable, DescriptorClosesWithItsLastHolder)
 {
     CFileHandleTable table(4);
     int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    LONG h = table.AddFile(std::make_shared<CFileHandleTable::File>(fd, false));
+    LONG h = table.AddFile(std::make_shared<CFileHandleTable::File>(CFile(fd), false));
     auto held = table.GetFile(h);
     table.TakeFile(h);
     EXPECT_NE(::fcntl(fd, F_GETFD), -1) << "still held by a running operation";

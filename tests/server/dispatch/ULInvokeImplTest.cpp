@@ -1,5 +1,5 @@
 // The user-list handlers through their dispatcher, over a real database.
-#include "server/dispatch/LdapConfigRecord.h"
+#include "server/shared/LdapConfigRecord.h"
 #include "tests/server/dispatch/ULTestSupport.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
 

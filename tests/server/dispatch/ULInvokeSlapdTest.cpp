@@ -1,6 +1,6 @@
 // Directory browsing through the user-list handlers against a real LDAP
 // server: the settings go in with code 2033, containers are listed with 2031.
-#include "server/dispatch/LdapConfigRecord.h"
+#include "server/shared/LdapConfigRecord.h"
 #include "tests/server/dispatch/ULTestSupport.h"
 #include "tests/support/SlapdServer.h"
 

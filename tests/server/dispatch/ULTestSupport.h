@@ -4,7 +4,7 @@
 
 #include "server/dispatch/ULInvokeImpl.h"
 #include "server/dispatch/WinFileImpl.h"
-#include "server/storage/lists/UserList.h"
+#include "server/shared/UserList.h"
 #include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/support/TestSupport.h"
 

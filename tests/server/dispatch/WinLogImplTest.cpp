@@ -125,7 +125,7 @@ TEST_F(WinLogImplTest, EventsReachTheEventLogUnderTqrt)
 TEST_F(WinLogImplTest, BusyPipeDropsTheRecordAfterAboutASecond)
 {
     // A server that takes up no client: its queue fills and stays full.
-    NamedPipeServer stuck;
+    CNamedPipeServer stuck;
     ASSERT_EQ(stuck.Create(CWinLogImpl::CallPipeName(34347), 1), ERROR_SUCCESS);
     CWinLogImpl log(34347);
     std::chrono::steady_clock::duration longest{};

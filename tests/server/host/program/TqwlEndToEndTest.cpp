@@ -4,8 +4,8 @@
 #include "tests/server/host/program/RunningTqwl.h"
 #include "tests/server/host/program/TqwlProcess.h"
 
-#include "server/dispatch/LdapConfigRecord.h"
-#include "server/storage/lists/ComputerList.h"
+#include "server/shared/LdapConfigRecord.h"
+#include "server/shared/ComputerList.h"
 #include "tests/platform/transport/InvokeListener.h"
 #include "tests/server/dispatch/ULTestSupport.h"
 #include "tests/support/SlapdServer.h"

@@ -9,7 +9,7 @@
 
 #include "common/Names.h"
 #include "platform/registry/Registry.h"
-#include "server/dispatch/LdapConfigRecord.h"
+#include "server/shared/LdapConfigRecord.h"
 #include "server/dispatch/ServerImpl.h"
 #include "server/storage/attributes/Attribute.h"
 #include "server/storage/container/DynIO.h"

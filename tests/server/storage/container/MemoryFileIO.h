@@ -3,7 +3,7 @@
 // named files, handles with a position, and failures to inject per
 // operation. Names are used as given.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 
 #include <algorithm>
 #include <cstring>

@@ -31,7 +31,7 @@ struct Scripted {
 
 class FakeEnumerator;
 
-class FakeObject : public DirectoryObject {
+class FakeObject : public IDirectoryObject {
 public:
     explicit FakeObject(Scripted script) : script_(std::move(script)) {}
     bool Answers(DirectoryFacet f) const override
@@ -55,8 +55,8 @@ public:
         a.insert(a.end(), script_.attributes.begin(), script_.attributes.end());
         return script_.readAttributes;
     }
-    HRESULT EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& e) const override;
-    HRESULT EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& e) const override;
+    HRESULT EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& e) const override;
+    HRESULT EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& e) const override;
 
 private:
     HRESULT Read(const std::u16string& from, std::u16string& to) const
@@ -69,13 +69,13 @@ private:
     Scripted script_;
 };
 
-class FakeEnumerator : public DirectoryEnumerator {
+class FakeEnumerator : public IDirectoryEnumerator {
 public:
     FakeEnumerator(std::vector<Scripted> items, int failAt, HRESULT failure)
         : items_(std::move(items)), failAt_(failAt), failure_(failure)
     {
     }
-    HRESULT Next(std::unique_ptr<DirectoryObject>& o) override
+    HRESULT Next(std::unique_ptr<IDirectoryObject>& o) override
     {
         o.reset();
         if (static_cast<int>(next_) == failAt_)
@@ -93,7 +93,7 @@ private:
     HRESULT failure_;
 };
 
-HRESULT FakeObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& e) const
+HRESULT FakeObject::EnumerateChildren(std::unique_ptr<IDirectoryEnumerator>& e) const
 {
     if (!script_.container)
         return E_NOINTERFACE;
@@ -101,7 +101,7 @@ HRESULT FakeObject::EnumerateChildren(std::unique_ptr<DirectoryEnumerator>& e) c
     return S_OK;
 }
 
-HRESULT FakeObject::EnumerateMembers(std::unique_ptr<DirectoryEnumerator>& e) const
+HRESULT FakeObject::EnumerateMembers(std::unique_ptr<IDirectoryEnumerator>& e) const
 {
     if (!script_.group)
         return E_NOINTERFACE;
@@ -123,7 +123,7 @@ struct FakeDirectory {
     std::u16string password = u"pw";
     std::vector<Call> calls;
 
-    HRESULT Find(const Call& call, std::unique_ptr<DirectoryObject>& o)
+    HRESULT Find(const Call& call, std::unique_ptr<IDirectoryObject>& o)
     {
         calls.push_back(call);
         if (call.withCredentials && call.password != password)
@@ -142,12 +142,12 @@ struct FakeDirectory {
 FakeDirectory* directory = nullptr;
 
 HRESULT FakeOpen(std::u16string_view path, std::u16string_view user, std::u16string_view password,
-                 DirectoryFacet facet, std::unique_ptr<DirectoryObject>& o)
+                 DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& o)
 {
     return directory->Find({std::u16string(path), std::u16string(user), std::u16string(password), facet, true}, o);
 }
 
-HRESULT FakeGet(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<DirectoryObject>& o)
+HRESULT FakeGet(std::u16string_view path, DirectoryFacet facet, std::unique_ptr<IDirectoryObject>& o)
 {
     return directory->Find({std::u16string(path), {}, {}, facet, false}, o);
 }

@@ -3,7 +3,7 @@
 // and what opening a list reports.
 #include "server/storage/lists/SqlLiteCL.h"
 #include "server/storage/lists/SqlLiteUL.h"
-#include "server/storage/lists/SqliteDatabase.h"
+#include "server/storage/lists/SqlLiteDatabase.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
 #include "tests/support/TestSupport.h"
 

@@ -2,7 +2,7 @@
 // Helpers for tests of the list stores and their handlers: a file interface
 // that only knows its folder, and raw reads of a database file.
 
-#include "server/dispatch/FileIO.h"
+#include "server/shared/FileIO.h"
 
 #include <sqlite3.h>
 

@@ -2,7 +2,9 @@
 // loopback. Computers listen on a fixed port, which tests must not take, so
 // the transport is aimed at the peer's free port after the delivery chose
 // its binding; everything else is the production path.
+#include "platform/threadpool/ThreadPool.h"
 #include "platform/transport/RpcClientTransport.h"
+#include "server/host/ExceptionTranslator.h"
 #include "common/callrecord/InvokeData.h"
 #include "tests/platform/transport/InvokeListener.h"
 #include "tests/server/storage/lists/DeliveryTestFixture.h"
@@ -276,6 +278,8 @@ protected:
 TEST_F(DeliveryThreadTest, FaultInAWorkItemIsAFailedAttemptNotACrash)
 {
     TQ_SKIP_TRANSLATED_FAULT();
+    // As the host's start-up does.
+    CThreadPool::Default().SetThreadStartHook(InstallStructuredExceptionTranslator);
     previous_ = SetClientTransportFactory([](std::unique_ptr<ClientTransport>* out) {
         *out = std::make_unique<FaultingTransport>();
         return S_OK;

@@ -1,7 +1,7 @@
 // The user-list store over a real database file in a fresh folder.
 #include "server/storage/lists/SqlLiteUL.h"
 
-#include "server/dispatch/SecurityEquivKind.h"
+#include "server/shared/SecurityEquivKind.h"
 #include "server/dispatch/WinFileImpl.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
 #include "tests/support/TestSupport.h"

@@ -1,4 +1,4 @@
-#include "server/dispatch/SecurityEquivKind.h"
+#include "server/shared/SecurityEquivKind.h"
 
 const char* SecurityEquivKindText(DWORD kind)
 {

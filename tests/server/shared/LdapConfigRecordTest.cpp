@@ -1,5 +1,5 @@
-#include "server/dispatch/LdapConfigRecord.h"
-#include "server/dispatch/SecurityEquivKind.h"
+#include "server/shared/LdapConfigRecord.h"
+#include "server/shared/SecurityEquivKind.h"
 
 #include <gtest/gtest.h>
 

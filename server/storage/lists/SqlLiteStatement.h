@@ -7,24 +7,25 @@
 
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
-class CSqliteStatement {
+class CSqlLiteStatement {
 public:
-    CSqliteStatement(sqlite3* db, const char* sql);
-    ~CSqliteStatement();
-    CSqliteStatement(const CSqliteStatement&) = delete;
-    CSqliteStatement& operator=(const CSqliteStatement&) = delete;
+    CSqlLiteStatement(sqlite3* db, const char* sql);
+    ~CSqlLiteStatement();
+    CSqlLiteStatement(const CSqlLiteStatement&) = delete;
+    CSqlLiteStatement& operator=(const CSqlLiteStatement&) = delete;
 
     // SQLITE_OK when the statement was prepared.
     int PrepareResult() const { return prepareResult_; }
 
     // Parameters count from 1. A null text or blob binds NULL.
-    CSqliteStatement& BindInt(int index, int value);
-    CSqliteStatement& BindText(int index, const char* text);
-    CSqliteStatement& BindText(int index, const std::string& text);
-    CSqliteStatement& BindBlob(int index, const void* data, int size);
+    CSqlLiteStatement& BindInt(int index, int value);
+    CSqlLiteStatement& BindText(int index, const char* text);
+    CSqlLiteStatement& BindText(int index, const std::string& text);
+    CSqlLiteStatement& BindBlob(int index, const void* data, int size);
     // The texts to the parameters 1, 2, ... in order.
-    CSqliteStatement& BindTexts(std::initializer_list<const char*> texts);
+    CSqlLiteStatement& BindTexts(std::initializer_list<const char*> texts);
 
     // SQLITE_ROW, SQLITE_DONE or an error; a statement that failed to prepare
     // answers its prepare result.
@@ -39,6 +40,8 @@ public:
     int ColumnInt(int column) const;
     // "" for NULL.
     std::string ColumnText(int column) const;
+    // The same without a copy; valid until the next step.
+    std::string_view ColumnView(int column) const;
     const void* ColumnBlob(int column) const;
     int ColumnBytes(int column) const;
 

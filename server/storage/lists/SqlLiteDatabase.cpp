@@ -1,7 +1,7 @@
-#include "server/storage/lists/SqliteDatabase.h"
+#include "server/storage/lists/SqlLiteDatabase.h"
 
 #include "platform/eventlog/EventLog.h"
-#include "server/storage/lists/SqliteStatement.h"
+#include "server/storage/lists/SqlLiteStatement.h"
 
 namespace {
 
@@ -62,7 +62,7 @@ int OpenList(sqlite3** db, const std::string& path, const char* listName, bool r
 
 int FindTable(sqlite3* db, const char* table, bool* exists)
 {
-    CSqliteStatement s(db, "SELECT name FROM main.sqlite_master WHERE type='table' AND tbl_name=?");
+    CSqlLiteStatement s(db, "SELECT name FROM main.sqlite_master WHERE type='table' AND tbl_name=?");
     s.BindText(1, table);
     const int rc = s.Step();
     *exists = rc == SQLITE_ROW;
@@ -77,7 +77,7 @@ bool IsLockFailure(int rc)
 
 bool CheckDatabase(sqlite3* db, const std::string& path)
 {
-    CSqliteStatement s(db, "PRAGMA quick_check");
+    CSqlLiteStatement s(db, "PRAGMA quick_check");
     std::string answer;
     int rc;
     while ((rc = s.Step()) == SQLITE_ROW) {

@@ -1,4 +1,4 @@
-#include "server/dispatch/LdapConfigRecord.h"
+#include "server/shared/LdapConfigRecord.h"
 
 #include <cstring>
 

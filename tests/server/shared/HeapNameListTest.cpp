@@ -1,4 +1,4 @@
-#include "server/dispatch/HeapNameList.h"
+#include "server/shared/HeapNameList.h"
 
 #include <gtest/gtest.h>
 
@@ -32,8 +32,55 @@ bool ByName(const HeapNameEntry& a, const HeapNameEntry& b)
 
 } // namespace
 
-static_assert(std::is_same_v<HeapString::allocator_type, ProcessHeapAllocator<char>>,
-              "entry texts must live on the process heap");
+TEST(HeapNameListPool, EntriesShareAFewBlocksThatGoBackTogether)
+{
+    HeapNameList list;
+    EXPECT_EQ(list.BlockCount(), 0u);
+    for (int i = 0; i < 100000; ++i)
+        list.Append(static_cast<DWORD>(i), "USER" + std::to_string(i), i % 2 ? "LDAP://dc/CN=x" : "");
+    // Blocks double up to a megabyte: a hundred thousand entries take a few
+    // dozen heap blocks, not one per entry.
+    EXPECT_GE(list.BlockCount(), 2u);
+    EXPECT_LE(list.BlockCount(), 30u);
+    DWORD i = 0;
+    for (const HeapNameEntry& e : list) {
+        ASSERT_EQ(e.tag, i);
+        ASSERT_EQ(e.name, "USER" + std::to_string(i));
+        ASSERT_EQ(e.name.c_str()[e.name.size()], '\0');
+        ASSERT_EQ(e.second, i % 2 ? "LDAP://dc/CN=x" : "");
+        ++i;
+    }
+    list.Clear();
+    EXPECT_EQ(list.BlockCount(), 0u);
+    EXPECT_EQ(list.TextBytes(), 0u);
+    list.Append(1, "again");
+    EXPECT_EQ(list.BlockCount(), 1u);
+}
+
+TEST(HeapNameListPool, SpliceTakesTheOtherListsBlocksAlong)
+{
+    HeapNameList list, other, empty;
+    list.Append(1, "a");
+    for (int i = 0; i < 1000; ++i)
+        other.Append(2, std::string(40, 'b'));
+    const size_t otherBlocks = other.BlockCount();
+    list.Splice(other);
+    EXPECT_EQ(other.BlockCount(), 0u);
+    EXPECT_EQ(other.Count(), 0u);
+    EXPECT_EQ(list.BlockCount(), 1 + otherBlocks);
+    EXPECT_EQ(list.Count(), 1001u);
+    // The text total the flat size is taken from moves along.
+    EXPECT_EQ(list.TextBytes(), 1u + 1000u * 40u);
+    EXPECT_EQ(other.TextBytes(), 0u);
+    // The spliced entries outlive their first list, and new ones still fit.
+    other.Append(3, "c");
+    list.Append(4, "d");
+    EXPECT_EQ(std::string(list.begin()->name), "a");
+    EXPECT_EQ(std::string((--list.end())->name), "d");
+    empty.Splice(list);
+    EXPECT_EQ(empty.Count(), 1002u);
+    EXPECT_EQ(list.BlockCount(), 0u);
+}
 
 TEST(HeapNameList, StartsEmptyAndKeepsAppendOrder)
 {

@@ -5,7 +5,7 @@
 // padding.
 
 #include "platform/win/WinTypes.h"
-#include "server/dispatch/HeapNameList.h"
+#include "server/shared/HeapNameList.h"
 
 #include <cstddef>
 

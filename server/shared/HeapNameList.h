@@ -1,10 +1,11 @@
 #pragma once
 // The result list of the user-list store's enumerations: a doubly linked
 // circular list with a sentinel node and an entry count. Nodes and texts all
-// come from the process heap.
+// come from the process heap, carved from blocks the list owns and frees
+// together: an entry costs no heap call of its own, to make or to free.
 
 #include "platform/win/WinTypes.h"
-#include "server/dispatch/HeapNameEntry.h"
+#include "server/shared/HeapNameEntry.h"
 
 #include <cstddef>
 #include <iterator>
@@ -55,10 +56,14 @@ public:
     // Adds an entry at the end; throws std::bad_alloc and leaves the list
     // as it was when the heap refuses.
     void Append(DWORD tag, std::string_view name, std::string_view second = {});
-    // Destroys every entry and node; the sentinel stays.
+    // Destroys every entry and node and gives the blocks back; the sentinel
+    // stays.
     void Clear() noexcept;
-    // Moves every entry of other, in order, to the end of this list.
+    // Moves every entry of other, in order, to the end of this list, with
+    // the blocks they live in.
     void Splice(HeapNameList& other) noexcept;
+    // Blocks of the process heap the list holds now.
+    size_t BlockCount() const noexcept;
 
     // Stable sort by less (a strict weak order on entries); nodes are
     // relinked, nothing is copied or allocated.
@@ -66,6 +71,8 @@ public:
     void Sort(Less less);
 
     DWORD Count() const noexcept { return count_; }
+    // Characters of every name and second text together, NULs not counted.
+    size_t TextBytes() const noexcept { return textBytes_; }
     bool Empty() const noexcept { return count_ == 0; }
 
     iterator begin() noexcept { return iterator(sentinel_->next); }
@@ -74,8 +81,17 @@ public:
     const_iterator end() const noexcept { return const_iterator(sentinel_); }
 
 private:
+    struct Block {
+        Block* next;
+        size_t size;  // bytes after the header
+        size_t used;
+    };
+    void* Allocate(size_t bytes);
+
     Links* sentinel_;
     DWORD count_ = 0;
+    size_t textBytes_ = 0;
+    Block* blocks_ = nullptr;  // the newest first; entries are carved from it
 };
 
 template <class Less>

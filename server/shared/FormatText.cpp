@@ -1,4 +1,4 @@
-#include "server/dispatch/FormatText.h"
+#include "server/shared/FormatText.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,25 +1,25 @@
-#include "server/storage/lists/SqliteStatement.h"
+#include "server/storage/lists/SqlLiteStatement.h"
 
-CSqliteStatement::CSqliteStatement(sqlite3* db, const char* sql)
+CSqlLiteStatement::CSqlLiteStatement(sqlite3* db, const char* sql)
     : prepareResult_(db == nullptr ? SQLITE_MISUSE : sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr))
 {
     if (prepareResult_ == SQLITE_OK && stmt_ == nullptr)
         prepareResult_ = SQLITE_MISUSE; // empty SQL
 }
 
-CSqliteStatement::~CSqliteStatement()
+CSqlLiteStatement::~CSqlLiteStatement()
 {
     sqlite3_finalize(stmt_);
 }
 
-CSqliteStatement& CSqliteStatement::BindInt(int index, int value)
+CSqlLiteStatement& CSqlLiteStatement::BindInt(int index, int value)
 {
     if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
         bindResult_ = sqlite3_bind_int(stmt_, index, value);
     return *this;
 }
 
-CSqliteStatement& CSqliteStatement::BindText(int index, const char* text)
+CSqlLiteStatement& CSqlLiteStatement::BindText(int index, const char* text)
 {
     if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
         bindResult_ = text == nullptr ? sqlite3_bind_null(stmt_, index)
@@ -27,14 +27,14 @@ CSqliteStatement& CSqliteStatement::BindText(int index, const char* text)
     return *this;
 }
 
-CSqliteStatement& CSqliteStatement::BindText(int index, const std::string& text)
+CSqlLiteStatement& CSqlLiteStatement::BindText(int index, const std::string& text)
 {
     if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
         bindResult_ = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     return *this;
 }
 
-CSqliteStatement& CSqliteStatement::BindBlob(int index, const void* data, int size)
+CSqlLiteStatement& CSqlLiteStatement::BindBlob(int index, const void* data, int size)
 {
     if (stmt_ != nullptr && bindResult_ == SQLITE_OK)
         bindResult_ = data == nullptr || size < 0 ? sqlite3_bind_null(stmt_, index)
@@ -42,7 +42,7 @@ CSqliteStatement& CSqliteStatement::BindBlob(int index, const void* data, int si
     return *this;
 }
 
-CSqliteStatement& CSqliteStatement::BindTexts(std::initializer_list<const char*> texts)
+CSqlLiteStatement& CSqlLiteStatement::BindTexts(std::initializer_list<const char*> texts)
 {
     int index = 1;
     for (const char* text : texts)
@@ -50,7 +50,7 @@ CSqliteStatement& CSqliteStatement::BindTexts(std::initializer_list<const char*>
     return *this;
 }
 
-int CSqliteStatement::Step()
+int CSqlLiteStatement::Step()
 {
     if (prepareResult_ != SQLITE_OK)
         return prepareResult_;
@@ -59,7 +59,7 @@ int CSqliteStatement::Step()
     return sqlite3_step(stmt_);
 }
 
-int CSqliteStatement::Run()
+int CSqlLiteStatement::Run()
 {
     int rc;
     while ((rc = Step()) == SQLITE_ROW) {
@@ -67,7 +67,7 @@ int CSqliteStatement::Run()
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
-std::string CSqliteStatement::ExpandedSql() const
+std::string CSqlLiteStatement::ExpandedSql() const
 {
     char* text = stmt_ == nullptr ? nullptr : sqlite3_expanded_sql(stmt_);
     std::string out = text == nullptr ? std::string() : std::string(text);
@@ -75,12 +75,12 @@ std::string CSqliteStatement::ExpandedSql() const
     return out;
 }
 
-int CSqliteStatement::ColumnInt(int column) const
+int CSqlLiteStatement::ColumnInt(int column) const
 {
     return sqlite3_column_int(stmt_, column);
 }
 
-std::string CSqliteStatement::ColumnText(int column) const
+std::string CSqlLiteStatement::ColumnText(int column) const
 {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
     if (text == nullptr)
@@ -88,12 +88,20 @@ std::string CSqliteStatement::ColumnText(int column) const
     return std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)));
 }
 
-const void* CSqliteStatement::ColumnBlob(int column) const
+std::string_view CSqlLiteStatement::ColumnView(int column) const
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    if (text == nullptr)
+        return {};
+    return {text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))};
+}
+
+const void* CSqlLiteStatement::ColumnBlob(int column) const
 {
     return sqlite3_column_blob(stmt_, column);
 }
 
-int CSqliteStatement::ColumnBytes(int column) const
+int CSqlLiteStatement::ColumnBytes(int column) const
 {
     return sqlite3_column_bytes(stmt_, column);
 }

@@ -1,4 +1,4 @@
-#include "server/dispatch/FlatNameList.h"
+#include "server/shared/FlatNameList.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 // order is fixed.
 
 #include "platform/win/WinTypes.h"
-#include "server/dispatch/FileIO.h"
-#include "server/dispatch/HeapNameList.h"
-#include "server/dispatch/LdapConfigRecord.h"
+#include "server/shared/FileIO.h"
+#include "server/shared/HeapNameList.h"
+#include "server/shared/LdapConfigRecord.h"
 
 // Tags of name-list entries.
 enum UserListTag : DWORD {

@@ -1,6 +1,6 @@
 // The database helpers the list stores share.
-#include "server/storage/lists/SqliteDatabase.h"
-#include "server/storage/lists/SqliteStatement.h"
+#include "server/storage/lists/SqlLiteDatabase.h"
+#include "server/storage/lists/SqlLiteStatement.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +9,11 @@
 
 namespace {
 
-class SqliteDatabaseLog : public tqtest::StateRootTest {};
+class SqlLiteDatabaseLog : public tqtest::StateRootTest {};
 
 // A close while a statement is still open is reported; the connection goes
 // with the statement instead of staying for good.
-TEST_F(SqliteDatabaseLog, CloseWithAStatementOpenIsReported)
+TEST_F(SqlLiteDatabaseLog, CloseWithAStatementOpenIsReported)
 {
     tqtest::TempFolder folder;
     sqlite3* db = nullptr;
@@ -27,7 +27,7 @@ TEST_F(SqliteDatabaseLog, CloseWithAStatementOpenIsReported)
     EXPECT_EQ(CloseDatabase(&db), SQLITE_OK) << "nothing to close";
 }
 
-TEST_F(SqliteDatabaseLog, DamageFoundByTheCheckIsReported)
+TEST_F(SqlLiteDatabaseLog, DamageFoundByTheCheckIsReported)
 {
     tqtest::TempFolder folder;
     const std::string path = folder / "d.fdb";
@@ -55,7 +55,7 @@ TEST_F(SqliteDatabaseLog, DamageFoundByTheCheckIsReported)
     CloseDatabase(&db);
 }
 
-TEST(SqliteDatabase, CommitOrRollbackLeavesAutocommit)
+TEST(SqlLiteDatabase, CommitOrRollbackLeavesAutocommit)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(ReopenDatabase(&db, ":memory:"), SQLITE_OK);
@@ -71,14 +71,14 @@ TEST(SqliteDatabase, CommitOrRollbackLeavesAutocommit)
     EXPECT_EQ(CommitOrRollback(db) & 0xFF, SQLITE_CONSTRAINT);
     EXPECT_NE(sqlite3_get_autocommit(db), 0);
     {
-        CSqliteStatement count(db, "SELECT count(*) FROM c");
+        CSqlLiteStatement count(db, "SELECT count(*) FROM c");
         ASSERT_EQ(count.Step(), SQLITE_ROW);
         EXPECT_EQ(count.ColumnInt(0), 0);
     }
     EXPECT_EQ(CloseDatabase(&db), SQLITE_OK);
 }
 
-TEST(SqliteDatabase, ReopenReplacesTheConnectionOrLeavesNone)
+TEST(SqlLiteDatabase, ReopenReplacesTheConnectionOrLeavesNone)
 {
     tqtest::TempFolder folder;
     sqlite3* db = nullptr;
@@ -103,7 +103,7 @@ TEST(SqliteDatabase, ReopenReplacesTheConnectionOrLeavesNone)
     EXPECT_EQ(db, nullptr);
 }
 
-TEST(SqliteDatabase, TableLookUpOfAFileThatIsNoDatabaseFails)
+TEST(SqlLiteDatabase, TableLookUpOfAFileThatIsNoDatabaseFails)
 {
     tqtest::TempFolder folder;
     ASSERT_TRUE(tqtest::WriteFileText(folder / "junk.fdb", std::string(4096, 'j')));
@@ -115,12 +115,12 @@ TEST(SqliteDatabase, TableLookUpOfAFileThatIsNoDatabaseFails)
     CloseDatabase(&db);
 }
 
-TEST(SqliteStatement, TextsAreBoundInOrderAndNullAsNull)
+TEST(SqlLiteStatement, TextsAreBoundInOrderAndNullAsNull)
 {
     sqlite3* db = nullptr;
     ASSERT_EQ(ReopenDatabase(&db, ":memory:"), SQLITE_OK);
     {
-        CSqliteStatement s(db, "SELECT ? || '|' || ?, ? IS NULL");
+        CSqlLiteStatement s(db, "SELECT ? || '|' || ?, ? IS NULL");
         s.BindTexts({"it's", "b", nullptr});
         ASSERT_EQ(s.Step(), SQLITE_ROW);
         EXPECT_EQ(s.ColumnText(0), "it's|b");

@@ -1,0 +1,17 @@
+#pragma once
+// What the file system says about one file or folder.
+
+#include "platform/win/WinTypes.h"
+
+#include <ctime>
+
+struct FileInfo {
+    bool directory = false;
+    bool regular = false;           // a plain file: no folder, pipe, device or socket
+    bool ownerCanWrite = false;     // the owner's write permission bit
+    unsigned permissions = 0;       // the permission bits, as a file is created with
+    ULONGLONG size = 0;
+    std::timespec creationTime{};   // the last write's where the file system keeps no birth time
+    std::timespec lastAccessTime{};
+    std::timespec lastWriteTime{};
+};
