@@ -1,11 +1,13 @@
 # Everyday entry points. Each installs what is missing, then builds.
 BUILD      ?= build
 FUZZ_BUILD ?= build-fuzz
+ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 export TQ_BUILD_DIR := $(abspath $(BUILD))
 
-.PHONY: all deps configure build test unit fuzz run console screenshots bench soak tsan clean
+.PHONY: all deps configure build test unit fuzz asan tsan run console screenshots bench soak clean
 
 all: build
 
@@ -26,6 +28,14 @@ test: unit fuzz
 fuzz: deps
 	@scripts/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
+# The whole suite under AddressSanitizer with UBSan, and under ThreadSanitizer,
+# each in a build folder of its own.
+asan: deps
+	@JOBS=$(JOBS) scripts/run-sanitized.sh address $(ASAN_BUILD)
+
+tsan: deps
+	@JOBS=$(JOBS) scripts/run-sanitized.sh thread $(TSAN_BUILD)
+
 run: build
 	@scripts/run-server.sh $(BUILD)
 
@@ -41,8 +51,5 @@ bench: build
 soak: build
 	@scripts/run-soak.sh $(BUILD)
 
-tsan: deps
-	@scripts/run-tsan.sh
-
 clean:
-	rm -rf $(BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(FUZZ_BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

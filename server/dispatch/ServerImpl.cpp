@@ -430,8 +430,10 @@ HRESULT CServerImpl::InstallSnapin(CInvokeData* record)
         record->result = hr;
         return hr;
     }
-    list->push_back(loaded);
-    snapins_.store(list);
+    // Calls may be reading the list published above: the new one is a copy.
+    auto next = std::make_shared<SnapinList>(*list);
+    next->push_back(loaded);
+    snapins_.store(next);
     record->result = S_OK;
     return S_OK;
 }

@@ -55,8 +55,41 @@ bool WaitUntilPortFree(int port, int timeoutMs = 10000);
 std::string ReadFileText(const std::string& path);
 bool WriteFileText(const std::string& path, const std::string& text);
 
+// True in a sanitizer build, whose memory of its own (shadow memory, freed
+// blocks held back) makes bounds on a program's memory meaningless: they are
+// checked in the plain build.
+#ifdef TQ_SANITIZED
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // Folder of the build's programs (TQWL and friends), from TQ_BUILD_DIR or the
 // test program's own folder.
 std::string BuildFolder();
 
 } // namespace tqtest
+
+// Marks a function or lambda that faults on purpose (reads through null,
+// divides by zero) so that UBSan lets the processor raise the fault it is
+// there to raise.
+#define TQ_FAULTS_ON_PURPOSE __attribute__((no_sanitize("null", "integer-divide-by-zero")))
+
+// A case that lets a fault kill the process steps aside in a sanitizer build:
+// the sanitizer's own signal handler takes the fault first, so the case would
+// test the sanitizer, not our code.
+#ifdef TQ_SANITIZED
+#define TQ_SKIP_FATAL_FAULT() GTEST_SKIP() << "the " TQ_SANITIZED " sanitizer takes fatal faults here"
+#else
+#define TQ_SKIP_FATAL_FAULT() static_cast<void>(0)
+#endif
+
+// A case that turns a fault into an exception steps aside under
+// ThreadSanitizer: its runtime runs signal handlers its own way and takes the
+// translator's throw out of one for a signal-unsafe call. Translation is
+// tested in the plain build and under AddressSanitizer.
+#if defined(__SANITIZE_THREAD__)
+#define TQ_SKIP_TRANSLATED_FAULT() GTEST_SKIP() << "the " TQ_SANITIZED " sanitizer does not let faults be translated"
+#else
+#define TQ_SKIP_TRANSLATED_FAULT() static_cast<void>(0)
+#endif

@@ -33,6 +33,7 @@ TEST(ActivityWindowMap, OneObjectPerPortAndANewOneReplacesAClosedOne)
 {
     FakeFactory factory;
     CActivityWindowMap map(factory.Make());
+    FakeActivityWindow::EndAllOnExit endAll;
     IActivityWindow* first = map.Create(34347);
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(map.Find(34347), first);
@@ -125,6 +126,7 @@ TEST(ActivityWindowMap, WaitForThreadsKeepsEventsFlowingUntilTheThreadsEnd)
 TEST(ActivityWindowMap, WaitForThreadsGivesUpOnThreadsThatRunOn)
 {
     CActivityWindowMap map([](DWORD) { return std::make_unique<FakeActivityWindow>(); });
+    FakeActivityWindow::EndAllOnExit endAll;
     map.Create(34347);
     map.CloseAll();
     EXPECT_FALSE(map.WaitForThreads(300));

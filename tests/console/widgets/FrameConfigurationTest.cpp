@@ -46,6 +46,7 @@ protected:
     }
     void TearDown() override
     {
+        FakeActivityWindow::EndAll();
         frame.reset();
         StateRootTest::TearDown();
     }

@@ -1,5 +1,7 @@
 #include "platform/seh/StructuredException.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -33,7 +35,7 @@ volatile int g_neverReached = -1;
 int (*volatile g_neverCalled)(int) = nullptr;
 void (*volatile g_nullFunction)() = nullptr;
 
-__attribute__((noinline)) int ReadAt(volatile const int* p)
+TQ_FAULTS_ON_PURPOSE __attribute__((noinline)) int ReadAt(volatile const int* p)
 {
     return *p;
 }
@@ -109,6 +111,9 @@ TEST(Translator, IsPerThreadAndReturnsThePreviousOne)
 
 TEST(Translator, GivesEachThreadAnAlternateStackAndFreesItAtTheEnd)
 {
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "ThreadSanitizer maps memory of its own for every thread";
+#endif
     OnThreadWithTranslator([] {
         stack_t ss{};
         ASSERT_EQ(sigaltstack(nullptr, &ss), 0);
@@ -124,6 +129,7 @@ TEST(Translator, GivesEachThreadAnAlternateStackAndFreesItAtTheEnd)
 
 TEST(Faults, ExceptionsCarryCodeRecordAndRegisters)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         Fault f{};
         ASSERT_TRUE(Faults([] { g_sink = ReadAt(reinterpret_cast<volatile const int*>(uintptr_t{0x2468})); }, &f));
@@ -142,6 +148,7 @@ TEST(Faults, ExceptionsCarryCodeRecordAndRegisters)
 
 TEST(Faults, CallThroughANullPointerIsAnExecuteFault)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         for (int round = 0; round < 3; ++round) {
             Fault f{};
@@ -155,6 +162,7 @@ TEST(Faults, CallThroughANullPointerIsAnExecuteFault)
 
 TEST(Faults, InsideTheCLibraryAreCaught)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         char target[8];
         const char* volatile hidden = reinterpret_cast<const char*>(uintptr_t{0x10});
@@ -167,20 +175,22 @@ TEST(Faults, InsideTheCLibraryAreCaught)
 
 TEST(Faults, DivisionCodes)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         volatile int zero = 0;
         volatile int one = 1;
         Fault f{};
-        ASSERT_TRUE(Faults([&] { g_sink = one / zero; }, &f));
+        ASSERT_TRUE(Faults([&]() TQ_FAULTS_ON_PURPOSE { g_sink = one / zero; }, &f));
         EXPECT_EQ(f.code, EXCEPTION_INT_DIVIDE_BY_ZERO);
         EXPECT_EQ(f.record.NumberParameters, 0u);
-        ASSERT_TRUE(Faults([&] { g_sink = one % zero; }, &f));
+        ASSERT_TRUE(Faults([&]() TQ_FAULTS_ON_PURPOSE { g_sink = one % zero; }, &f));
         EXPECT_EQ(f.code, EXCEPTION_INT_DIVIDE_BY_ZERO);
     });
 }
 
 TEST(Faults, BusErrorIsAnAccessViolation)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         // A mapping that outlives its file's end: touching it raises SIGBUS.
         char path[] = "/tmp/tqseh-XXXXXX";
@@ -202,6 +212,7 @@ TEST(Faults, BusErrorIsAnAccessViolation)
 
 TEST(Faults, IllegalInstruction)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         Fault f{};
         EXPECT_TRUE(Faults([] { __builtin_trap(); }, &f));
@@ -211,6 +222,7 @@ TEST(Faults, IllegalInstruction)
 
 TEST(Faults, UnwindingRunsTheDestructorsOfTheFramesItLeaves)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         std::mutex lock;
         int destroyed = 0;
@@ -224,6 +236,7 @@ TEST(Faults, UnwindingRunsTheDestructorsOfTheFramesItLeaves)
 
 TEST(Faults, StackOverflowInFramesWithDestructors)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     OnThreadWithTranslator([] {
         const std::string text = "abc";
         // A value kept in a preserved register across the calls must come
@@ -240,6 +253,7 @@ TEST(Faults, StackOverflowInFramesWithDestructors)
 
 TEST(FaultsDeathTest, ThreadWithoutTranslatorDiesOfTheSignal)
 {
+    TQ_SKIP_FATAL_FAULT();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -252,6 +266,7 @@ TEST(FaultsDeathTest, ThreadWithoutTranslatorDiesOfTheSignal)
 
 TEST(FaultsDeathTest, TranslatorThatReturnsLetsTheFaultTakeItsCourse)
 {
+    TQ_SKIP_FATAL_FAULT();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
@@ -264,6 +279,7 @@ TEST(FaultsDeathTest, TranslatorThatReturnsLetsTheFaultTakeItsCourse)
 
 TEST(FaultsDeathTest, SentSignalsAreNotTranslated)
 {
+    TQ_SKIP_FATAL_FAULT();
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {

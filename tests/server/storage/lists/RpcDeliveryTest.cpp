@@ -8,6 +8,7 @@
 #include "common/callrecord/InvokeData.h"
 #include "tests/platform/transport/InvokeListener.h"
 #include "tests/server/storage/lists/DeliveryTestFixture.h"
+#include "tests/support/TestSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -243,7 +244,7 @@ namespace {
 std::atomic<bool> g_faulted{false};
 std::thread::id g_faultThread;
 
-__attribute__((noinline)) void WriteAt(volatile int* p)
+TQ_FAULTS_ON_PURPOSE __attribute__((noinline)) void WriteAt(volatile int* p)
 {
     *p = 1;
 }
@@ -276,6 +277,7 @@ protected:
 
 TEST_F(DeliveryThreadTest, FaultInAWorkItemIsAFailedAttemptNotACrash)
 {
+    TQ_SKIP_TRANSLATED_FAULT();
     // As the host's start-up does.
     CThreadPool::Default().SetThreadStartHook(InstallStructuredExceptionTranslator);
     previous_ = SetClientTransportFactory([](std::unique_ptr<ClientTransport>* out) {

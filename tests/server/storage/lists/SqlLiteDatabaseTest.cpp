@@ -70,9 +70,12 @@ TEST(SqlLiteDatabase, CommitOrRollbackLeavesAutocommit)
               SQLITE_OK);
     EXPECT_EQ(CommitOrRollback(db) & 0xFF, SQLITE_CONSTRAINT);
     EXPECT_NE(sqlite3_get_autocommit(db), 0);
-    CSqlLiteStatement count(db, "SELECT count(*) FROM c");
-    ASSERT_EQ(count.Step(), SQLITE_ROW);
-    EXPECT_EQ(count.ColumnInt(0), 0);
+    {
+        CSqlLiteStatement count(db, "SELECT count(*) FROM c");
+        ASSERT_EQ(count.Step(), SQLITE_ROW);
+        EXPECT_EQ(count.ColumnInt(0), 0);
+    }
+    EXPECT_EQ(CloseDatabase(&db), SQLITE_OK);
 }
 
 TEST(SqlLiteDatabase, ReopenReplacesTheConnectionOrLeavesNone)
