@@ -9,9 +9,9 @@ if(TQ_WERROR)
 endif()
 
 if(TQ_FUZZ)
-  set(TQ_SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=undefined)
-  add_compile_options(${TQ_SANITIZE} -fsanitize=fuzzer-no-link -g -O1)
-  add_link_options(${TQ_SANITIZE})
+  set(TQ_FUZZ_SANITIZERS -fsanitize=address,undefined -fno-sanitize-recover=undefined)
+  add_compile_options(${TQ_FUZZ_SANITIZERS} -fsanitize=fuzzer-no-link -g -O1)
+  add_link_options(${TQ_FUZZ_SANITIZERS})
 endif()
 
 # A sanitizer build of the whole suite: "address" (ASan with UBSan) or
