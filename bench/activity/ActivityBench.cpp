@@ -10,7 +10,7 @@
 #include "bench/ScratchFolder.h"
 #include "bench/TqwlInstance.h"
 #include "common/callrecord/InvokeData.h"
-#include "console/core/Prompt.h"
+#include "console/core/SilentPrompt.h"
 #include "console/widgets/ActivityListModel.h"
 #include "console/widgets/ServerActivityWnd.h"
 #include "platform/pipe/NamedPipe.h"
@@ -42,20 +42,6 @@ constexpr double kRowsPerSecondGoal = 20000;
 constexpr double kStallGoalMs = 100;
 constexpr double kRateShareGoal = 0.5;
 
-// Answers nothing: the benchmark never saves and never sees a box.
-class SilentPrompt : public IPrompt {
-public:
-    PromptAnswer Message(const std::string&, const std::string&, PromptButtons, PromptIcon) override
-    {
-        return PromptAnswer::Ok;
-    }
-    PromptAnswer NoticeWithCheck(const std::string&, const std::string&, PromptIcon, const std::string&) override
-    {
-        return PromptAnswer::Ok;
-    }
-    std::optional<std::string> SaveFileName(const std::string&, const std::string&) override { return std::nullopt; }
-    bool OpenUrl(const std::string&) override { return false; }
-};
 
 // The longest gap between ticks of a 5 ms timer on the UI thread.
 class StallMeter {
@@ -103,7 +89,7 @@ bool SpinUntil(const std::function<bool()>& done, double seconds)
 void Intake(GoalBook& goals, size_t total, bool* faults)
 {
     const DWORD port = 45001;
-    SilentPrompt prompt;
+    CSilentPrompt prompt;
     const long residentBefore = ResidentKb();
     auto wnd = std::make_unique<CServerActivityWnd>(port, prompt);
     wnd->resize(1000, 600);
@@ -220,7 +206,7 @@ void ServerRate(GoalBook& goals, const std::string& bin, const ScratchFolder& sc
     }
     std::ofstream(folder + "bench.dat") << std::string(1024, 'b');
     const double without = windowOnly ? 0 : CallRate(port, seconds, faults);
-    SilentPrompt prompt;
+    CSilentPrompt prompt;
     auto wnd = std::make_unique<CServerActivityWnd>(static_cast<DWORD>(port), prompt);
     wnd->show();
     SpinUntil([&] { return wnd->IsRunning(); }, 5);

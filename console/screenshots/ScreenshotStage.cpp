@@ -1,5 +1,7 @@
 #include "console/screenshots/ScreenshotStage.h"
 
+#include "console/core/SilentPrompt.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QToolBar>
@@ -7,27 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 
-namespace {
-
-// Answers every box as if OK was pressed, without showing it.
-class SilentPrompt : public IPrompt {
-public:
-    PromptAnswer Message(const std::string&, const std::string&, PromptButtons, PromptIcon) override
-    {
-        return PromptAnswer::Ok;
-    }
-    PromptAnswer NoticeWithCheck(const std::string&, const std::string&, PromptIcon, const std::string&) override
-    {
-        return PromptAnswer::Ok;
-    }
-    std::optional<std::string> SaveFileName(const std::string&, const std::string&) override { return std::nullopt; }
-    bool OpenUrl(const std::string&) override { return false; }
-};
-
-} // namespace
-
 CScreenshotStage::CScreenshotStage()
-    : prompt_(std::make_unique<SilentPrompt>()), frame_(std::make_unique<CMainFrame>(*prompt_))
+    : prompt_(std::make_unique<CSilentPrompt>()), frame_(std::make_unique<CMainFrame>(*prompt_))
 {
     frame_->move(24, 24);
     frame_->resize(640, 440);
