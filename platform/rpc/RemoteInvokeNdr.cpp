@@ -54,8 +54,20 @@ BYTE* WriteBlob(CRpcBuffer& out, CNdrWriter& w, ULONG size, bool nullPointer, bo
 
 RPC_STATUS NdrUnmarshalInvokeRequest(std::span<const BYTE> stub, const rpc::DataRep& rep, InvokeBlobView& request)
 {
-    CNdrReader r(stub, rep);
-    return ReadBlob(r, request) ? RPC_S_OK : RPC_X_BAD_STUB_DATA;
+    // Read in place, as ReadBlob would: this runs on every call, and the
+    // blob opens the stub data, so it needs no alignment.
+    const bool big = rep.BigEndian();
+    const BYTE* p = stub.data();
+    request = {};
+    if (stub.size() < 8)
+        return RPC_X_BAD_STUB_DATA;
+    const ULONG size = ndr::Load32(p, big);
+    if (ndr::Load32(p + 4, big) == 0)
+        return size == 0 ? RPC_S_OK : RPC_X_BAD_STUB_DATA;
+    if (stub.size() < 12 || ndr::Load32(p + 8, big) != size || size > stub.size() - 12)
+        return RPC_X_BAD_STUB_DATA;
+    request = {p + 12, size};
+    return RPC_S_OK;
 }
 
 BYTE* NdrBeginInvokeReply(CRpcBuffer& reply, ULONG size, bool nullPointer)
@@ -68,11 +80,10 @@ void NdrFinishInvokeReply(CRpcBuffer& reply, LONG result)
 {
     // Alignment counts from the start of the stub data, which is the start
     // of the reply buffer.
-    size_t pad = (4 - (reply.Size() & 3)) & 3;
-    if (pad != 0)
-        std::memset(reply.Grow(pad), 0, pad);
-    CNdrWriter w(reply);
-    w.Long(result);
+    const size_t pad = (4 - (reply.Size() & 3)) & 3;
+    BYTE* at = reply.Grow(pad + 4);
+    std::memset(at, 0, pad);
+    ndr::Store32(at + pad, ULONG(result), false);
 }
 
 void NdrMarshalInvokeReply(CRpcBuffer& reply, const BYTE* data, ULONG size, LONG result)

@@ -68,7 +68,7 @@ bool CRpcAssociation::Cover(PendingCall& call, size_t needed)
     return true;
 }
 
-bool CRpcAssociation::ReceivingLargeRequest() const
+bool CRpcAssociation::AnyLargeRequest() const
 {
     return std::any_of(pending_.begin(), pending_.end(),
                        [](const PendingCall& p) { return p.allocHint > kLargeRequest || p.stub.Size() > kLargeRequest; });
@@ -354,9 +354,11 @@ RPC_STATUS CRpcAssociation::Run(ULONG callId, USHORT contextId, USHORT opnum, co
     ULONG code = 0;
     bool dne = true;
     RPC_STATUS status = RPC_S_OK;
+    // The context holds the entry, and contexts change only between calls
+    // of this connection: no reference of its own is needed.
     Context* context = FindContext(contextId);
-    std::shared_ptr<CRpcInterfaceRegistry::Entry> entry = context != nullptr ? context->interface : nullptr;
-    if (!entry) {
+    CRpcInterfaceRegistry::Entry* entry = context != nullptr ? context->interface.get() : nullptr;
+    if (entry == nullptr) {
         code = rpc::nca_s_unk_if;
     } else if (opnum >= entry->definition.procedures.size() || !entry->definition.procedures[opnum]) {
         code = rpc::nca_s_op_rng_error;
@@ -388,6 +390,23 @@ RPC_STATUS CRpcAssociation::Run(ULONG callId, USHORT contextId, USHORT opnum, co
 
 bool CRpcAssociation::SendReply(ULONG callId, USHORT contextId)
 {
+    const size_t size = reply_.Size();
+    if (size <= rpc::FragmentBody(xmitFrag_) && splices_.pieces.empty()) {
+        // Nearly every reply: one fragment, framed here rather than through
+        // the general cutter's callbacks.
+        // The header is built in place, where its byte order is plain to the
+        // compiler.
+        BYTE head[rpc::kFragmentHeaderSize];
+        rpc::PduHeader h;
+        h.versionMinor = minor_;
+        h.type = BYTE(rpc::PduType::Response);
+        h.flags = rpc::PFC_FIRST_FRAG | rpc::PFC_LAST_FRAG;
+        h.callId = callId;
+        h.fragLength = USHORT(rpc::kFragmentHeaderSize + size);
+        rpc::EncodeResponseHeader(head, h, ULONG(size), contextId);
+        iovec pieces[2] = {{head, sizeof head}, {reply_.Data(), size}};
+        return send_(pieces, size == 0 ? 1 : 2);
+    }
     auto header = [&](BYTE* out, BYTE flags, USHORT fragLength, ULONG allocHint) {
         rpc::PduHeader h = Reply(rpc::PduType::Response, callId, flags);
         h.fragLength = fragLength;

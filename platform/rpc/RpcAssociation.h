@@ -47,7 +47,7 @@ public:
     // Whether fragments of some request are still to come.
     bool HasPendingCalls() const { return !pending_.empty(); }
     // Whether a request larger than a few fragments is being received.
-    bool ReceivingLargeRequest() const;
+    bool ReceivingLargeRequest() const { return !pending_.empty() && AnyLargeRequest(); }
     // The buffers of the last request and reply are kept for the next call,
     // which saves mapping fresh memory for every large call; a connection
     // that goes quiet gives them back.
@@ -73,6 +73,7 @@ private:
         size_t charge = 0;  // taken from the budget for the stub's capacity
     };
 
+    bool AnyLargeRequest() const;
     Next OnBind(const rpc::PduHeader& h, std::span<const BYTE> pdu);
     Next OnAlterContext(const rpc::PduHeader& h, std::span<const BYTE> pdu);
     Next OnRequest(const rpc::PduHeader& h, std::span<const BYTE> pdu);

@@ -14,6 +14,13 @@ namespace rpc {
 
 constexpr size_t kFragmentHeaderSize = 24;
 
+// Stub bytes a fragment of maxFragment bytes carries: a multiple of eight.
+constexpr size_t FragmentBody(USHORT maxFragment)
+{
+    return ((maxFragment > kFragmentHeaderSize + 8 ? maxFragment : kFragmentHeaderSize + 8) - kFragmentHeaderSize) &
+           ~size_t(7);
+}
+
 // Writes the header of one fragment: its first/last flags, its length and
 // the stub bytes still to go from its start (the alloc_hint).
 using FragmentHeaderWriter = std::function<void(BYTE* header, BYTE flags, USHORT fragLength, ULONG allocHint)>;

@@ -115,56 +115,11 @@ void ReadResponseFields(CNdrReader& r, Pdu& out)
     r.Skip(1);
 }
 
-// The common header, then the allocation hint and context id that open a
-// request, a response and a fault.
-void EncodeCallHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
-{
-    bool be = h.rep.BigEndian();
-    EncodeHeader(out, h);
-    ndr::Store32(out + 16, allocHint, be);
-    ndr::Store16(out + 20, contextId, be);
-}
 
 } // namespace
 
-PduHeader DecodeHeader(const BYTE* p)
-{
-    PduHeader h;
-    h.versionMajor = p[0];
-    h.versionMinor = p[1];
-    h.type = p[2];
-    h.flags = p[3];
-    std::memcpy(h.rep.bytes, p + 4, 4);
-    bool be = h.rep.BigEndian();
-    h.fragLength = ndr::Load16(p + 8, be);
-    h.authLength = ndr::Load16(p + 10, be);
-    h.callId = ndr::Load32(p + 12, be);
-    return h;
-}
 
-HeaderCheck CheckHeader(const PduHeader& h, size_t maxFragment)
-{
-    if (h.versionMajor != kVersionMajor || h.versionMinor > kVersionMinorMax)
-        return HeaderCheck::BadVersion;
-    if (h.fragLength < kCommonHeaderSize || h.fragLength > maxFragment)
-        return HeaderCheck::BadLength;
-    if (h.authLength != 0 && size_t(h.authLength) + kSecTrailerSize > size_t(h.fragLength) - kCommonHeaderSize)
-        return HeaderCheck::BadLength;
-    return HeaderCheck::Ok;
-}
 
-void EncodeHeader(BYTE* out, const PduHeader& h)
-{
-    bool be = h.rep.BigEndian();
-    out[0] = h.versionMajor;
-    out[1] = h.versionMinor;
-    out[2] = h.type;
-    out[3] = h.flags;
-    std::memcpy(out + 4, h.rep.bytes, 4);
-    ndr::Store16(out + 8, h.fragLength, be);
-    ndr::Store16(out + 10, h.authLength, be);
-    ndr::Store32(out + 12, h.callId, be);
-}
 
 bool ParseBind(std::span<const BYTE> pdu, const PduHeader& h, BindPdu& out)
 {
@@ -311,11 +266,6 @@ bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out
     return TakeStub(r, pdu, h, out.stub);
 }
 
-void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum)
-{
-    EncodeCallHeader(out, h, allocHint, contextId);
-    ndr::Store16(out + 22, opnum, h.rep.BigEndian());
-}
 
 bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& out)
 {
@@ -336,12 +286,6 @@ bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& o
     return TakeStub(r, pdu, h, out.stub);
 }
 
-void EncodeResponseHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
-{
-    EncodeCallHeader(out, h, allocHint, contextId);
-    out[22] = 0; // cancel count
-    out[23] = 0;
-}
 
 bool ParseFault(std::span<const BYTE> pdu, const PduHeader& h, FaultPdu& out)
 {

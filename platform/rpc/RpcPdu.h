@@ -5,9 +5,11 @@
 // integers are in the order the fragment's data representation label names.
 // Encoders write little-endian unless told otherwise.
 
+#include "platform/rpc/NdrByteOrder.h"
 #include "platform/rpc/RpcBuffer.h"
 #include "platform/rpc/RpcProtocol.h"
 
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,16 +29,57 @@ struct PduHeader {
     PduType Type() const { return static_cast<PduType>(type); }
 };
 
+// Header codecs are inline, and the encoders written once per byte order:
+// they run for every packet.
+
 // Reads the common header from 16 bytes.
-PduHeader DecodeHeader(const BYTE* p);
+inline PduHeader DecodeHeader(const BYTE* p)
+{
+    PduHeader h;
+    h.versionMajor = p[0];
+    h.versionMinor = p[1];
+    h.type = p[2];
+    h.flags = p[3];
+    std::memcpy(h.rep.bytes, p + 4, 4);
+    bool be = h.rep.BigEndian();
+    h.fragLength = ndr::Load16(p + 8, be);
+    h.authLength = ndr::Load16(p + 10, be);
+    h.callId = ndr::Load32(p + 12, be);
+    return h;
+}
 
 enum class HeaderCheck { Ok, BadVersion, BadLength };
 // Framing checks every fragment must pass before its body is read: version
 // 5.0 or 5.1, a length from 16 to maxFragment, an auth verifier that fits.
-HeaderCheck CheckHeader(const PduHeader& h, size_t maxFragment);
+inline HeaderCheck CheckHeader(const PduHeader& h, size_t maxFragment)
+{
+    if (h.versionMajor != kVersionMajor || h.versionMinor > kVersionMinorMax)
+        return HeaderCheck::BadVersion;
+    if (h.fragLength < kCommonHeaderSize || h.fragLength > maxFragment)
+        return HeaderCheck::BadLength;
+    if (h.authLength != 0 && size_t(h.authLength) + kSecTrailerSize > size_t(h.fragLength) - kCommonHeaderSize)
+        return HeaderCheck::BadLength;
+    return HeaderCheck::Ok;
+}
 
 // Writes a common header into 16 bytes.
-void EncodeHeader(BYTE* out, const PduHeader& h);
+template <bool BigEndian>
+inline void EncodeHeaderAs(BYTE* out, const PduHeader& h)
+{
+    out[0] = h.versionMajor;
+    out[1] = h.versionMinor;
+    out[2] = h.type;
+    out[3] = h.flags;
+    std::memcpy(out + 4, h.rep.bytes, 4);
+    ndr::Store16(out + 8, h.fragLength, BigEndian);
+    ndr::Store16(out + 10, h.authLength, BigEndian);
+    ndr::Store32(out + 12, h.callId, BigEndian);
+}
+
+inline void EncodeHeader(BYTE* out, const PduHeader& h)
+{
+    h.rep.BigEndian() ? EncodeHeaderAs<true>(out, h) : EncodeHeaderAs<false>(out, h);
+}
 
 // ---- bind and alter_context (client to server)
 
@@ -89,6 +132,16 @@ bool ParseBindNak(std::span<const BYTE> pdu, const PduHeader& h, BindNakPdu& out
 // A bind_nak naming 5.0 as the supported version.
 void EncodeBindNak(CRpcBuffer& out, const PduHeader& h, USHORT reason);
 
+// The common header, then the allocation hint and context id that open a
+// request, a response and a fault.
+template <bool BigEndian>
+inline void EncodeCallHeaderAs(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
+{
+    EncodeHeaderAs<BigEndian>(out, h);
+    ndr::Store32(out + 16, allocHint, BigEndian);
+    ndr::Store16(out + 20, contextId, BigEndian);
+}
+
 // ---- request
 
 struct RequestPdu {
@@ -102,7 +155,16 @@ struct RequestPdu {
 
 bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out);
 // The 24-byte request header (no object UUID, no auth verifier).
-void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum);
+inline void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum)
+{
+    if (h.rep.BigEndian()) {
+        EncodeCallHeaderAs<true>(out, h, allocHint, contextId);
+        ndr::Store16(out + 22, opnum, true);
+    } else {
+        EncodeCallHeaderAs<false>(out, h, allocHint, contextId);
+        ndr::Store16(out + 22, opnum, false);
+    }
+}
 
 // ---- response
 
@@ -115,7 +177,13 @@ struct ResponsePdu {
 
 bool ParseResponse(std::span<const BYTE> pdu, const PduHeader& h, ResponsePdu& out);
 // The 24-byte response header.
-void EncodeResponseHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId);
+inline void EncodeResponseHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId)
+{
+    h.rep.BigEndian() ? EncodeCallHeaderAs<true>(out, h, allocHint, contextId)
+                      : EncodeCallHeaderAs<false>(out, h, allocHint, contextId);
+    out[22] = 0;  // cancel count
+    out[23] = 0;
+}
 
 // ---- fault
 

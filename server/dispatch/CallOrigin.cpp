@@ -4,18 +4,19 @@
 
 namespace {
 
-thread_local std::string t_address;
+const std::string kNone;
+thread_local const std::string* t_address = &kNone;
 
 } // namespace
 
-CCallOrigin::CCallOrigin(std::string address) : previous_(std::exchange(t_address, std::move(address))) {}
+CCallOrigin::CCallOrigin(const std::string& address) : previous_(std::exchange(t_address, &address)) {}
 
 CCallOrigin::~CCallOrigin()
 {
-    t_address = std::move(previous_);
+    t_address = previous_;
 }
 
 const std::string& CCallOrigin::Address()
 {
-    return t_address;
+    return *t_address;
 }

@@ -8,7 +8,10 @@
 class CCallOrigin {
 public:
     // Sets the thread's origin for its lifetime, then puts the old one back.
-    explicit CCallOrigin(std::string address);
+    // The address is referred to, not copied (this runs on every call): it
+    // must outlive the object.
+    explicit CCallOrigin(const std::string& address);
+    CCallOrigin(std::string&&) = delete;
     ~CCallOrigin();
     CCallOrigin(const CCallOrigin&) = delete;
     CCallOrigin& operator=(const CCallOrigin&) = delete;
@@ -16,5 +19,5 @@ public:
     static const std::string& Address();
 
 private:
-    std::string previous_;
+    const std::string* previous_;
 };

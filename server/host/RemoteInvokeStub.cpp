@@ -56,7 +56,9 @@ RPC_STATUS CRemoteInvokeStub::OnRemoteInvoke(CRpcCall& call)
     RPC_STATUS status = NdrUnmarshalInvokeRequest(call.Request(), call.DataRep(), request);
     if (status != RPC_S_OK)
         return status;
-    const LONG port = PortFromStringBinding(call.ServerStringBinding());
+    // The binding names the local port; reading it again on every call
+    // would cost more than the rest of the framing.
+    const LONG port = call.LocalPort() > 0 ? call.LocalPort() : PortFromStringBinding(call.ServerStringBinding());
     const CCallOrigin origin(call.ClientAddress());
     // One reference for each lambda below, so that neither std::function allocates.
     struct {
