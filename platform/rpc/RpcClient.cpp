@@ -1,5 +1,6 @@
 #include "platform/rpc/RpcClient.h"
 
+#include "platform/rpc/NdrByteOrder.h"
 #include "platform/rpc/RpcFault.h"
 #include "platform/rpc/RpcFragments.h"
 #include "platform/rpc/RpcPdu.h"
@@ -12,10 +13,7 @@
 
 namespace {
 
-constexpr size_t kLargeReply = 64 * 1024;
 constexpr size_t kTrustedHint = 16 << 20;
-constexpr size_t kNormalReadBuffer = 64 * 1024;
-constexpr size_t kLargeReadBuffer = 256 * 1024;
 
 int Milliseconds(DWORD ms)
 {
@@ -197,29 +195,45 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
         return Fail(RPC_S_CALL_FAILED_DNE);
     const ULONG callId = nextCallId_++;
 
-    // The request, fragmented to what the server takes.
-    auto header = [&](BYTE* out, BYTE flags, USHORT fragLength, ULONG allocHint) {
+    bool sent;
+    if (request.size() <= rpc::FragmentBody(xmitFrag_)) {
+        // Nearly every call: one fragment, framed here.
+        BYTE head[rpc::kFragmentHeaderSize];
         rpc::PduHeader h;
         h.type = BYTE(rpc::PduType::Request);
-        h.flags = flags;
+        h.flags = rpc::PFC_FIRST_FRAG | rpc::PFC_LAST_FRAG;
         h.rep = options_.dataRep;
         h.callId = callId;
-        h.fragLength = fragLength;
-        rpc::EncodeRequestHeader(out, h, allocHint, contextId, opnum);
-    };
-    auto send = [&](const iovec* pieces, int count) { return socket_.SendAll(pieces, count, waitMs); };
-    // By reference: a std::function would otherwise allocate for the lambdas.
-    bool sent = rpc::SendFragmented(request, xmitFrag_, std::ref(header), std::ref(send));
+        h.fragLength = USHORT(rpc::kFragmentHeaderSize + request.size());
+        rpc::EncodeRequestHeader(head, h, ULONG(request.size()), contextId, opnum);
+        iovec pieces[2] = {{head, sizeof head}, {const_cast<BYTE*>(request.data()), request.size()}};
+        sent = socket_.SendAll(pieces, request.empty() ? 1 : 2, waitMs);
+    } else {
+        // The request, fragmented to what the server takes.
+        auto header = [&](BYTE* out, BYTE flags, USHORT fragLength, ULONG allocHint) {
+            rpc::PduHeader h;
+            h.type = BYTE(rpc::PduType::Request);
+            h.flags = flags;
+            h.rep = options_.dataRep;
+            h.callId = callId;
+            h.fragLength = fragLength;
+            rpc::EncodeRequestHeader(out, h, allocHint, contextId, opnum);
+        };
+        auto send = [&](const iovec* pieces, int count) { return socket_.SendAll(pieces, count, waitMs); };
+        // By reference: a std::function would otherwise allocate for the lambdas.
+        sent = rpc::SendFragmented(request, xmitFrag_, std::ref(header), std::ref(send));
+    }
     if (!sent)
         return Fail(Idle(true) ? RPC_S_CALL_FAILED : RPC_S_CALL_FAILED_DNE);
 
-    // The reply, reassembled.
+    // The reply, reassembled. The stub data of a response goes straight from
+    // the socket into the reply; anything else is read whole.
     bool started = false;
     for (;;) {
         rpc::PduHeader r;
         rpc::HeaderCheck check;
-        std::span<const BYTE> pdu;
-        CRpcSocket::Io io = socket_.ReadPdu(0xFFFF, waitMs, waitMs, r, check, pdu);
+        std::span<const BYTE> head;
+        CRpcSocket::Io io = socket_.ReadPduStart(0xFFFF, rpc::kResponseHeaderSize, waitMs, waitMs, r, check, head);
         if (io == CRpcSocket::Io::TimedOut)
             return Fail(RPC_S_CALL_CANCELLED);
         // A server that asked this client to leave takes no more calls.
@@ -227,48 +241,72 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
             return Fail(shutdownRequested_ && !started ? RPC_S_CALL_FAILED_DNE : RPC_S_CALL_FAILED);
         if (check != rpc::HeaderCheck::Ok)
             return Fail(RPC_S_PROTOCOL_ERROR);
-        if (r.Type() == rpc::PduType::Shutdown || r.callId != callId) {
-            shutdownRequested_ |= r.Type() == rpc::PduType::Shutdown;
-            socket_.ConsumePdu();
-            continue;
-        }
-        RPC_STATUS status;
         bool done = true;
-        if (r.Type() == rpc::PduType::Response) {
-            rpc::ResponsePdu response;
-            if (!rpc::ParseResponse(pdu, r, response))
+        RPC_STATUS status = RPC_S_OK;
+        if (r.Type() == rpc::PduType::Response && r.callId == callId && r.authLength == 0) {
+            if (r.fragLength < rpc::kResponseHeaderSize)
                 return Fail(RPC_S_PROTOCOL_ERROR);
             if (!started) {
                 if ((r.flags & rpc::PFC_FIRST_FRAG) == 0)
                     return Fail(RPC_S_PROTOCOL_ERROR);
                 started = true;
+                const ULONG allocHint = ndr::Load32(head.data() + 16, r.rep.BigEndian());
                 reply.Clear();
                 // The hint is the server's word: trusted only so far.
-                reply.Reserve(std::min<size_t>({response.allocHint, options_.maxReplyBytes, kTrustedHint}));
+                reply.Reserve(std::min<size_t>({allocHint, options_.maxReplyBytes, kTrustedHint}));
                 if (replyRep != nullptr)
                     *replyRep = r.rep;
             }
-            if (response.stub.size() > options_.maxReplyBytes - reply.Size())
+            const size_t body = r.fragLength - rpc::kResponseHeaderSize;
+            if (body > options_.maxReplyBytes - reply.Size())
                 return Fail(RPC_S_CALL_FAILED);
-            reply.Append(response.stub.data(), response.stub.size());
+            io = socket_.ReadPduBody(reply.Grow(body));
+            if (io != CRpcSocket::Io::Ok) {
+                reply.Resize(reply.Size() - body);
+                return Fail(io == CRpcSocket::Io::TimedOut ? RPC_S_CALL_CANCELLED : RPC_S_CALL_FAILED);
+            }
             done = (r.flags & rpc::PFC_LAST_FRAG) != 0;
-            status = RPC_S_OK;
-        } else if (r.Type() == rpc::PduType::Fault) {
-            rpc::FaultPdu fault;
-            if (!rpc::ParseFault(pdu, r, fault))
-                return Fail(RPC_S_PROTOCOL_ERROR);
-            status = RpcFaultCodeToStatus(fault.status);
         } else {
-            return Fail(RPC_S_PROTOCOL_ERROR);
+            std::span<const BYTE> pdu;
+            io = socket_.ReadPduRest(pdu);
+            if (io == CRpcSocket::Io::TimedOut)
+                return Fail(RPC_S_CALL_CANCELLED);
+            if (io != CRpcSocket::Io::Ok)
+                return Fail(shutdownRequested_ && !started ? RPC_S_CALL_FAILED_DNE : RPC_S_CALL_FAILED);
+            if (r.Type() == rpc::PduType::Shutdown || r.callId != callId) {
+                shutdownRequested_ |= r.Type() == rpc::PduType::Shutdown;
+                socket_.ConsumePdu();
+                continue;
+            }
+            if (r.Type() == rpc::PduType::Response) {
+                rpc::ResponsePdu response;
+                if (!rpc::ParseResponse(pdu, r, response))
+                    return Fail(RPC_S_PROTOCOL_ERROR);
+                if (!started) {
+                    if ((r.flags & rpc::PFC_FIRST_FRAG) == 0)
+                        return Fail(RPC_S_PROTOCOL_ERROR);
+                    started = true;
+                    reply.Clear();
+                    reply.Reserve(std::min<size_t>({response.allocHint, options_.maxReplyBytes, kTrustedHint}));
+                    if (replyRep != nullptr)
+                        *replyRep = r.rep;
+                }
+                if (response.stub.size() > options_.maxReplyBytes - reply.Size())
+                    return Fail(RPC_S_CALL_FAILED);
+                reply.Append(response.stub.data(), response.stub.size());
+                done = (r.flags & rpc::PFC_LAST_FRAG) != 0;
+            } else if (r.Type() == rpc::PduType::Fault) {
+                rpc::FaultPdu fault;
+                if (!rpc::ParseFault(pdu, r, fault))
+                    return Fail(RPC_S_PROTOCOL_ERROR);
+                status = RpcFaultCodeToStatus(fault.status);
+            } else {
+                return Fail(RPC_S_PROTOCOL_ERROR);
+            }
+            socket_.ConsumePdu();
         }
-        socket_.ConsumePdu();
-        if (!done) {
-            // Moves the buffered bytes, so only between fragments.
-            if (reply.Capacity() > kLargeReply)
-                socket_.SetReadBufferSize(kLargeReadBuffer);
+        if (!done)
             continue;
-        }
-        socket_.SetReadBufferSize(kNormalReadBuffer);
         if (shutdownRequested_)
             Close();
         return status;

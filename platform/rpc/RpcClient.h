@@ -20,7 +20,7 @@
 
 struct RpcClientOptions {
     // Fragment sizes proposed at bind time; the server's answer may lower them.
-    // Whole fragments are read into the socket's buffer, so receiving the
+    // Reply bodies are read straight into the reply, so receiving the
     // largest costs nothing more and saves the server headers and sends.
     USHORT maxXmitFragment = 5840;
     USHORT maxRecvFragment = 0xFFFF;

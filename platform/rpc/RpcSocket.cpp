@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +25,9 @@
 namespace {
 
 constexpr size_t kLargestFragment = 0xFFFF;
+// Read ahead of a fragment body taken straight into the caller's memory:
+// enough for the header of a request or response.
+constexpr size_t kReadAhead = 24;
 
 // Reads that wait do so inside recv (a receive timeout, see ReceiveFirst);
 // every other read and every send says MSG_DONTWAIT itself.
@@ -104,6 +108,18 @@ bool BindSource(int fd, int family, const std::string& source)
     return bound;
 }
 
+// The start of a wait, needed only when the wait is interrupted: the coarse
+// clock runs on the same origin as the steady one, at most a tick behind,
+// and costs a fraction of a precise read.
+std::chrono::steady_clock::time_point CoarseNow()
+{
+    timespec now{};
+    if (::clock_gettime(CLOCK_MONOTONIC_COARSE, &now) != 0)
+        return std::chrono::steady_clock::now();
+    return std::chrono::steady_clock::time_point(std::chrono::seconds(now.tv_sec) +
+                                                 std::chrono::nanoseconds(now.tv_nsec));
+}
+
 } // namespace
 
 CRpcSocket::CRpcSocket(int fd)
@@ -132,6 +148,7 @@ void CRpcSocket::Close()
         ::close(fd_);
     fd_ = -1;
     begin_ = end_ = current_ = 0;
+    fragment_ = prefix_ = 0;
 }
 
 void CRpcSocket::ShutdownRead()
@@ -280,35 +297,118 @@ CRpcSocket::Io CRpcSocket::Fill(size_t need, Clock::time_point deadline)
 CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, rpc::PduHeader& h,
                                    rpc::HeaderCheck& check, std::span<const BYTE>& pdu)
 {
+    // ReadPduStart and ReadPduRest in one, as every packet the server reads
+    // takes this way.
+    fragment_ = prefix_ = 0;
     if (fd_ < 0)
         return Io::Closed;
-    auto after = [](int ms) {
-        return ms < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(ms);
-    };
     Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs);
     if (io != Io::Ok)
         return io;
-    // The clock is read only when something is still missing: a fragment
-    // that came in one piece, as nearly every call's does, needs no deadline.
-    Clock::time_point deadline{};
-    bool timed = false;
-    auto until = [&] {
-        if (!timed)
-            deadline = after(restMs);
-        timed = true;
-        return deadline;
-    };
-    if (end_ - begin_ < rpc::kCommonHeaderSize && (io = Fill(rpc::kCommonHeaderSize, until())) != Io::Ok)
+    timed_ = false;
+    restMs_ = restMs;
+    if (end_ - begin_ < rpc::kCommonHeaderSize && (io = Fill(rpc::kCommonHeaderSize, RestDeadline())) != Io::Ok)
         return io;
     h = rpc::DecodeHeader(buffer_ + begin_);
     check = rpc::CheckHeader(h, std::min(maxFragment, kLargestFragment));
     pdu = {};
     if (check != rpc::HeaderCheck::Ok)
         return Io::Ok;
-    if (end_ - begin_ < h.fragLength && (io = Fill(h.fragLength, until())) != Io::Ok)
+    if (end_ - begin_ < h.fragLength && (io = Fill(h.fragLength, RestDeadline())) != Io::Ok)
         return io;
     pdu = {buffer_ + begin_, h.fragLength};
     current_ = h.fragLength;
+    return Io::Ok;
+}
+
+CRpcSocket::Clock::time_point CRpcSocket::RestDeadline()
+{
+    // The clock is read only when something is still missing: a fragment
+    // that came in one piece, as nearly every call's does, needs no deadline.
+    if (!timed_)
+        deadline_ = restMs_ < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(restMs_);
+    timed_ = true;
+    return deadline_;
+}
+
+CRpcSocket::Io CRpcSocket::ReadPduStart(size_t maxFragment, size_t prefix, int firstMs, int restMs,
+                                        rpc::PduHeader& h, rpc::HeaderCheck& check, std::span<const BYTE>& start)
+{
+    start = {};
+    fragment_ = prefix_ = 0;
+    if (fd_ < 0)
+        return Io::Closed;
+    Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs);
+    if (io != Io::Ok)
+        return io;
+    timed_ = false;
+    restMs_ = restMs;
+    if (end_ - begin_ < rpc::kCommonHeaderSize && (io = Fill(rpc::kCommonHeaderSize, RestDeadline())) != Io::Ok)
+        return io;
+    h = rpc::DecodeHeader(buffer_ + begin_);
+    check = rpc::CheckHeader(h, std::min(maxFragment, kLargestFragment));
+    if (check != rpc::HeaderCheck::Ok)
+        return Io::Ok;
+    const size_t need = std::min<size_t>(std::max(prefix, rpc::kCommonHeaderSize), h.fragLength);
+    if (end_ - begin_ < need && (io = Fill(need, RestDeadline())) != Io::Ok)
+        return io;
+    fragment_ = h.fragLength;
+    prefix_ = need;
+    start = {buffer_ + begin_, need};
+    return Io::Ok;
+}
+
+CRpcSocket::Io CRpcSocket::ReadPduRest(std::span<const BYTE>& pdu)
+{
+    pdu = {};
+    Io io;
+    if (end_ - begin_ < fragment_ && (io = Fill(fragment_, RestDeadline())) != Io::Ok)
+        return io;
+    pdu = {buffer_ + begin_, fragment_};
+    current_ = fragment_;
+    return Io::Ok;
+}
+
+CRpcSocket::Io CRpcSocket::ReadPduBody(BYTE* out)
+{
+    size_t want = fragment_ - prefix_;
+    const size_t held = std::min(end_ - begin_ - prefix_, want);
+    if (held != 0)
+        std::memcpy(out, buffer_ + begin_ + prefix_, held);
+    begin_ += prefix_ + held;
+    if (begin_ == end_)
+        begin_ = end_ = 0;
+    fragment_ = prefix_ = 0;
+    out += held;
+    want -= held;
+    // Whatever was read ahead is used up: the rest goes straight to out, and
+    // the buffer takes only what may start the next fragment, so that the
+    // body of a large one is not read into the buffer and copied again.
+    const size_t ahead = std::min(capacity_, kReadAhead);
+    while (want > 0) {
+        iovec pieces[2] = {{out, want}, {buffer_, ahead}};
+        msghdr msg{};
+        msg.msg_iov = pieces;
+        msg.msg_iovlen = 2;
+        ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+        if (n > 0) {
+            const size_t got = size_t(n);
+            if (got >= want) {
+                end_ = got - want;
+                want = 0;
+            } else {
+                out += got;
+                want -= got;
+            }
+        } else if (n == 0) {
+            return Io::Closed;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!WaitFor(POLLIN, RestDeadline()))
+                return Io::TimedOut;
+        } else if (errno != EINTR) {
+            return errno == ECONNRESET ? Io::Closed : Io::Failed;
+        }
+    }
     return Io::Ok;
 }
 
@@ -317,7 +417,7 @@ CRpcSocket::Io CRpcSocket::ReceiveFirst(int waitMs)
     // The wait is the receive call's own (a receive timeout on a blocking
     // socket): a request on its way costs one system call, not a poll and a
     // read.
-    const Clock::time_point started = Clock::now();
+    const Clock::time_point started = CoarseNow();
     if (capacity_ == 0 && !Reallocate(wanted_))
         return Io::Failed;
     begin_ = end_ = 0;
@@ -361,6 +461,31 @@ bool CRpcSocket::SendAll(const iovec* pieces, int count, int timeoutMs)
 {
     if (fd_ < 0)
         return false;
+    if (count > 0 && count <= IOV_MAX) {
+        // Nearly always the kernel takes everything at once: try that before
+        // copying the pieces to advance through a partial send.
+        msghdr msg{};
+        msg.msg_iov = const_cast<iovec*>(pieces);
+        msg.msg_iovlen = size_t(count);
+        ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
+        size_t sent = n < 0 ? 0 : size_t(n);
+        while (count > 0 && sent >= pieces->iov_len) {
+            sent -= pieces->iov_len;
+            ++pieces;
+            --count;
+        }
+        if (count == 0)
+            return true;
+        if (sent != 0)
+            return SendRest(pieces, count, sent, timeoutMs);
+    }
+    return SendRest(pieces, count, 0, timeoutMs);
+}
+
+bool CRpcSocket::SendRest(const iovec* pieces, int count, size_t skip, int timeoutMs)
+{
     // A local copy to advance through partial sends.
     constexpr int kMaxPieces = 1024;
     iovec local[kMaxPieces];
@@ -369,6 +494,10 @@ bool CRpcSocket::SendAll(const iovec* pieces, int count, int timeoutMs)
         std::memcpy(local, pieces, sizeof(iovec) * size_t(batch));
         iovec* at = local;
         int left = batch;
+        // What the first try sent of the first piece.
+        at->iov_base = static_cast<BYTE*>(at->iov_base) + skip;
+        at->iov_len -= skip;
+        skip = 0;
         while (left > 0) {
             msghdr msg{};
             msg.msg_iov = at;

@@ -49,6 +49,17 @@ public:
     // until ConsumePdu.
     Io ReadPdu(size_t maxFragment, int firstMs, int restMs, rpc::PduHeader& h, rpc::HeaderCheck& check,
                std::span<const BYTE>& pdu);
+    // ReadPdu in two steps, so that a body can go straight where it is
+    // wanted. The first waits as ReadPdu does and reads the header and the
+    // fragment's first prefix bytes (fewer when it is shorter); start holds
+    // them only when check is Ok, until the next read. Then one of: the rest
+    // into the buffer, as ReadPdu's pdu (until ConsumePdu); or the bytes after
+    // the prefix to out, which consumes the fragment. A failed read leaves the
+    // stream where it broke: the connection is good for closing only.
+    Io ReadPduStart(size_t maxFragment, size_t prefix, int firstMs, int restMs, rpc::PduHeader& h,
+                    rpc::HeaderCheck& check, std::span<const BYTE>& start);
+    Io ReadPduRest(std::span<const BYTE>& pdu);
+    Io ReadPduBody(BYTE* out);
     void ConsumePdu();
     // Bytes read ahead and not yet consumed.
     size_t Buffered() const { return end_ - begin_ - current_; }
@@ -69,8 +80,12 @@ private:
     using Clock = std::chrono::steady_clock;
     Io Fill(size_t need, Clock::time_point deadline);
     Io ReceiveFirst(int waitMs);
+    // Where the rest of the fragment being read must have come by.
+    Clock::time_point RestDeadline();
     bool Reallocate(size_t bytes);
     bool SetReceiveTimeout(int ms);
+    // Sends the pieces but the first skip bytes of the first.
+    bool SendRest(const struct iovec* pieces, int count, size_t skip, int timeoutMs);
     bool WaitFor(short events, Clock::time_point deadline);
 
     int fd_ = -1;
@@ -80,5 +95,10 @@ private:
     size_t end_ = 0;
     size_t current_ = 0;  // length of the fragment handed out
     size_t wanted_ = 64 * 1024;
+    size_t fragment_ = 0;  // length of the fragment being read
+    size_t prefix_ = 0;    // bytes of it handed out by ReadPduStart
+    int restMs_ = 0;
+    bool timed_ = false;
+    Clock::time_point deadline_{};
     int receiveTimeoutMs_ = kWaitForever;  // as set on the socket
 };

@@ -129,3 +129,79 @@ TEST(RpcSocketWait, PeerCloseIsClosed)
     ::shutdown(p.peer, SHUT_WR);
     EXPECT_EQ(ReadOne(p.socket).io, CRpcSocket::Io::Closed);
 }
+
+TEST(RpcSocketBody, GoesToTheCallerAcrossReadsAndLeavesTheNextFragmentReadable)
+{
+    SocketPair p;
+    const Bytes body(5000, 0x33);
+    const Bytes first = RequestBytes(4, 0, 1, body);
+    const Bytes next = RequestBytes(5, 0, 1, Bytes(8, 5));
+    // Header and a little of the body first; the rest, with the next
+    // fragment right behind it, later.
+    std::thread late([&] {
+        p.Send(Bytes(first.begin(), first.begin() + 30));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Bytes rest(first.begin() + 30, first.end());
+        rest.insert(rest.end(), next.begin(), next.end());
+        p.Send(rest);
+    });
+    rpc::PduHeader h;
+    rpc::HeaderCheck check;
+    std::span<const BYTE> start;
+    ASSERT_EQ(p.socket.ReadPduStart(0xFFFF, rpc::kRequestHeaderSize, 2000, 2000, h, check, start), CRpcSocket::Io::Ok);
+    ASSERT_EQ(check, rpc::HeaderCheck::Ok);
+    EXPECT_EQ(h.callId, 4u);
+    EXPECT_EQ(start.size(), rpc::kRequestHeaderSize);
+    Bytes out(body.size() + 1, 0xEE);
+    EXPECT_EQ(p.socket.ReadPduBody(out.data()), CRpcSocket::Io::Ok);
+    late.join();
+    EXPECT_TRUE(std::equal(body.begin(), body.end(), out.begin()));
+    EXPECT_EQ(out.back(), 0xEE);  // not a byte beyond the body
+
+    Read r = ReadOne(p.socket);
+    ASSERT_EQ(r.io, CRpcSocket::Io::Ok);
+    EXPECT_EQ(r.h.callId, 5u);
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), r.pdu.begin(), r.pdu.end()));
+}
+
+TEST(RpcSocketBody, AFragmentShorterThanThePrefixIsWholeAndTheRestReadsIntoTheBuffer)
+{
+    SocketPair p;
+    Bytes two = HeaderOnly(rpc::PduType::Shutdown, 0);
+    const Bytes request = RequestBytes(6, 0, 1, Bytes(100, 6));
+    two.insert(two.end(), request.begin(), request.end());
+    p.Send(two);
+    rpc::PduHeader h;
+    rpc::HeaderCheck check;
+    std::span<const BYTE> start;
+    ASSERT_EQ(p.socket.ReadPduStart(0xFFFF, rpc::kRequestHeaderSize, 2000, 2000, h, check, start), CRpcSocket::Io::Ok);
+    EXPECT_EQ(h.Type(), rpc::PduType::Shutdown);
+    EXPECT_EQ(start.size(), rpc::kCommonHeaderSize);
+    BYTE none = 0;
+    EXPECT_EQ(p.socket.ReadPduBody(&none), CRpcSocket::Io::Ok);
+
+    ASSERT_EQ(p.socket.ReadPduStart(0xFFFF, rpc::kRequestHeaderSize, 2000, 2000, h, check, start), CRpcSocket::Io::Ok);
+    std::span<const BYTE> pdu;
+    ASSERT_EQ(p.socket.ReadPduRest(pdu), CRpcSocket::Io::Ok);
+    EXPECT_TRUE(std::equal(request.begin(), request.end(), pdu.begin(), pdu.end()));
+    p.socket.ConsumePdu();
+    EXPECT_EQ(p.socket.Buffered(), 0u);
+}
+
+TEST(RpcSocketBody, APeerThatStopsOrClosesMidBodyIsTimedOutOrClosed)
+{
+    const Bytes pdu = RequestBytes(7, 0, 1, Bytes(3000, 7));
+    for (bool close : {false, true}) {
+        SocketPair p;
+        p.Send(Bytes(pdu.begin(), pdu.begin() + 1000));
+        if (close)
+            ::shutdown(p.peer, SHUT_WR);
+        rpc::PduHeader h;
+        rpc::HeaderCheck check;
+        std::span<const BYTE> start;
+        ASSERT_EQ(p.socket.ReadPduStart(0xFFFF, rpc::kRequestHeaderSize, 2000, 50, h, check, start),
+                  CRpcSocket::Io::Ok);
+        Bytes out(3000);
+        EXPECT_EQ(p.socket.ReadPduBody(out.data()), close ? CRpcSocket::Io::Closed : CRpcSocket::Io::TimedOut);
+    }
+}
