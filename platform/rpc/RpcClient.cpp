@@ -233,7 +233,10 @@ RPC_STATUS CRpcClient::Call(USHORT contextId, USHORT opnum, std::span<const BYTE
         rpc::PduHeader r;
         rpc::HeaderCheck check;
         std::span<const BYTE> head;
-        CRpcSocket::Io io = socket_.ReadPduStart(0xFFFF, rpc::kResponseHeaderSize, waitMs, waitMs, r, check, head);
+        // Within a reply, only a header is read ahead: the body that follows
+        // is wanted in the reply, not in the socket's buffer.
+        CRpcSocket::Io io =
+            socket_.ReadPduStart(0xFFFF, rpc::kResponseHeaderSize, waitMs, waitMs, r, check, head, !started);
         if (io == CRpcSocket::Io::TimedOut)
             return Fail(RPC_S_CALL_CANCELLED);
         // A server that asked this client to leave takes no more calls.

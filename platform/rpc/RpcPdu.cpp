@@ -240,23 +240,10 @@ void EncodeBindNak(CRpcBuffer& out, const PduHeader& h, USHORT reason)
     FinishPdu(out, h, start);
 }
 
-bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out)
+bool ParseRequestFields(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out)
 {
     if (!Whole(pdu, h))
         return false;
-    if (h.authLength == 0 && (h.flags & PFC_OBJECT_UUID) == 0) {
-        // Every call of this system's clients: fixed fields read in place.
-        if (h.fragLength < kRequestHeaderSize)
-            return false;
-        const bool big = h.rep.BigEndian();
-        out.allocHint = ndr::Load32(pdu.data() + 16, big);
-        out.contextId = ndr::Load16(pdu.data() + 20, big);
-        out.opnum = ndr::Load16(pdu.data() + 22, big);
-        out.hasObject = false;
-        out.object = GUID{};
-        out.stub = pdu.subspan(kRequestHeaderSize, h.fragLength - kRequestHeaderSize);
-        return true;
-    }
     CNdrReader r = FieldReader(pdu, h);
     out.allocHint = r.U32();
     out.contextId = r.U16();

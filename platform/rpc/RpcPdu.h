@@ -153,7 +153,25 @@ struct RequestPdu {
     std::span<const BYTE> stub;  // within the fragment
 };
 
-bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out);
+// ParseRequest for requests with an object UUID or an auth verifier.
+bool ParseRequestFields(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out);
+
+inline bool ParseRequest(std::span<const BYTE> pdu, const PduHeader& h, RequestPdu& out)
+{
+    if (h.authLength != 0 || (h.flags & PFC_OBJECT_UUID) != 0)
+        return ParseRequestFields(pdu, h, out);
+    // Every call of this system's clients: fixed fields read in place.
+    if (pdu.size() < h.fragLength || CheckHeader(h, 0xFFFF) != HeaderCheck::Ok || h.fragLength < kRequestHeaderSize)
+        return false;
+    const bool big = h.rep.BigEndian();
+    out.allocHint = ndr::Load32(pdu.data() + 16, big);
+    out.contextId = ndr::Load16(pdu.data() + 20, big);
+    out.opnum = ndr::Load16(pdu.data() + 22, big);
+    out.hasObject = false;
+    out.object = GUID{};
+    out.stub = pdu.subspan(kRequestHeaderSize, h.fragLength - kRequestHeaderSize);
+    return true;
+}
 // The 24-byte request header (no object UUID, no auth verifier).
 inline void EncodeRequestHeader(BYTE* out, const PduHeader& h, ULONG allocHint, USHORT contextId, USHORT opnum)
 {

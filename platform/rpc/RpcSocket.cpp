@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -13,6 +14,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <condition_variable>
@@ -106,6 +108,24 @@ bool BindSource(int fd, int family, const std::string& source)
     bool bound = ::bind(fd, list->ai_addr, list->ai_addrlen) == 0;
     ::freeaddrinfo(list);
     return bound;
+}
+
+// Receives and sends made directly: the libc wrappers are cancellation
+// points, and their bookkeeping costs more than the rest of a call's framing.
+// No thread of this runtime is ever cancelled.
+ssize_t Receive(int fd, void* data, size_t size, int flags)
+{
+    return ::syscall(SYS_recvfrom, fd, data, size, flags, nullptr, nullptr);
+}
+
+ssize_t ReceiveMessage(int fd, msghdr* msg, int flags)
+{
+    return ::syscall(SYS_recvmsg, fd, msg, flags);
+}
+
+ssize_t SendMessage(int fd, const msghdr* msg, int flags)
+{
+    return ::syscall(SYS_sendmsg, fd, msg, flags);
 }
 
 // The start of a wait, needed only when the wait is interrupted: the coarse
@@ -279,7 +299,7 @@ CRpcSocket::Io CRpcSocket::Fill(size_t need, Clock::time_point deadline)
         // first rather than try a read that fails.
         if (end_ == begin_ && !WaitFor(POLLIN, deadline))
             return Io::TimedOut;
-        ssize_t n = ::recv(fd_, buffer_ + end_, capacity_ - end_, MSG_DONTWAIT);
+        ssize_t n = Receive(fd_, buffer_ + end_, capacity_ - end_, MSG_DONTWAIT);
         if (n > 0) {
             end_ += size_t(n);
         } else if (n == 0) {
@@ -302,7 +322,7 @@ CRpcSocket::Io CRpcSocket::ReadPdu(size_t maxFragment, int firstMs, int restMs, 
     fragment_ = prefix_ = 0;
     if (fd_ < 0)
         return Io::Closed;
-    Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs);
+    Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs, SIZE_MAX);
     if (io != Io::Ok)
         return io;
     timed_ = false;
@@ -332,13 +352,15 @@ CRpcSocket::Clock::time_point CRpcSocket::RestDeadline()
 }
 
 CRpcSocket::Io CRpcSocket::ReadPduStart(size_t maxFragment, size_t prefix, int firstMs, int restMs,
-                                        rpc::PduHeader& h, rpc::HeaderCheck& check, std::span<const BYTE>& start)
+                                        rpc::PduHeader& h, rpc::HeaderCheck& check, std::span<const BYTE>& start,
+                                        bool readAhead)
 {
     start = {};
     fragment_ = prefix_ = 0;
     if (fd_ < 0)
         return Io::Closed;
-    Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs);
+    prefix = std::max(prefix, rpc::kCommonHeaderSize);
+    Io io = end_ != begin_ ? Io::Ok : ReceiveFirst(firstMs, readAhead ? SIZE_MAX : prefix);
     if (io != Io::Ok)
         return io;
     timed_ = false;
@@ -349,7 +371,7 @@ CRpcSocket::Io CRpcSocket::ReadPduStart(size_t maxFragment, size_t prefix, int f
     check = rpc::CheckHeader(h, std::min(maxFragment, kLargestFragment));
     if (check != rpc::HeaderCheck::Ok)
         return Io::Ok;
-    const size_t need = std::min<size_t>(std::max(prefix, rpc::kCommonHeaderSize), h.fragLength);
+    const size_t need = std::min<size_t>(prefix, h.fragLength);
     if (end_ - begin_ < need && (io = Fill(need, RestDeadline())) != Io::Ok)
         return io;
     fragment_ = h.fragLength;
@@ -390,7 +412,7 @@ CRpcSocket::Io CRpcSocket::ReadPduBody(BYTE* out)
         msghdr msg{};
         msg.msg_iov = pieces;
         msg.msg_iovlen = 2;
-        ssize_t n = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+        ssize_t n = ReceiveMessage(fd_, &msg, MSG_DONTWAIT);
         if (n > 0) {
             const size_t got = size_t(n);
             if (got >= want) {
@@ -412,7 +434,7 @@ CRpcSocket::Io CRpcSocket::ReadPduBody(BYTE* out)
     return Io::Ok;
 }
 
-CRpcSocket::Io CRpcSocket::ReceiveFirst(int waitMs)
+CRpcSocket::Io CRpcSocket::ReceiveFirst(int waitMs, size_t limit)
 {
     // The wait is the receive call's own (a receive timeout on a blocking
     // socket): a request on its way costs one system call, not a poll and a
@@ -423,7 +445,7 @@ CRpcSocket::Io CRpcSocket::ReceiveFirst(int waitMs)
     begin_ = end_ = 0;
     const bool timed = waitMs != 0 && SetReceiveTimeout(waitMs);
     if (waitMs == 0 || timed) {
-        ssize_t n = ::recv(fd_, buffer_, capacity_, waitMs == 0 ? MSG_DONTWAIT : 0);
+        ssize_t n = Receive(fd_, buffer_, std::min(capacity_, limit), waitMs == 0 ? MSG_DONTWAIT : 0);
         if (n > 0) {
             end_ = size_t(n);
             return Io::Ok;
@@ -467,7 +489,7 @@ bool CRpcSocket::SendAll(const iovec* pieces, int count, int timeoutMs)
         msghdr msg{};
         msg.msg_iov = const_cast<iovec*>(pieces);
         msg.msg_iovlen = size_t(count);
-        ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t n = SendMessage(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
             return false;
         size_t sent = n < 0 ? 0 : size_t(n);
@@ -484,7 +506,7 @@ bool CRpcSocket::SendAll(const iovec* pieces, int count, int timeoutMs)
     return SendRest(pieces, count, 0, timeoutMs);
 }
 
-bool CRpcSocket::SendRest(const iovec* pieces, int count, size_t skip, int timeoutMs)
+[[gnu::noinline]] bool CRpcSocket::SendRest(const iovec* pieces, int count, size_t skip, int timeoutMs)
 {
     // A local copy to advance through partial sends.
     constexpr int kMaxPieces = 1024;
@@ -502,7 +524,7 @@ bool CRpcSocket::SendRest(const iovec* pieces, int count, size_t skip, int timeo
             msghdr msg{};
             msg.msg_iov = at;
             msg.msg_iovlen = size_t(left);
-            ssize_t n = ::sendmsg(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
+            ssize_t n = SendMessage(fd_, &msg, MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n < 0) {
                 if (errno == EINTR)
                     continue;

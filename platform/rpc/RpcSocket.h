@@ -52,12 +52,14 @@ public:
     // ReadPdu in two steps, so that a body can go straight where it is
     // wanted. The first waits as ReadPdu does and reads the header and the
     // fragment's first prefix bytes (fewer when it is shorter); start holds
-    // them only when check is Ok, until the next read. Then one of: the rest
+    // them only when check is Ok, until the next read. Without readAhead, a
+    // fragment that has not begun to arrive is received no further than the
+    // prefix, so that its body is left for ReadPduBody. Then one of: the rest
     // into the buffer, as ReadPdu's pdu (until ConsumePdu); or the bytes after
     // the prefix to out, which consumes the fragment. A failed read leaves the
     // stream where it broke: the connection is good for closing only.
     Io ReadPduStart(size_t maxFragment, size_t prefix, int firstMs, int restMs, rpc::PduHeader& h,
-                    rpc::HeaderCheck& check, std::span<const BYTE>& start);
+                    rpc::HeaderCheck& check, std::span<const BYTE>& start, bool readAhead = true);
     Io ReadPduRest(std::span<const BYTE>& pdu);
     Io ReadPduBody(BYTE* out);
     void ConsumePdu();
@@ -79,7 +81,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     Io Fill(size_t need, Clock::time_point deadline);
-    Io ReceiveFirst(int waitMs);
+    // Receives at most limit bytes into the empty buffer.
+    Io ReceiveFirst(int waitMs, size_t limit);
     // Where the rest of the fragment being read must have come by.
     Clock::time_point RestDeadline();
     bool Reallocate(size_t bytes);

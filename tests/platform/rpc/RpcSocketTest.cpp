@@ -205,3 +205,27 @@ TEST(RpcSocketBody, APeerThatStopsOrClosesMidBodyIsTimedOutOrClosed)
         EXPECT_EQ(p.socket.ReadPduBody(out.data()), close ? CRpcSocket::Io::Closed : CRpcSocket::Io::TimedOut);
     }
 }
+
+TEST(RpcSocketBody, WithoutReadAheadOnlyHeadersPassThroughTheBuffer)
+{
+    SocketPair p;
+    const Bytes body(2000, 0x44);
+    Bytes two = RequestBytes(8, 0, 1, body);
+    const Bytes next = RequestBytes(9, 0, 1, Bytes(500, 9));
+    two.insert(two.end(), next.begin(), next.end());
+    p.Send(two);
+    rpc::PduHeader h;
+    rpc::HeaderCheck check;
+    std::span<const BYTE> start;
+    ASSERT_EQ(p.socket.ReadPduStart(0xFFFF, rpc::kRequestHeaderSize, 2000, 2000, h, check, start, false),
+              CRpcSocket::Io::Ok);
+    EXPECT_EQ(p.socket.Buffered(), rpc::kRequestHeaderSize);
+    Bytes out(body.size());
+    ASSERT_EQ(p.socket.ReadPduBody(out.data()), CRpcSocket::Io::Ok);
+    EXPECT_EQ(out, body);
+    // The next fragment's header came with the body; its body did not.
+    EXPECT_EQ(p.socket.Buffered(), rpc::kRequestHeaderSize);
+    Read r = ReadOne(p.socket);
+    ASSERT_EQ(r.io, CRpcSocket::Io::Ok);
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), r.pdu.begin(), r.pdu.end()));
+}
