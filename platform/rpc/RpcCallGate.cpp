@@ -2,8 +2,12 @@
 
 RPC_STATUS CRpcCallGate::Run(CRpcCall& call, const RpcDispatchFunction& function)
 {
-    if (active_.fetch_add(1) >= maxCalls_.load()) {
-        active_.fetch_sub(1);
+    // Count first, then look: of two calls racing for the last place, at
+    // least one sees the other.
+    active_.Add(1);
+    const unsigned maxCalls = maxCalls_.load();
+    if (connections_.load() > maxCalls && active_.Sum() > long(maxCalls)) {
+        active_.Add(-1);
         return RPC_S_SERVER_TOO_BUSY;
     }
     RPC_STATUS status;
@@ -22,6 +26,6 @@ RPC_STATUS CRpcCallGate::Run(CRpcCall& call, const RpcDispatchFunction& function
         if (status == RPC_S_OK)
             status = RPC_S_CALL_FAILED;
     }
-    active_.fetch_sub(1);
+    active_.Add(-1);
     return status;
 }

@@ -29,7 +29,7 @@ RPC_STATUS CRpcInterfaceRegistry::Unregister(const GUID& uuid, USHORT major, USH
     entry->removed.store(true);
     if (waitForCalls) {
         std::unique_lock lock(entry->mutex);
-        entry->idle.wait(lock, [&] { return entry->activeCalls.load() == 0; });
+        entry->idle.wait(lock, [&] { return entry->activeCalls.Sum() == 0; });
     }
     return RPC_S_OK;
 }
@@ -48,7 +48,7 @@ bool CRpcInterfaceRegistry::BeginCall(Entry& entry)
 {
     // Count first, then look: Unregister sets the flag first, then waits for
     // the count, so no call slips between the two.
-    entry.activeCalls.fetch_add(1);
+    entry.activeCalls.Add(1);
     if (entry.removed.load()) {
         EndCall(entry);
         return false;
@@ -58,7 +58,10 @@ bool CRpcInterfaceRegistry::BeginCall(Entry& entry)
 
 void CRpcInterfaceRegistry::EndCall(Entry& entry)
 {
-    if (entry.activeCalls.fetch_sub(1) == 1 && entry.removed.load()) {
+    entry.activeCalls.Add(-1);
+    // Only the sum tells whether this was the last call: once withdrawn, the
+    // waiting side looks each time.
+    if (entry.removed.load()) {
         std::lock_guard lock(entry.mutex);
         entry.idle.notify_all();
     }

@@ -5,6 +5,7 @@
 
 #include "platform/rpc/RpcCall.h"
 #include "platform/rpc/RpcProtocol.h"
+#include "platform/rpc/RpcStripedCount.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -27,7 +28,7 @@ public:
     struct Entry {
         explicit Entry(RpcInterfaceDefinition d) : definition(std::move(d)) {}
         RpcInterfaceDefinition definition;
-        std::atomic<int> activeCalls{0};
+        CRpcStripedCount activeCalls;
         std::atomic<bool> removed{false};
         std::mutex mutex;
         std::condition_variable idle;
@@ -45,7 +46,8 @@ public:
     // same UUID and major version, and a minor version at least the client's.
     std::shared_ptr<Entry> Find(const rpc::SyntaxId& abstract) const;
 
-    // Counts a call in; false when the interface has been withdrawn.
+    // Counts a call in; false when the interface has been withdrawn. A call
+    // is counted out on the thread that counted it in.
     static bool BeginCall(Entry& entry);
     static void EndCall(Entry& entry);
 

@@ -383,6 +383,7 @@ void CRpcServer::Impl::StartConnection(int fd)
             return;  // the socket closes with the connection object
         }
         connections_.insert(connection);
+        gate_.SetConnectionCount(connections_.size());
         ++connectionsByPeer_[info.clientAddress];
     }
     // It takes a call thread once its first packet is there.
@@ -423,6 +424,7 @@ void CRpcServer::Impl::EndConnection(const std::shared_ptr<Connection>& connecti
     connection->socket.Close();
     if (connections_.erase(connection) != 0)
         ForgetPeer(connection->info.clientAddress, 1);
+    gate_.SetConnectionCount(connections_.size());
     changed_.notify_all();
 }
 

@@ -4,6 +4,7 @@
 #include "platform/rpc/NdrReader.h"
 #include "platform/rpc/RemoteInvokeNdr.h"
 #include "platform/rpc/RpcClient.h"
+#include "platform/rpc/RpcStripedCount.h"
 
 #include <gtest/gtest.h>
 
@@ -134,4 +135,35 @@ TEST(RpcConcurrency, CallThreadHookRunsOnEveryCallThread)
     server.Release();
     for (std::thread& t : threads)
         t.join();
+}
+
+TEST(RpcConcurrency, StripedCountAddsUpWhileManyThreadsCountInAndOut)
+{
+    constexpr int kThreads = 32;
+    CRpcStripedCount count;
+    std::atomic<bool> stop{false};
+    long lowest = 0, highest = 0;
+    std::thread reader([&] {
+        while (!stop) {
+            const long sum = count.Sum();
+            lowest = std::min(lowest, sum);
+            highest = std::max(highest, sum);
+        }
+    });
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i)
+        threads.emplace_back([&] {
+            for (int n = 0; n < 20000; ++n) {
+                count.Add(1);
+                count.Add(-1);
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(count.Sum(), 0);
+    // Each thread holds none or one, and takes back on its own stripe.
+    EXPECT_GE(lowest, 0);
+    EXPECT_LE(highest, kThreads);
 }
