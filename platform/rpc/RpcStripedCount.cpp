@@ -8,10 +8,9 @@ long CRpcStripedCount::Sum() const
     return sum;
 }
 
-size_t CRpcStripedCount::ThreadStripe()
+size_t CRpcStripedCount::NextStripe()
 {
     // Threads take stripes in turn as they first count.
     static std::atomic<size_t> next{0};
-    thread_local const size_t mine = next.fetch_add(1) % kStripes;
-    return mine;
+    return next.fetch_add(1) % kStripes;
 }

@@ -19,7 +19,15 @@ private:
     struct alignas(64) Stripe {
         std::atomic<long> value{0};
     };
-    static size_t ThreadStripe();
+    static size_t ThreadStripe()
+    {
+        // Constant-initialised, so reading it needs no guard.
+        static thread_local size_t mine = kStripes;
+        if (mine == kStripes)
+            mine = NextStripe();
+        return mine;
+    }
+    static size_t NextStripe();
 
     Stripe stripes_[kStripes];
 };
