@@ -12,23 +12,38 @@
 namespace {
 
 // Array allocations of this test binary fail while this is set; nothing
-// else here allocates arrays.
+// else here allocates arrays. The array forms come from malloc and go back
+// to free, as a pair of their own whatever allocator is watching.
 bool failArrays = false;
 
 } // namespace
 
-void* operator new[](size_t size)
-{
-    if (failArrays)
-        throw std::bad_alloc();
-    return ::operator new(size);
-}
-
 void* operator new[](size_t size, const std::nothrow_t&) noexcept
 {
-    if (failArrays)
-        return nullptr;
-    return ::operator new(size, std::nothrow);
+    return failArrays ? nullptr : std::malloc(size == 0 ? 1 : size);
+}
+
+void* operator new[](size_t size)
+{
+    void* block = operator new[](size, std::nothrow);
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return block;
+}
+
+void operator delete[](void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block, size_t) noexcept
+{
+    std::free(block);
+}
+
+void operator delete[](void* block, const std::nothrow_t&) noexcept
+{
+    std::free(block);
 }
 
 namespace {
