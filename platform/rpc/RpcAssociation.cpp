@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -78,6 +79,7 @@ void CRpcAssociation::ReleaseMemory()
 {
     reply_ = CRpcBuffer();
     splices_ = RpcReplySplices();
+    chunk_.reset();
     scratch_ = CRpcBuffer();
     ReleaseSpare();
 }
@@ -115,8 +117,10 @@ CRpcAssociation::Next CRpcAssociation::OnPdu(const rpc::PduHeader& h, std::span<
         return OnBind(h, pdu);
     case rpc::PduType::AlterContext:
         return OnAlterContext(h, pdu);
-    case rpc::PduType::Request:
-        return OnRequest(h, pdu);
+    case rpc::PduType::Request: {
+        const Next next = OnRequest(h, pdu);
+        return replyCut_ ? Next::Close : next;
+    }
     case rpc::PduType::Orphaned:
         // The client gave up on the call: drop what has arrived of it.
         std::erase_if(pending_, [&](const PendingCall& p) {
@@ -342,8 +346,9 @@ void CRpcAssociation::Execute(ULONG callId, USHORT contextId, USHORT opnum, cons
     Run(callId, contextId, opnum, rep, stub, reply_, &splices_, &fault, &didNotExecute);
     if (fault != 0)
         SendFault(callId, contextId, fault, didNotExecute);
-    else
-        SendReply(callId, contextId);
+    else if (!SendReply(callId, contextId))
+        replyCut_ = true;
+    // Sources (open files) are let go whether the reply went out or not.
     splices_.Clear();
 }
 
@@ -393,8 +398,18 @@ bool CRpcAssociation::SendReply(ULONG callId, USHORT contextId)
         h.fragLength = fragLength;
         rpc::EncodeResponseHeader(out, h, allocHint, contextId);
     };
+    std::span<BYTE> chunk;
+    if (std::any_of(splices_.pieces.begin(), splices_.pieces.end(),
+                    [](const rpc::StubSplice& s) { return s.source != nullptr; })) {
+        // Kept for the next call, like the reply buffer: touched once, not
+        // mapped afresh for every file sent.
+        if (chunk_ == nullptr)
+            chunk_.reset(new (std::nothrow) BYTE[rpc::kSourceChunk]);
+        if (chunk_ != nullptr)
+            chunk = {chunk_.get(), rpc::kSourceChunk};
+    }
     // By reference: a std::function would otherwise allocate for the lambda.
-    return rpc::SendFragmented(reply_.View(), xmitFrag_, std::ref(header), std::ref(send_), splices_.pieces);
+    return rpc::SendFragmented(reply_.View(), xmitFrag_, std::ref(header), std::ref(send_), splices_.pieces, chunk);
 }
 
 bool CRpcAssociation::SendFault(ULONG callId, USHORT contextId, ULONG code, bool didNotExecute)
