@@ -62,6 +62,12 @@ private:
     HRESULT OnWriteWholeFile(CInvokeData* record);
     HRESULT OnReadWholeFile(CInvokeData* record);
 
+    // Opens a client's file for a whole read under a handle of the table,
+    // with its size at this moment; the failures of ReadWholeFile.
+    HRESULT OpenWhole(const char* name, LONG* handle, DWORD* length);
+    // Reads up to length bytes of the handle's file into a new buffer and
+    // closes the handle.
+    HRESULT ReadWholeAndClose(LONG handle, DWORD length, BYTE** buffer, LONG* size);
     // The path of a client's name inside the folder, or E_INVALIDARG.
     HRESULT Resolve(const char* name, std::string* path) const;
     // The status of a regular file named by a client.
