@@ -380,10 +380,9 @@ HRESULT CWinFileImpl::OpenWhole(const char* name, LONG* handle, DWORD* length)
         std::lock_guard<std::mutex> guard(file->lock);
         known = file->file.IsOpen() && file->file.GetInfo(&info);
     }
-    hr = !known ? Win32Result(ERROR_INVALID_HANDLE) : info.size > 0x7FFFFFFF ? E_OUTOFMEMORY : S_OK;
-    if (FAILED(hr)) {
+    if (!known || info.size > 0x7FFFFFFF) {
         CloseFile(std::exchange(*handle, -1));
-        return hr;
+        return !known ? Win32Result(ERROR_INVALID_HANDLE) : E_OUTOFMEMORY;
     }
     *length = static_cast<DWORD>(info.size);
     return S_OK;
