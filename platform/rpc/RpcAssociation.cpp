@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -79,7 +78,6 @@ void CRpcAssociation::ReleaseMemory()
 {
     reply_ = CRpcBuffer();
     splices_ = RpcReplySplices();
-    chunk_.reset();
     scratch_ = CRpcBuffer();
     ReleaseSpare();
 }
@@ -398,18 +396,8 @@ bool CRpcAssociation::SendReply(ULONG callId, USHORT contextId)
         h.fragLength = fragLength;
         rpc::EncodeResponseHeader(out, h, allocHint, contextId);
     };
-    std::span<BYTE> chunk;
-    if (std::any_of(splices_.pieces.begin(), splices_.pieces.end(),
-                    [](const rpc::StubSplice& s) { return s.source != nullptr; })) {
-        // Kept for the next call, like the reply buffer: touched once, not
-        // mapped afresh for every file sent.
-        if (chunk_ == nullptr)
-            chunk_.reset(new (std::nothrow) BYTE[rpc::kSourceChunk]);
-        if (chunk_ != nullptr)
-            chunk = {chunk_.get(), rpc::kSourceChunk};
-    }
     // By reference: a std::function would otherwise allocate for the lambda.
-    return rpc::SendFragmented(reply_.View(), xmitFrag_, std::ref(header), std::ref(send_), splices_.pieces, chunk);
+    return rpc::SendFragmented(reply_.View(), xmitFrag_, std::ref(header), std::ref(send_), splices_.pieces);
 }
 
 bool CRpcAssociation::SendFault(ULONG callId, USHORT contextId, ULONG code, bool didNotExecute)

@@ -113,7 +113,6 @@ private:
     std::vector<PendingCall> pending_;
     CRpcBuffer reply_;
     RpcReplySplices splices_;  // parts of reply_ sent from elsewhere
-    std::unique_ptr<BYTE[]> chunk_;  // where sourced parts are read to be sent
     // A reply stopped part way: the peer's stream cannot be resumed.
     bool replyCut_ = false;
     CRpcBuffer spare_;  // a finished request's buffer, for the next one

@@ -49,13 +49,19 @@ bool SendFragmented(std::span<const BYTE> stub, USHORT maxFragment, const Fragme
         pieces[count++] = {const_cast<BYTE*>(data), length};
         return true;
     };
+    // A buffer of the call's own, no larger than what goes through it: the
+    // allocator hands a freed one of this size to the next call warm, and
+    // thousands of connections reading small files hold nothing between calls.
     std::unique_ptr<BYTE[]> ownBuffer;
-    if (chunkBuffer.empty() &&
-        std::any_of(splices.begin(), splices.end(), [](const StubSplice& s) { return s.source != nullptr; })) {
-        ownBuffer.reset(new (std::nothrow) BYTE[kSourceChunk]);
+    size_t sourced = 0;
+    for (const StubSplice& s : splices)
+        sourced += s.source != nullptr ? s.length : 0;
+    if (chunkBuffer.empty() && sourced > 0) {
+        const size_t size = std::min(sourced, kSourceChunk);
+        ownBuffer.reset(new (std::nothrow) BYTE[size]);
         if (ownBuffer == nullptr)
             return false;
-        chunkBuffer = {ownBuffer.get(), kSourceChunk};
+        chunkBuffer = {ownBuffer.get(), size};
     }
     // The part of a sourced splice that lies in the buffer, from its start.
     const StubSplice* chunkOf = nullptr;

@@ -35,7 +35,7 @@ struct StubSplice {
     StubSource source = nullptr;
 };
 
-// Bytes of a sourced splice read at once when no buffer is given.
+// Bytes of sourced splices read at once when no buffer is given.
 constexpr size_t kSourceChunk = 512 * 1024;
 
 // Every fragment but the last carries a multiple of eight bytes, so no NDR

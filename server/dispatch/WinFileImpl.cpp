@@ -708,7 +708,7 @@ HRESULT CWinFileImpl::OnReadWholeFile(CInvokeData* record)
     LONG handle = -1;
     DWORD length = 0;
     record->result = OpenWhole(name, &handle, &length);
-    if (SUCCEEDED(record->result) && length >= CInvokeData::kSeparateFrom) {
+    if (SUCCEEDED(record->result) && length >= kReadAsSentFrom) {
         // A large file is read as its reply goes out, in pieces, and never
         // held whole; the source owns the handle from here on.
         std::unique_ptr<CWholeFileSource> source;

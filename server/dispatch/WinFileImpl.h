@@ -27,6 +27,11 @@ public:
     // Keeps the folder, with a '/' added when it does not end in one. Until
     // a folder is set, name operations fail with the path-not-found result.
     HRESULT SetFolder(ITQLog* log, const char* folder);
+    // Whole files from this size on are read as their reply is sent, a piece
+    // at a time; smaller ones are read by the call into a block the
+    // allocator hands round warm.
+    static constexpr DWORD kReadAsSentFrom = 1 << 20;
+
     // Codes 1001 to 1012; any other sets the result E_NOTIMPL and returns it.
     HRESULT Dispatch(CInvokeData* record);
 

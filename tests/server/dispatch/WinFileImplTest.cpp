@@ -592,7 +592,7 @@ TEST_F(WinFileTest, WholeFiles)
 // lets it go, and always with the size the call found.
 TEST_F(WinFileTest, LargeWholeFileReadsKeepTheSizeOfTheCall)
 {
-    std::string content(100000, '\0');
+    std::string content(CWinFileImpl::kReadAsSentFrom + 1000, '\0');
     for (size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<char>(i * 11 + i / 253);
     ASSERT_TRUE(tqtest::WriteFileText(InFolder("big.bin"), content));
@@ -611,24 +611,26 @@ TEST_F(WinFileTest, LargeWholeFileReadsKeepTheSizeOfTheCall)
         ASSERT_EQ(encoded(*r, &blob), static_cast<LONG>(40 + 8 + content.size()));
         EXPECT_EQ(std::string(blob.end() - content.size(), blob.end()), content);
         // Grown since the call: the bytes the call saw the size of.
-        ASSERT_EQ(::truncate(InFolder("big.bin").c_str(), 100010), 0);
+        ASSERT_EQ(::truncate(InFolder("big.bin").c_str(), off_t(content.size() + 10)), 0);
         ASSERT_EQ(encoded(*r, &blob), static_cast<LONG>(40 + 8 + content.size()));
         EXPECT_EQ(std::string(blob.end() - content.size(), blob.end()), content);
         // Cut since the call: no encoding passes for the reply.
-        ASSERT_EQ(::truncate(InFolder("big.bin").c_str(), 99999), 0);
+        ASSERT_EQ(::truncate(InFolder("big.bin").c_str(), off_t(content.size() - 1)), 0);
         EXPECT_EQ(encoded(*r, &blob), E_FAIL);
     }
     EXPECT_EQ(CFileHandleTable::Process().Count(), openBefore);
 
-    // Popped, the item is read then; a small file is read by the call.
+    // Popped, the item is read then; a smaller file is read by the call.
     ASSERT_TRUE(tqtest::WriteFileText(InFolder("big.bin"), content));
     std::string back;
     EXPECT_EQ(ReadWhole("big.bin", &back), S_OK);
     EXPECT_EQ(back, content);
-    ASSERT_TRUE(tqtest::WriteFileText(InFolder("small.ad"), "tiny"));
-    auto tiny = Call(1012, [](CInvokeData& c) { c.PushInString("small.ad"); });
+    content.resize(CWinFileImpl::kReadAsSentFrom - 1);
+    ASSERT_TRUE(tqtest::WriteFileText(InFolder("small.ad"), content));
+    auto smaller = Call(1012, [](CInvokeData& c) { c.PushInString("small.ad"); });
     EXPECT_EQ(CFileHandleTable::Process().Count(), openBefore);
-    EXPECT_EQ(Text(PopOutBytes(*tiny)), "tiny");
+    ASSERT_EQ(::truncate(InFolder("small.ad").c_str(), 10), 0);
+    EXPECT_EQ(Text(PopOutBytes(*smaller)), content);
 }
 
 // As the host's stub hands it over: the content is borrowed from the
