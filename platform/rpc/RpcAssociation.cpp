@@ -346,7 +346,7 @@ void CRpcAssociation::Execute(ULONG callId, USHORT contextId, USHORT opnum, cons
         SendFault(callId, contextId, fault, didNotExecute);
     else if (!SendReply(callId, contextId))
         replyCut_ = true;
-    // Sources (open files) are let go whether the reply went out or not.
+    // Sources are let go whether the reply went out or not.
     splices_.Clear();
 }
 
