@@ -40,12 +40,19 @@ private:
     size_t pos_ = 0;
 };
 
-BYTE* PutItem(BYTE* at, const InvokeItem& item)
+// A sourced item that cannot be read leaves zeros and clears *ok.
+BYTE* PutItem(BYTE* at, const InvokeItem& item, bool* ok)
 {
     at = WriteLittleEndian32(at, item.length);
     at = WriteLittleEndian32(at, item.type);
-    if (item.length > 0)
+    if (item.source != nullptr) {
+        if (!item.source->Read(0, at, item.length)) {
+            std::memset(at, 0, item.length);
+            *ok = false;
+        }
+    } else if (item.length > 0) {
         std::memcpy(at, item.data, item.length);
+    }
     return at + item.length;
 }
 
@@ -135,8 +142,20 @@ CInvokeData::~CInvokeData()
 
 void CInvokeData::Free(const InvokeItem& item)
 {
+    delete item.source;
     if (!Within(item.data, local_, kLocalBytes) && !Within(item.data, arena_, arenaSize_) && !IsBorrowed(item))
         delete[] item.data;
+}
+
+void CInvokeData::Produce(InvokeItem& item)
+{
+    if (item.source == nullptr)
+        return;
+    std::unique_ptr<BYTE[]> bytes(new BYTE[item.length == 0 ? 1 : item.length]);
+    std::unique_ptr<IInvokeItemSource> source(std::exchange(item.source, nullptr));
+    if (!source->Read(0, bytes.get(), item.length))
+        item.length = 0;
+    item.data = bytes.release();
 }
 
 bool CInvokeData::IsBorrowed(const InvokeItem& item) const
@@ -209,15 +228,16 @@ LONG CInvokeData::Encode(BYTE* buffer, LONG capacity, DWORD mode) const
     // The size was checked against the capacity: what follows fits.
     BYTE* at = PutHeader(buffer, mode, withIn ? static_cast<DWORD>(in_.size()) : 0,
                          withOut ? static_cast<DWORD>(out_.size()) : 0);
+    bool ok = true;
     if (withIn)
         for (const auto& item : in_)
-            at = PutItem(at, item);
+            at = PutItem(at, item, &ok);
     if (withOut) {
         at = WriteLittleEndian32(at, static_cast<DWORD>(result));
         for (const auto& item : out_)
-            at = PutItem(at, item);
+            at = PutItem(at, item, &ok);
     }
-    return static_cast<LONG>(size);
+    return ok ? static_cast<LONG>(size) : E_FAIL;
 }
 
 LONG CInvokeData::EncodeReplySeparating(BYTE* buffer, LONG capacity, const SeparatedItem& take)
@@ -227,20 +247,23 @@ LONG CInvokeData::EncodeReplySeparating(BYTE* buffer, LONG capacity, const Separ
         return E_OUTOFMEMORY;
     BYTE* at = PutHeader(buffer, InvokeModeReply, 0, static_cast<DWORD>(out_.size()));
     at = WriteLittleEndian32(at, static_cast<DWORD>(result));
+    bool ok = true;
     for (InvokeItem& item : out_) {
-        if (item.length < kSeparateFrom || IsBorrowed(item)) {
-            at = PutItem(at, item);
+        if (item.length < kSeparateFrom || (item.source == nullptr && IsBorrowed(item))) {
+            at = PutItem(at, item, &ok);
             continue;
         }
-        // Items this large that are not borrowed have buffers of their own.
+        // Items this large that are not borrowed have buffers of their own,
+        // or sources.
         at = WriteLittleEndian32(at, item.length);
         at = WriteLittleEndian32(at, item.type);
         std::unique_ptr<BYTE[]> data(std::exchange(item.data, nullptr));
+        std::unique_ptr<IInvokeItemSource> source(std::exchange(item.source, nullptr));
         const DWORD length = std::exchange(item.length, 0);
-        take(static_cast<size_t>(at - buffer), std::move(data), length);
+        take(static_cast<size_t>(at - buffer), std::move(data), std::move(source), length);
         at += length;
     }
-    return static_cast<LONG>(size);
+    return ok ? static_cast<LONG>(size) : E_FAIL;
 }
 
 bool CInvokeData::Decode(const BYTE* bytes, size_t length, bool borrowLarge)
@@ -323,6 +346,7 @@ LONG CInvokeData::PopStringFrom(CInvokeItemQueue& queue, char* buffer, DWORD siz
             std::memset(buffer, 0, size);
         return -1;
     }
+    Produce(queue.front());
     if (buffer != nullptr && size > 0) {
         const InvokeItem& item = queue.front();
         DWORD n = std::min(item.length, size - 1);
@@ -364,6 +388,7 @@ LONG CInvokeData::PopDwordFrom(CInvokeItemQueue& queue, DWORD* value)
             *value = 0;
         return -1;
     }
+    Produce(queue.front());
     const InvokeItem& item = queue.front();
     BYTE b[4] = {0, 0, 0, 0};
     std::memcpy(b, item.data, std::min<DWORD>(item.length, 4));
@@ -412,6 +437,7 @@ LONG CInvokeData::PopBytesFrom(CInvokeItemQueue& queue, BYTE** data, DWORD* leng
     // A large item's buffer is the copy the caller gets: a file of tens of
     // megabytes is not copied once more on its way to the handler. A small
     // one lives in the arena and is copied.
+    Produce(queue.front());
     InvokeItem& item = queue.front();
     BYTE* taken = nullptr;
     if (item.length >= kOwnBufferFrom && !IsBorrowed(item)) {
@@ -532,6 +558,19 @@ DWORD CInvokeData::AdoptOutBytes(BYTE* data, DWORD length)
         delete[] data;
         throw;
     }
+    return static_cast<DWORD>(out_.size());
+}
+
+DWORD CInvokeData::PushOutSource(std::unique_ptr<IInvokeItemSource> source, DWORD length)
+{
+    if (source == nullptr || length == 0)
+        return Push(out_, InvokeItemBytes, nullptr, 0);
+    InvokeItem item;
+    item.type = InvokeItemBytes;
+    item.length = length;
+    item.source = source.get();
+    out_.push_back(item);
+    source.release();
     return static_cast<DWORD>(out_.size());
 }
 

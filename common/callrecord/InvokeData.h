@@ -3,6 +3,7 @@
 // queues of typed items, with its little-endian wire form.
 
 #include "common/callrecord/InvokeItemQueue.h"
+#include "common/callrecord/InvokeItemSource.h"
 #include "platform/win/Guid.h"
 #include "platform/win/WinTypes.h"
 
@@ -53,15 +54,19 @@ public:
 
     DWORD GetEncodedSize(DWORD mode) const;
     // The encoded size, or E_OUTOFMEMORY without writing when capacity is short.
+    // Sourced items are read into place; E_FAIL when one cannot be read in
+    // full (its bytes are then zeros, never stale memory).
     LONG Encode(BYTE* buffer, LONG capacity, DWORD mode) const;
     // Out-items from this size on may be sent from where they lie.
     static constexpr DWORD kSeparateFrom = 16384;
     // Encodes the reply as Encode does, but leaves the bytes of out-items of
-    // kSeparateFrom bytes or more unwritten: each such item's buffer is
-    // handed to take with the offset in buffer where its bytes belong, and
-    // the item is left empty (a borrowed item is copied as Encode would). A list of megabytes is then not copied into
-    // the reply before it is sent.
-    using SeparatedItem = std::function<void(size_t offset, std::unique_ptr<BYTE[]> data, DWORD length)>;
+    // kSeparateFrom bytes or more unwritten: each such item's buffer, or its
+    // source, is handed to take (the other one null) with the offset in
+    // buffer where its bytes belong, and the item is left empty (a borrowed
+    // item is copied as Encode would). A list of megabytes is then not
+    // copied into the reply before it is sent, and a file is read as it goes.
+    using SeparatedItem = std::function<void(size_t offset, std::unique_ptr<BYTE[]> data,
+                                             std::unique_ptr<IInvokeItemSource> source, DWORD length)>;
     LONG EncodeReplySeparating(BYTE* buffer, LONG capacity, const SeparatedItem& take);
     // Replaces the content with the blob's; false when the blob is malformed
     // or holds more than kMaxDecodedItems items in a queue, in which case the
@@ -95,6 +100,10 @@ public:
     // Like PushOutBytes, but takes over data (array new, at least length
     // bytes) instead of copying it; a large reply then is not copied twice.
     DWORD AdoptOutBytes(BYTE* data, DWORD length);
+    // A bytes item of length bytes that the source gives when the reply is
+    // encoded or sent (or the item popped); the record owns the source. A
+    // pop of an item whose source fails finds it empty.
+    DWORD PushOutSource(std::unique_ptr<IInvokeItemSource> source, DWORD length);
 
     // Reading the out-queue, for callers that receive replies (tests, clients).
     LONG PopOutString(char* buffer, DWORD size);
@@ -105,6 +114,7 @@ public:
     size_t InCount() const { return in_.size(); }
     size_t OutCount() const { return out_.size(); }
     const CInvokeItemQueue& InItems() const { return in_; }
+    // A sourced out-item shows its length but no data until it is popped.
     const CInvokeItemQueue& OutItems() const { return out_; }
 
     DWORD functionCode = 0;
@@ -123,6 +133,9 @@ private:
     // Gives back the arena and the local bytes once both queues are empty.
     void ReleaseBlocks();
     void Free(const InvokeItem& item);
+    // Reads a sourced item into a buffer of its own; one whose source fails
+    // becomes empty.
+    void Produce(InvokeItem& item);
     bool IsBorrowed(const InvokeItem& item) const;
     DWORD Push(CInvokeItemQueue& queue, DWORD type, const void* data, DWORD length);
     BYTE* TakeLocal(size_t length);

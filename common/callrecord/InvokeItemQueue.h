@@ -8,10 +8,15 @@
 
 #include <cstddef>
 
+class IInvokeItemSource;
+
 struct InvokeItem {
     DWORD type = 0;
     DWORD length = 0;
     BYTE* data = nullptr; // length bytes, owned by the record
+    // Set, with data null, for an item whose bytes are read from here when
+    // needed (owned by the record too).
+    IInvokeItemSource* source = nullptr;
 };
 
 class CInvokeItemQueue {

@@ -99,6 +99,26 @@ bool CFile::Read(void* buffer, size_t size, size_t* done)
     return true;
 }
 
+bool CFile::ReadAt(ULONGLONG offset, void* buffer, size_t size, size_t* done)
+{
+    auto* out = static_cast<BYTE*>(buffer);
+    size_t total = 0;
+    while (total < size) {
+        ssize_t n = ::pread(fd_, out + total, size - total, static_cast<off_t>(offset + total));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *done = total;
+            return Failed();
+        }
+        if (n == 0)
+            break;
+        total += static_cast<size_t>(n);
+    }
+    *done = total;
+    return true;
+}
+
 bool CFile::Write(const void* data, size_t size)
 {
     const auto* in = static_cast<const BYTE*>(data);

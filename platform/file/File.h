@@ -28,6 +28,9 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     // Reads until size bytes or the file's end.
     bool Read(void* buffer, size_t size, size_t* done);
+    // The same from offset, leaving the position where it was: a reader
+    // that shares the file with others does not move theirs.
+    bool ReadAt(ULONGLONG offset, void* buffer, size_t size, size_t* done);
     // Writes all of it.
     bool Write(const void* data, size_t size);
     // The content reaches the disk.

@@ -115,8 +115,10 @@ CRpcAssociation::Next CRpcAssociation::OnPdu(const rpc::PduHeader& h, std::span<
         return OnBind(h, pdu);
     case rpc::PduType::AlterContext:
         return OnAlterContext(h, pdu);
-    case rpc::PduType::Request:
-        return OnRequest(h, pdu);
+    case rpc::PduType::Request: {
+        const Next next = OnRequest(h, pdu);
+        return replyCut_ ? Next::Close : next;
+    }
     case rpc::PduType::Orphaned:
         // The client gave up on the call: drop what has arrived of it.
         std::erase_if(pending_, [&](const PendingCall& p) {
@@ -342,8 +344,9 @@ void CRpcAssociation::Execute(ULONG callId, USHORT contextId, USHORT opnum, cons
     Run(callId, contextId, opnum, rep, stub, reply_, &splices_, &fault, &didNotExecute);
     if (fault != 0)
         SendFault(callId, contextId, fault, didNotExecute);
-    else
-        SendReply(callId, contextId);
+    else if (!SendReply(callId, contextId))
+        replyCut_ = true;
+    // Sources are let go whether the reply went out or not.
     splices_.Clear();
 }
 

@@ -114,6 +114,8 @@ private:
     std::vector<PendingCall> pending_;
     CRpcBuffer reply_;
     RpcReplySplices splices_;  // parts of reply_ sent from elsewhere
+    // A reply stopped part way: the peer's stream cannot be resumed.
+    bool replyCut_ = false;
     CRpcBuffer spare_;  // a finished request's buffer, for the next one
     size_t spareCharge_ = 0;
     CRpcRequestBudget* budget_;

@@ -3,12 +3,29 @@
 #include <cstring>
 #include <utility>
 
-bool CRpcCall::SpliceReply(size_t offset, std::unique_ptr<BYTE[]> data, size_t length)
+bool CRpcCall::SpliceFits(size_t offset, size_t length) const
 {
     const size_t after = splices_ == nullptr || splices_->pieces.empty()
                              ? 0
                              : splices_->pieces.back().offset + splices_->pieces.back().length;
-    if (offset < after || offset > reply_.Size() || length > reply_.Size() - offset || (data == nullptr && length != 0))
+    return offset >= after && offset <= reply_.Size() && length <= reply_.Size() - offset;
+}
+
+bool CRpcCall::SpliceReply(size_t offset, rpc::StubSource source, size_t length)
+{
+    if (!SpliceFits(offset, length) || (source == nullptr && length != 0))
+        return false;
+    if (length == 0)
+        return true;
+    if (splices_ == nullptr)
+        return source(0, reply_.Data() + offset, length);
+    splices_->pieces.push_back({offset, length, nullptr, std::move(source)});
+    return true;
+}
+
+bool CRpcCall::SpliceReply(size_t offset, std::unique_ptr<BYTE[]> data, size_t length)
+{
+    if (!SpliceFits(offset, length) || (data == nullptr && length != 0))
         return false;
     if (length == 0)
         return true;

@@ -23,7 +23,7 @@ struct RpcConnectionInfo {
 };
 
 // Parts of a reply sent from blocks of their own, and those blocks, kept
-// until the reply has gone out.
+// until the reply has gone out; sourced parts own their sources.
 struct RpcReplySplices {
     std::vector<rpc::StubSplice> pieces;
     std::vector<std::unique_ptr<BYTE[]>> blocks;
@@ -61,6 +61,10 @@ public:
     // lie within the reply, after any range spliced before; false (data is
     // freed, nothing changes) when it does not.
     bool SpliceReply(size_t offset, std::unique_ptr<BYTE[]> data, size_t length);
+    // The same for bytes the source gives as the reply is sent, kept until
+    // then. Without splices they are read into the reply now, and false
+    // (nothing usable in the range) when the source fails.
+    bool SpliceReply(size_t offset, rpc::StubSource source, size_t length);
     // Empties the reply, its splices too.
     void DiscardReply();
 
@@ -83,6 +87,8 @@ private:
     std::span<const BYTE> request_;
     CRpcBuffer& reply_;
     RpcReplySplices* splices_;
+
+    bool SpliceFits(size_t offset, size_t length) const;
 };
 
 // The server routine of one procedure. RPC_S_OK sends the reply's stub data;

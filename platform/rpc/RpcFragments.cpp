@@ -5,6 +5,8 @@
 #include <sys/uio.h>
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 namespace rpc {
 
@@ -18,7 +20,7 @@ constexpr size_t kPiecesPerSend = 512;
 } // namespace
 
 bool SendFragmented(std::span<const BYTE> stub, USHORT maxFragment, const FragmentHeaderWriter& header,
-                    const PieceSender& send, std::span<const StubSplice> splices)
+                    const PieceSender& send, std::span<const StubSplice> splices, std::span<BYTE> chunkBuffer)
 {
     const size_t body = (std::max<size_t>(maxFragment, kFragmentHeaderSize + 8) - kFragmentHeaderSize) & ~size_t(7);
     if (stub.size() <= body && splices.empty()) {
@@ -47,6 +49,37 @@ bool SendFragmented(std::span<const BYTE> stub, USHORT maxFragment, const Fragme
         pieces[count++] = {const_cast<BYTE*>(data), length};
         return true;
     };
+    // A buffer of the call's own, no larger than what goes through it: the
+    // allocator hands a freed one of this size to the next call warm, and
+    // thousands of connections reading small files hold nothing between calls.
+    std::unique_ptr<BYTE[]> ownBuffer;
+    size_t sourced = 0;
+    for (const StubSplice& s : splices)
+        sourced += s.source != nullptr ? s.length : 0;
+    if (chunkBuffer.empty() && sourced > 0) {
+        const size_t size = std::min(sourced, kSourceChunk);
+        ownBuffer.reset(new (std::nothrow) BYTE[size]);
+        if (ownBuffer == nullptr)
+            return false;
+        chunkBuffer = {ownBuffer.get(), size};
+    }
+    // The part of a sourced splice that lies in the buffer, from its start.
+    const StubSplice* chunkOf = nullptr;
+    size_t chunkFrom = 0, chunkTo = 0;
+    // The next chunk of a sourced splice, once nothing queued points into the
+    // buffer any more: reading it overlaps with the peer taking the last.
+    auto refill = [&](const StubSplice& splice, size_t at) {
+        if (count > 0 && !flush())
+            return false;
+        const size_t n = std::min(chunkBuffer.size(), splice.length - at);
+        chunkOf = nullptr;
+        if (!splice.source(at, chunkBuffer.data(), n))
+            return false;
+        chunkOf = &splice;
+        chunkFrom = at;
+        chunkTo = at + n;
+        return true;
+    };
     size_t pos = 0;
     size_t next = 0;  // the first splice not yet passed
     bool first = true;
@@ -67,7 +100,14 @@ bool SendFragmented(std::span<const BYTE> stub, USHORT maxFragment, const Fragme
                 ++next;
             size_t stop;
             const BYTE* from;
-            if (next < splices.size() && splices[next].offset <= pos) {
+            if (next < splices.size() && splices[next].offset <= pos && splices[next].source != nullptr) {
+                const StubSplice& splice = splices[next];
+                const size_t at = pos - splice.offset;
+                if ((chunkOf != &splice || at < chunkFrom || at >= chunkTo) && !refill(splice, at))
+                    return false;
+                stop = std::min(end, splice.offset + chunkTo);
+                from = chunkBuffer.data() + (at - chunkFrom);
+            } else if (next < splices.size() && splices[next].offset <= pos) {
                 stop = std::min(end, splices[next].offset + splices[next].length);
                 from = splices[next].data + (pos - splices[next].offset);
             } else {

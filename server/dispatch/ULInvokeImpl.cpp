@@ -4,6 +4,7 @@
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/Finally.h"
 #include "server/shared/FlatNameList.h"
+#include "server/shared/FlatNameWriter.h"
 #include "server/shared/HeapNameList.h"
 #include "server/dispatch/LockedDispatch.h"
 #include "server/shared/LdapConfigRecord.h"
@@ -11,6 +12,7 @@
 #include "server/shared/UserList.h"
 
 #include <stdexcept>
+#include <type_traits>
 
 namespace {
 
@@ -47,6 +49,32 @@ std::string SettingsText(const char* operation, const LdapConfigRecord& settings
                     {LdapConfigRecord::FieldText(settings.server), LdapConfigRecord::FieldText(settings.container),
                      LdapConfigRecord::FieldText(settings.account), kMaskedPassword},
                     true);
+}
+
+// The flat form of an enumeration's list, handed over for the reply.
+HRESULT Flatten(const HeapNameList& list, BYTE** flat, DWORD* length)
+{
+    return FlattenNameList(list, flat, length);
+}
+
+HRESULT Flatten(FlatNameWriter& list, BYTE** flat, DWORD* length)
+{
+    return list.Release(flat, length);
+}
+
+template <class List>
+List NewList(const size_t* flatSize)
+{
+    if constexpr (std::is_same_v<List, FlatNameWriter>) {
+        // A little more than the last list took, so that one grown by a few
+        // entries since fits its first block: nothing is copied as it grows,
+        // and no block of twice its size is made (one that large would get
+        // fresh pages of its own on every call).
+        const size_t last = flatSize != nullptr ? *flatSize : 0;
+        return FlatNameWriter(last + last / 8);
+    } else {
+        return List();
+    }
 }
 
 } // namespace
@@ -144,9 +172,9 @@ HRESULT CULInvokeImpl::Plain(CInvokeData* r, const char* operation, int names, i
     });
 }
 
-template <class Call>
+template <class List, class Call>
 HRESULT CULInvokeImpl::Enumeration(CInvokeData* r, const char* operation, bool withName, const char* noun,
-                                   int beginLine, int endLine, Call call)
+                                   int beginLine, int endLine, Call call, size_t* flatSize)
 {
     return Logged(r, operation, endLine + kExceptionAfterEnd, [&](CCallLog& log) {
         std::vector<std::string> arguments;
@@ -154,18 +182,25 @@ HRESULT CULInvokeImpl::Enumeration(CInvokeData* r, const char* operation, bool w
             arguments.push_back(PopName(r));
         const std::string text = CallText(operation, arguments, true);
         log.Begin(text, beginLine);
-        HeapNameList list;
-        const HRESULT hr = call(arguments, list);
+        List list = NewList<List>(flatSize);
+        HRESULT hr = call(arguments, list);
+        const DWORD count = list.Count();
         BYTE* flat = nullptr;
         DWORD length = 0;
-        if (FAILED(FlattenNameList(list, &flat, &length))) {
+        const HRESULT flattened = Flatten(list, &flat, &length);
+        if (FAILED(flattened)) {
+            // A list that could not be sent is no success.
             flat = nullptr;
             length = 0;
+            if (SUCCEEDED(hr))
+                hr = flattened;
         }
+        if (flatSize != nullptr)
+            *flatSize = length;
         // The reply takes the flat list over (it is freed the same way).
         r->AdoptOutBytes(flat, length);
         r->result = hr;
-        log.End(text + " = " + std::to_string(list.Count()) + " " + noun, r->result, endLine);
+        log.End(text + " = " + std::to_string(count) + " " + noun, r->result, endLine);
     });
 }
 
@@ -263,35 +298,39 @@ HRESULT CULInvokeImpl::OnSetDefaultGroup(CInvokeData* r)
 
 HRESULT CULInvokeImpl::OnEnumerateUsers(CInvokeData* r)
 {
-    return Enumeration(r, "EnumerateUsers", false, "users", 641, 662,
-                       [&](auto&, HeapNameList& list) { return Store().EnumerateUsers(list); });
+    return Enumeration<FlatNameWriter>(
+        r, "EnumerateUsers", false, "users", 641, 662,
+        [&](auto&, FlatNameWriter& out) { return Store().EnumerateUsersFlat(out); }, &usersSize_);
 }
 
 HRESULT CULInvokeImpl::OnEnumerateComputers(CInvokeData* r)
 {
-    return Enumeration(r, "EnumerateComputers", false, "computers", 678, 699,
-                       [&](auto&, HeapNameList& list) { return Store().EnumerateComputers(list); });
+    return Enumeration<FlatNameWriter>(
+        r, "EnumerateComputers", false, "computers", 678, 699,
+        [&](auto&, FlatNameWriter& out) { return Store().EnumerateComputersFlat(out); }, &computersSize_);
 }
 
 HRESULT CULInvokeImpl::OnEnumerateTessaryGroups(CInvokeData* r)
 {
-    return Enumeration(r, "EnumerateTessaryGroups", false, "groups", 716, 737,
-                       [&](auto&, HeapNameList& list) { return Store().EnumerateTessaryGroups(list); });
+    return Enumeration<FlatNameWriter>(
+        r, "EnumerateTessaryGroups", false, "groups", 716, 737,
+        [&](auto&, FlatNameWriter& out) { return Store().EnumerateTessaryGroupsFlat(out); }, &groupsSize_);
 }
 
 HRESULT CULInvokeImpl::OnEnumerateTessaryGroupMembers(CInvokeData* r)
 {
-    return Enumeration(r, "EnumerateTessaryGroupMembers", true, "members", 757, 778, [&](auto& a, HeapNameList& list) {
-        return Store().EnumerateTessaryGroupMembers(a[0].c_str(), list);
-    });
+    return Enumeration<HeapNameList>(r, "EnumerateTessaryGroupMembers", true, "members", 757, 778,
+                                     [&](auto& a, HeapNameList& list) {
+                                         return Store().EnumerateTessaryGroupMembers(a[0].c_str(), list);
+                                     });
 }
 
 HRESULT CULInvokeImpl::OnEnumerateNetworkContainerObjects(CInvokeData* r)
 {
-    return Enumeration(r, "EnumerateNetworkContainerObjects", true, "objects", 883, 904,
-                       [&](auto& a, HeapNameList& list) {
-                           return Store().EnumerateNetworkContainerObjects(a[0].c_str(), list);
-                       });
+    return Enumeration<HeapNameList>(r, "EnumerateNetworkContainerObjects", true, "objects", 883, 904,
+                                     [&](auto& a, HeapNameList& list) {
+                                         return Store().EnumerateNetworkContainerObjects(a[0].c_str(), list);
+                                     });
 }
 
 HRESULT CULInvokeImpl::OnGetSecurityEquiv(CInvokeData* r)

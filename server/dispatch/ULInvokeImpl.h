@@ -73,15 +73,22 @@ private:
     // order, the begin text, the store's call with them, the end record.
     template <class Call>
     HRESULT Plain(CInvokeData* r, const char* operation, int names, int beginLine, Call call);
-    // The handlers that send one name list; end text "<begin> = %u <noun>".
-    template <class Call>
+    // The handlers that send one name list, gathered in a List (a
+    // HeapNameList, or a FlatNameWriter when the store writes the flat form
+    // itself); end text "<begin> = %u <noun>". *flatSize, when given, holds
+    // the size of the last such list sent, to make room for the next at once.
+    template <class List, class Call>
     HRESULT Enumeration(CInvokeData* r, const char* operation, bool withName, const char* noun, int beginLine,
-                        int endLine, Call call);
+                        int endLine, Call call, size_t* flatSize = nullptr);
     IUserList& Store();
 
     ITQLog* log_ = nullptr;
     IUserList* store_ = nullptr;
     IFileIO2* files_ = nullptr;
     std::timed_mutex mutex_;
+    // Flat sizes of the last user, computer and group lists sent.
+    size_t usersSize_ = 0;
+    size_t computersSize_ = 0;
+    size_t groupsSize_ = 0;
     std::chrono::milliseconds lockWait_;
 };

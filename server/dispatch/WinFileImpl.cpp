@@ -6,6 +6,7 @@
 #include "server/dispatch/CallLog.h"
 #include "server/dispatch/CallOrigin.h"
 #include "server/dispatch/FileHandleTable.h"
+#include "server/dispatch/WholeFileSource.h"
 #include "server/shared/FormatText.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -363,6 +365,29 @@ HRESULT CWinFileImpl::FindClose(LONG findHandle)
     return S_OK;
 }
 
+HRESULT CWinFileImpl::OpenWhole(const char* name, LONG* handle, DWORD* length)
+{
+    *handle = -1;
+    *length = 0;
+    HRESULT hr = OpenFile(name, GENERIC_READ, handle);
+    if (FAILED(hr))
+        return hr;
+    // The whole size, where the interface's size gives only 32 bits: a file
+    // of 2 GiB or more cannot be handed back in one piece.
+    FileInfo info;
+    bool known = false;
+    if (auto file = CFileHandleTable::Process().GetFile(*handle)) {
+        std::lock_guard<std::mutex> guard(file->lock);
+        known = file->file.IsOpen() && file->file.GetInfo(&info);
+    }
+    if (!known || info.size > 0x7FFFFFFF) {
+        CloseFile(std::exchange(*handle, -1));
+        return !known ? Win32Result(ERROR_INVALID_HANDLE) : E_OUTOFMEMORY;
+    }
+    *length = static_cast<DWORD>(info.size);
+    return S_OK;
+}
+
 HRESULT CWinFileImpl::ReadWholeFile(const char* name, BYTE** buffer, LONG* size)
 {
     if (name == nullptr || buffer == nullptr || size == nullptr)
@@ -370,26 +395,15 @@ HRESULT CWinFileImpl::ReadWholeFile(const char* name, BYTE** buffer, LONG* size)
     *buffer = nullptr;
     *size = 0;
     LONG handle = -1;
-    HRESULT hr = OpenFile(name, GENERIC_READ, &handle);
+    DWORD length = 0;
+    HRESULT hr = OpenWhole(name, &handle, &length);
     if (FAILED(hr))
         return hr;
-    // The whole size, where the interface's size gives only 32 bits: a file
-    // of 2 GiB or more cannot be handed back in one piece.
-    FileInfo info;
-    bool known = false;
-    if (auto file = CFileHandleTable::Process().GetFile(handle)) {
-        std::lock_guard<std::mutex> guard(file->lock);
-        known = file->file.IsOpen() && file->file.GetInfo(&info);
-    }
-    if (!known) {
-        CloseFile(handle);
-        return Win32Result(ERROR_INVALID_HANDLE);
-    }
-    if (info.size > 0x7FFFFFFF) {
-        CloseFile(handle);
-        return E_OUTOFMEMORY;
-    }
-    auto length = static_cast<DWORD>(info.size);
+    return ReadWholeAndClose(handle, length, buffer, size);
+}
+
+HRESULT CWinFileImpl::ReadWholeAndClose(LONG handle, DWORD length, BYTE** buffer, LONG* size)
+{
     // Not zeroed first: only the bytes read are ever handed out.
     BYTE* data = new (std::nothrow) BYTE[length == 0 ? 1 : length];
     if (data == nullptr) {
@@ -397,7 +411,7 @@ HRESULT CWinFileImpl::ReadWholeFile(const char* name, BYTE** buffer, LONG* size)
         return E_OUTOFMEMORY;
     }
     DWORD got = 0;
-    hr = ReadFile(handle, data, length, &got);
+    HRESULT hr = ReadFile(handle, data, length, &got);
     CloseFile(handle);
     if (FAILED(hr)) {
         delete[] data;
@@ -691,9 +705,26 @@ HRESULT CWinFileImpl::OnReadWholeFile(CInvokeData* record)
 {
     char name[kNameBuffer];
     record->PopString(name, sizeof name);
+    LONG handle = -1;
+    DWORD length = 0;
+    record->result = OpenWhole(name, &handle, &length);
+    if (SUCCEEDED(record->result) && length >= kReadAsSentFrom) {
+        // A large file is read as its reply goes out, in pieces, and never
+        // held whole; the source owns the handle from here on.
+        std::unique_ptr<CWholeFileSource> source;
+        try {
+            source = std::make_unique<CWholeFileSource>(handle, length);
+        } catch (...) {
+            CloseFile(handle);
+            throw;
+        }
+        record->PushOutSource(std::move(source), length);
+        return S_OK;
+    }
     BYTE* content = nullptr;
     LONG size = 0;
-    record->result = ReadWholeFile(name, &content, &size);
+    if (SUCCEEDED(record->result))
+        record->result = ReadWholeAndClose(handle, length, &content, &size);
     // The reply takes the buffer over rather than a copy of it.
     record->AdoptOutBytes(content, static_cast<DWORD>(size));
     return S_OK;

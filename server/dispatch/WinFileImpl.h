@@ -27,6 +27,11 @@ public:
     // Keeps the folder, with a '/' added when it does not end in one. Until
     // a folder is set, name operations fail with the path-not-found result.
     HRESULT SetFolder(ITQLog* log, const char* folder);
+    // Whole files from this size on are read as their reply is sent, a piece
+    // at a time; smaller ones are read by the call into a block the
+    // allocator hands round warm.
+    static constexpr DWORD kReadAsSentFrom = 1 << 20;
+
     // Codes 1001 to 1012; any other sets the result E_NOTIMPL and returns it.
     HRESULT Dispatch(CInvokeData* record);
 
@@ -62,6 +67,12 @@ private:
     HRESULT OnWriteWholeFile(CInvokeData* record);
     HRESULT OnReadWholeFile(CInvokeData* record);
 
+    // Opens a client's file for a whole read under a handle of the table,
+    // with its size at this moment; the failures of ReadWholeFile.
+    HRESULT OpenWhole(const char* name, LONG* handle, DWORD* length);
+    // Reads up to length bytes of the handle's file into a new buffer and
+    // closes the handle.
+    HRESULT ReadWholeAndClose(LONG handle, DWORD length, BYTE** buffer, LONG* size);
     // The path of a client's name inside the folder, or E_INVALIDARG.
     HRESULT Resolve(const char* name, std::string* path) const;
     // The status of a regular file named by a client.

@@ -7,6 +7,7 @@
 #include "server/host/WindowsServerModule.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -67,10 +68,21 @@ RPC_STATUS CRemoteInvokeStub::OnRemoteInvoke(CRpcCall& call)
         size_t recordAt = 0;
     } reply{call};
     // The reply is encoded straight into the stub data, and its large items
-    // (a 64 MiB file, a list of megabytes) are sent from where they lie.
-    const CInvokeData::SeparatedItem splice = [&reply](size_t offset, std::unique_ptr<BYTE[]> data, DWORD length) {
-        if (!reply.call.SpliceReply(reply.recordAt + offset, std::move(data), length))
-            throw std::logic_error("reply splice outside the record");
+    // (a list of megabytes) are sent from where they lie, or (a 64 MiB file)
+    // read as they are sent.
+    const CInvokeData::SeparatedItem splice = [&reply](size_t offset, std::unique_ptr<BYTE[]> data,
+                                                       std::unique_ptr<IInvokeItemSource> source, DWORD length) {
+        bool spliced = false;
+        if (source != nullptr) {
+            std::shared_ptr<IInvokeItemSource> from(std::move(source));
+            spliced = reply.call.SpliceReply(
+                reply.recordAt + offset,
+                [from](size_t at, BYTE* to, size_t n) { return from->Read(at, to, n); }, length);
+        } else {
+            spliced = reply.call.SpliceReply(reply.recordAt + offset, std::move(data), length);
+        }
+        if (!spliced)
+            throw std::runtime_error("reply item not spliced");
     };
     LONG rc = InvokeCallRecord(
         module_, port, request.data, request.size,
@@ -106,11 +118,10 @@ LONG InvokeCallRecord(CWindowsServerModule& module, LONG port, const BYTE* reque
         BYTE* block = allocateReply(size);
         if (block == nullptr)
             return E_UNEXPECTED;
-        if (separate != nullptr)
-            record.EncodeReplySeparating(block, static_cast<LONG>(size), *separate);
-        else
-            record.Encode(block, static_cast<LONG>(size), InvokeModeReply);
-        return 0;
+        // A file that shrank since the call cannot give the size announced.
+        const LONG encoded = separate != nullptr ? record.EncodeReplySeparating(block, static_cast<LONG>(size), *separate)
+                                                 : record.Encode(block, static_cast<LONG>(size), InvokeModeReply);
+        return encoded < 0 ? E_UNEXPECTED : 0;
     } catch (...) {
         return E_UNEXPECTED;
     }

@@ -40,8 +40,8 @@ private:
 
 // The call record of one RemoteInvoke: decoded, routed to the virtual server
 // of the port and encoded as the reply into the block that allocateReply
-// gives for its exact size (called at most once, when nothing can fail any
-// more). With separate, the bytes of large out-items are not written there
+// gives for its exact size (called at most once, when nothing but reading a
+// sourced item, a file that shrank, can fail any more). With separate, the bytes of large out-items are not written there
 // but handed over with their offset in the block (see
 // CInvokeData::EncodeReplySeparating). 0, or 0x8000FFFF without a reply when
 // the request does not decode or anything fails.

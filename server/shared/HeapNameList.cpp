@@ -42,7 +42,8 @@ void* HeapNameList::Allocate(size_t bytes)
         // Each block twice the last, up to a size that keeps the waste small.
         size_t size = blocks_ == nullptr ? kFirstBlock : std::min(blocks_->size * 2, kLargestBlock);
         size = std::max(size, bytes);
-        void* memory = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, Aligned(sizeof(Block)) + size);
+        // Not zeroed: every byte an entry uses is written by Append.
+        void* memory = HeapAlloc(GetProcessHeap(), 0, Aligned(sizeof(Block)) + size);
         if (memory == nullptr)
             throw std::bad_alloc();
         blocks_ = new (memory) Block{blocks_, size, 0};

@@ -7,6 +7,7 @@
 
 #include "platform/win/WinTypes.h"
 #include "server/shared/FileIO.h"
+#include "server/shared/FlatNameWriter.h"
 #include "server/shared/HeapNameList.h"
 #include "server/shared/LdapConfigRecord.h"
 
@@ -64,6 +65,12 @@ public:
     virtual HRESULT EnumerateNetworkContainerObjects(const char* containerPath, HeapNameList& list) = 0;
     virtual HRESULT GetLDAPConfig(LdapConfigRecord* settings) = 0;
     virtual HRESULT SetLDAPConfig(const LdapConfigRecord* settings) = 0;
+    // The first three enumerations again, written in their flat form as the
+    // rows come, for a reply; the writer is emptied first, and left empty on
+    // failure.
+    virtual HRESULT EnumerateUsersFlat(FlatNameWriter& out) = 0;
+    virtual HRESULT EnumerateComputersFlat(FlatNameWriter& out) = 0;
+    virtual HRESULT EnumerateTessaryGroupsFlat(FlatNameWriter& out) = 0;
 };
 
 // Makes the store of a virtual server over its file interface; *out is left

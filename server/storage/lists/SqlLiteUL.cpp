@@ -39,6 +39,9 @@ const TableSpec kTables[] = {
 };
 
 constexpr const char* kFindGroup = "SELECT id FROM wl_groups WHERE group_name=?";
+constexpr const char* kAllUsers = "SELECT user_name FROM wl_users ORDER BY user_name";
+constexpr const char* kAllComputers = "SELECT cpu_name FROM wl_computers ORDER BY cpu_name";
+constexpr const char* kAllGroups = "SELECT group_name FROM wl_groups ORDER BY group_name";
 
 bool Empty(const char* text)
 {
@@ -190,7 +193,8 @@ bool CSqlLiteUL::LastText(const char* sql, Texts texts, std::string* text, int* 
     return *rc == SQLITE_OK && !text->empty();
 }
 
-int CSqlLiteUL::AppendNames(const char* sql, Texts texts, DWORD tag, HeapNameList& list)
+template <class List>
+int CSqlLiteUL::AppendNames(const char* sql, Texts texts, DWORD tag, List& list)
 {
     CSqlLiteStatement s(db_, sql);
     s.BindTexts(texts);
@@ -451,7 +455,8 @@ HRESULT CSqlLiteUL::IsComputerInTessaryGroup(const char* computer, bool* found, 
                    computer, found, group, groupSize);
 }
 
-HRESULT CSqlLiteUL::EnumerateTable(const char* sql, DWORD tag, HeapNameList& list)
+template <class List>
+HRESULT CSqlLiteUL::EnumerateTable(const char* sql, DWORD tag, List& list)
 {
     list.Clear();
     if (!Ready())
@@ -464,17 +469,32 @@ HRESULT CSqlLiteUL::EnumerateTable(const char* sql, DWORD tag, HeapNameList& lis
 
 HRESULT CSqlLiteUL::EnumerateUsers(HeapNameList& list)
 {
-    return EnumerateTable("SELECT user_name FROM wl_users ORDER BY user_name", UserListTagUser, list);
+    return EnumerateTable(kAllUsers, UserListTagUser, list);
 }
 
 HRESULT CSqlLiteUL::EnumerateComputers(HeapNameList& list)
 {
-    return EnumerateTable("SELECT cpu_name FROM wl_computers ORDER BY cpu_name", UserListTagComputer, list);
+    return EnumerateTable(kAllComputers, UserListTagComputer, list);
 }
 
 HRESULT CSqlLiteUL::EnumerateTessaryGroups(HeapNameList& list)
 {
-    return EnumerateTable("SELECT group_name FROM wl_groups ORDER BY group_name", UserListTagGroup, list);
+    return EnumerateTable(kAllGroups, UserListTagGroup, list);
+}
+
+HRESULT CSqlLiteUL::EnumerateUsersFlat(FlatNameWriter& out)
+{
+    return EnumerateTable(kAllUsers, UserListTagUser, out);
+}
+
+HRESULT CSqlLiteUL::EnumerateComputersFlat(FlatNameWriter& out)
+{
+    return EnumerateTable(kAllComputers, UserListTagComputer, out);
+}
+
+HRESULT CSqlLiteUL::EnumerateTessaryGroupsFlat(FlatNameWriter& out)
+{
+    return EnumerateTable(kAllGroups, UserListTagGroup, out);
 }
 
 HRESULT CSqlLiteUL::EnumerateTessaryGroupMembers(const char* group, HeapNameList& list)

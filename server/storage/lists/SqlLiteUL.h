@@ -69,6 +69,9 @@ public:
     HRESULT EnumerateNetworkContainerObjects(const char* containerPath, HeapNameList& list) override;
     HRESULT GetLDAPConfig(LdapConfigRecord* settings) override;
     HRESULT SetLDAPConfig(const LdapConfigRecord* settings) override;
+    HRESULT EnumerateUsersFlat(FlatNameWriter& out) override;
+    HRESULT EnumerateComputersFlat(FlatNameWriter& out) override;
+    HRESULT EnumerateTessaryGroupsFlat(FlatNameWriter& out) override;
 
     // The database file's full path ("" until a load succeeded).
     const std::string& DatabasePath() const { return path_; }
@@ -92,13 +95,16 @@ private:
     // The first column of the query's last row into *text; false without a
     // row or with an empty text. *rc its SQLite result.
     bool LastText(const char* sql, Texts texts, std::string* text, int* rc);
-    // Appends the first column of every row, with the tag.
-    int AppendNames(const char* sql, Texts texts, DWORD tag, HeapNameList& list);
+    // Appends the first column of every row, with the tag, to a
+    // HeapNameList or a FlatNameWriter.
+    template <class List>
+    int AppendNames(const char* sql, Texts texts, DWORD tag, List& list);
     // The shared shape of the three creations.
     HRESULT CreateNamed(const char* findSql, const char* insertSql, const char* name);
     // The shared shape of the two membership questions.
     HRESULT GroupOf(const char* sql, const char* member, bool* found, char* group, int groupSize);
-    HRESULT EnumerateTable(const char* sql, DWORD tag, HeapNameList& list);
+    template <class List>
+    HRESULT EnumerateTable(const char* sql, DWORD tag, List& list);
     // Runs body inside a transaction that is rolled back when it fails.
     template <class Body>
     int InTransaction(Body body);

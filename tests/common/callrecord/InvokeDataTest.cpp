@@ -29,6 +29,33 @@ GUID SampleGuid()
     return g;
 }
 
+// An item's bytes made on demand; short of them when the content is shorter
+// than the item, and counted when let go.
+class VectorSource : public IInvokeItemSource {
+public:
+    VectorSource(std::vector<BYTE> content, int* released) : content_(std::move(content)), released_(released) {}
+    ~VectorSource() override { ++*released_; }
+    bool Read(size_t offset, BYTE* to, size_t length) override
+    {
+        if (offset > content_.size() || length > content_.size() - offset)
+            return false;
+        std::memcpy(to, content_.data() + offset, length);
+        return true;
+    }
+
+private:
+    std::vector<BYTE> content_;
+    int* released_;
+};
+
+std::vector<BYTE> Pattern(size_t size, unsigned seed)
+{
+    std::vector<BYTE> bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = BYTE((i * 131 + seed) >> 3);
+    return bytes;
+}
+
 } // namespace
 
 TEST(InvokeDataSize, EmptyRecordSizesPerMode)
@@ -464,7 +491,9 @@ TEST(InvokeDataEncode, SeparatedItemsLeaveTheirPlaceToBeFilledFromTheirOwnBuffer
     };
     std::vector<Taken> taken;
     EXPECT_EQ(r.EncodeReplySeparating(block.data(), static_cast<LONG>(block.size()),
-                                      [&](size_t offset, std::unique_ptr<BYTE[]> data, DWORD length) {
+                                      [&](size_t offset, std::unique_ptr<BYTE[]> data,
+                                          std::unique_ptr<IInvokeItemSource> source, DWORD length) {
+                                          EXPECT_EQ(source, nullptr);
                                           taken.push_back({offset, std::move(data), length});
                                       }),
               static_cast<LONG>(whole.size()));
@@ -485,7 +514,8 @@ TEST(InvokeDataEncode, SeparatedItemsLeaveTheirPlaceToBeFilledFromTheirOwnBuffer
 
     std::vector<BYTE> tooSmall(r.GetEncodedSize(InvokeModeReply) - 1);
     EXPECT_EQ(r.EncodeReplySeparating(tooSmall.data(), static_cast<LONG>(tooSmall.size()),
-                                      [](size_t, std::unique_ptr<BYTE[]>, DWORD) { FAIL(); }),
+                                      [](size_t, std::unique_ptr<BYTE[]>, std::unique_ptr<IInvokeItemSource>,
+                                         DWORD) { FAIL(); }),
               E_OUTOFMEMORY);
 }
 
@@ -568,10 +598,109 @@ TEST(InvokeDataEncode, BorrowedItemsAreCopiedNotHandedOverWhenSeparating)
     std::vector<BYTE> block(whole.size());
     int taken = 0;
     borrowing.EncodeReplySeparating(block.data(), static_cast<LONG>(block.size()),
-                                    [&](size_t, std::unique_ptr<BYTE[]> data, DWORD) {
+                                    [&](size_t, std::unique_ptr<BYTE[]> data, std::unique_ptr<IInvokeItemSource>,
+                                        DWORD) {
                                         ++taken;
                                         data.release(); // never the record's to give
                                     });
     EXPECT_EQ(taken, 0);
     EXPECT_EQ(block, whole);
+}
+
+// An item whose source gives its bytes encodes exactly as the same bytes
+// pushed would, whichever way it is encoded and however often.
+TEST(InvokeDataEncode, SourcedItemsEncodeAsTheirBytes)
+{
+    const std::vector<BYTE> large = Pattern(CInvokeData::kSeparateFrom + 5, 1);
+    const std::vector<BYTE> small = Pattern(100, 2);
+    CInvokeData plain(1012);
+    plain.result = S_OK;
+    plain.PushOutDword(7);
+    plain.PushOutBytes(large.data(), static_cast<DWORD>(large.size()));
+    plain.PushOutBytes(small.data(), static_cast<DWORD>(small.size()));
+    const std::vector<BYTE> expected = Encode(plain, InvokeModeReply);
+
+    int released = 0;
+    {
+        CInvokeData r(1012);
+        r.result = S_OK;
+        r.PushOutDword(7);
+        r.PushOutSource(std::make_unique<VectorSource>(large, &released), static_cast<DWORD>(large.size()));
+        EXPECT_EQ(r.PushOutSource(std::make_unique<VectorSource>(small, &released), static_cast<DWORD>(small.size())),
+                  3u);
+        EXPECT_EQ(r.GetEncodedSize(InvokeModeReply), expected.size());
+        EXPECT_EQ(Encode(r, InvokeModeReply), expected);
+        EXPECT_EQ(Encode(r, InvokeModeReply), expected);
+
+        // Separated, the large item's source is handed over in its place and
+        // the small one is read in.
+        std::vector<BYTE> block(expected.size(), 0xEE);
+        std::unique_ptr<IInvokeItemSource> handed;
+        size_t at = 0;
+        EXPECT_EQ(r.EncodeReplySeparating(block.data(), static_cast<LONG>(block.size()),
+                                          [&](size_t offset, std::unique_ptr<BYTE[]> data,
+                                              std::unique_ptr<IInvokeItemSource> source, DWORD length) {
+                                              EXPECT_EQ(data, nullptr);
+                                              EXPECT_EQ(length, large.size());
+                                              at = offset;
+                                              handed = std::move(source);
+                                          }),
+                  static_cast<LONG>(expected.size()));
+        ASSERT_NE(handed, nullptr);
+        ASSERT_TRUE(handed->Read(0, block.data() + at, large.size()));
+        EXPECT_EQ(block, expected);
+        EXPECT_EQ(r.OutItems()[1].length, 0u);
+        EXPECT_EQ(released, 0);
+        handed.reset();
+        EXPECT_EQ(released, 1);
+    }
+    EXPECT_EQ(released, 2);
+
+    // Popped, a sourced item is the caller's buffer like any large item.
+    CInvokeData popped;
+    popped.PushOutSource(std::make_unique<VectorSource>(large, &released), static_cast<DWORD>(large.size()));
+    popped.PushOutSource(nullptr, 5); // no source: an empty item
+    BYTE* data = nullptr;
+    DWORD length = 0;
+    EXPECT_EQ(popped.PopOutBytes(&data, &length), 1);
+    EXPECT_EQ(std::vector<BYTE>(data, data + length), large);
+    delete[] data;
+    EXPECT_EQ(released, 3);
+    EXPECT_EQ(popped.PopOutBytes(&data, &length), 0);
+    EXPECT_EQ(length, 0u);
+}
+
+// A source that cannot give the bytes announced (a file that shrank) never
+// lets stale memory or a partial item pass for the content.
+TEST(InvokeDataEncode, SourcedItemsThatFailAreNeverPassedOff)
+{
+    int released = 0;
+    const std::vector<BYTE> short_ = Pattern(50, 3);
+    CInvokeData r(1012);
+    r.PushOutSource(std::make_unique<VectorSource>(short_, &released), 60);
+    std::vector<BYTE> block(r.GetEncodedSize(InvokeModeReply), 0xEE);
+    EXPECT_EQ(r.Encode(block.data(), static_cast<LONG>(block.size()), InvokeModeReply), E_FAIL);
+    for (size_t i = block.size() - 60; i < block.size(); ++i)
+        ASSERT_EQ(block[i], 0) << i;
+    EXPECT_EQ(r.EncodeReplySeparating(block.data(), static_cast<LONG>(block.size()),
+                                      [](size_t, std::unique_ptr<BYTE[]>, std::unique_ptr<IInvokeItemSource>,
+                                         DWORD) { FAIL(); }),
+              E_FAIL);
+    BYTE* data = nullptr;
+    DWORD length = 9;
+    EXPECT_EQ(r.PopOutBytes(&data, &length), 0);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(released, 1);
+
+    // A string or word popped from a failing source reads as empty too.
+    r.PushOutSource(std::make_unique<VectorSource>(short_, &released), 60);
+    r.PushOutSource(std::make_unique<VectorSource>(short_, &released), 60);
+    char text[8] = "stale";
+    r.PopOutString(text, sizeof text);
+    EXPECT_STREQ(text, "");
+    DWORD word = 5;
+    r.PopOutDword(&word);
+    EXPECT_EQ(word, 0u);
+    EXPECT_EQ(released, 3);
 }

@@ -55,6 +55,16 @@ TEST(File, WritesReadsAndReportsSizeAndPosition)
     ASSERT_TRUE(in.GetInfo(&info));
     EXPECT_TRUE(info.regular);
     EXPECT_EQ(info.size, 5u);
+
+    // Reads at an offset leave the position alone and stop at the end too.
+    ASSERT_TRUE(in.ReadAt(1, buffer, 3, &got));
+    EXPECT_EQ(std::string(buffer, got), "ell");
+    ASSERT_TRUE(in.ReadAt(4, buffer, sizeof buffer, &got));
+    EXPECT_EQ(std::string(buffer, got), "o");
+    ASSERT_TRUE(in.ReadAt(9, buffer, sizeof buffer, &got));
+    EXPECT_EQ(got, 0u);
+    ASSERT_TRUE(in.GetPosition(&at));
+    EXPECT_EQ(at, 5u);
 }
 
 TEST(File, CreateFollowsNoLinkAndKeepsTheBitsGiven)

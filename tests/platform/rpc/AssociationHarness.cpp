@@ -54,7 +54,24 @@ CAssociationHarness::CAssociationHarness(const RpcServerLimits& limits, CRpcRequ
         call.Reply().Clear();
         return RPC_S_OK;
     };
-    registry_.Register({kInterface50, 5, 2, {version, echo, spliced, splicedFailure, splicedThenCleared}});
+    auto sourced = [this](CRpcCall& call) {
+        if (call.Request().size() < 4)
+            return RPC_S_CALL_FAILED;
+        const size_t size = size_t(call.Request()[0]) | size_t(call.Request()[1]) << 8 |
+                            size_t(call.Request()[2]) << 16 | size_t(call.Request()[3]) << 24;
+        call.Reply().Resize(size);
+        std::memset(call.Reply().Data(), 0xEE, size);
+        std::shared_ptr<int> released(&sourcesReleased, [](int* count) { ++*count; });
+        auto source = [this, released](size_t offset, BYTE* to, size_t length) {
+            if (offset + length > sourceLimit)
+                return false;
+            for (size_t i = 0; i < length; ++i)
+                to[i] = SourcedByte(offset + i);
+            return true;
+        };
+        return call.SpliceReply(0, source, size) ? RPC_S_OK : RPC_S_CALL_FAILED;
+    };
+    registry_.Register({kInterface50, 5, 2, {version, echo, spliced, splicedFailure, splicedThenCleared, sourced}});
 }
 
 CRpcAssociation::Next CAssociationHarness::Feed(const Bytes& pdu)

@@ -6,6 +6,8 @@
 
 #include "platform/rpc/RpcAssociation.h"
 
+#include <cstdint>
+
 namespace rpctest {
 
 class CAssociationHarness {
@@ -24,6 +26,13 @@ public:
     void FailSends() { fail_ = true; }
     // Binds the product interface 5.0 as context 0 and forgets the answer.
     void BindProduct();
+
+    // Opnum 5 answers with as many bytes of SourcedByte as its request's
+    // first word says, read from a source as they are sent; the source runs
+    // short from sourceLimit on, and counts in sourcesReleased when let go.
+    static BYTE SourcedByte(size_t i) { return BYTE(i * 7 + i / 4099); }
+    size_t sourceLimit = SIZE_MAX;
+    int sourcesReleased = 0;
 
 private:
     RpcServerLimits limits_;

@@ -498,6 +498,62 @@ TEST(RpcRequests, SplicedReplyBytesAreSentFromTheirBlockAndFreedAfterwards)
     EXPECT_EQ(sent[0].size(), rpc::kResponseHeaderSize + 16);
 }
 
+// A reply whose bytes a source gives as they are sent: all of it arrives,
+// the source is let go after each call, and one that runs short (a file cut
+// meanwhile) ends the connection after a true part of the reply, never
+// with bytes nobody read.
+TEST(RpcRequests, SourcedReplyBytesAreReadAsSentAndAShortSourceClosesTheConnection)
+{
+    auto sizeStub = [](size_t size) {
+        return Bytes{BYTE(size), BYTE(size >> 8), BYTE(size >> 16), BYTE(size >> 24)};
+    };
+    auto received = [](const std::vector<Bytes>& pdus, bool* last) {
+        Bytes back;
+        *last = false;
+        for (const Bytes& pdu : pdus) {
+            rpc::PduHeader h = rpc::DecodeHeader(pdu.data());
+            rpc::ResponsePdu r;
+            EXPECT_TRUE(rpc::ParseResponse(pdu, h, r));
+            *last = (h.flags & rpc::PFC_LAST_FRAG) != 0;
+            back.insert(back.end(), r.stub.begin(), r.stub.end());
+        }
+        return back;
+    };
+    auto expected = [](size_t size) {
+        Bytes bytes(size);
+        for (size_t i = 0; i < size; ++i)
+            bytes[i] = CAssociationHarness::SourcedByte(i);
+        return bytes;
+    };
+    CAssociationHarness a;
+    ASSERT_EQ(a.Feed(BindBytes({Context(0, kInterface50, 5, 0, {rpc::kNdr20})}, 1, rpc::PduType::Bind, 5840, 20000)),
+              Next::Continue);
+    a.Sent();
+    bool last = false;
+    ULONG callId = 2;
+    for (size_t size : {size_t(1), size_t(3) << 20}) {
+        ASSERT_EQ(a.Feed(RequestBytes(callId++, 0, 5, sizeStub(size))), Next::Continue);
+        EXPECT_EQ(received(a.Sent(), &last), expected(size)) << size;
+        EXPECT_TRUE(last);
+    }
+    EXPECT_EQ(a.sourcesReleased, 2);
+
+    a.sourceLimit = 1 << 20;
+    EXPECT_EQ(a.Feed(RequestBytes(callId++, 0, 5, sizeStub(3 << 20))), Next::Close);
+    const Bytes part = received(a.Sent(), &last);
+    EXPECT_FALSE(last);
+    EXPECT_LE(part.size(), a.sourceLimit);
+    EXPECT_EQ(part, expected(part.size()));
+    EXPECT_EQ(a.sourcesReleased, 3);
+
+    // A peer gone while the reply is sent: the source is let go all the same.
+    CAssociationHarness gone;
+    gone.BindProduct();
+    gone.FailSends();
+    EXPECT_EQ(gone.Feed(RequestBytes(2, 0, 5, sizeStub(2 << 20))), Next::Close);
+    EXPECT_EQ(gone.sourcesReleased, 1);
+}
+
 TEST(RpcRequests, LargeRequestsChargeTheBudgetUntilTheirBufferGoes)
 {
     CRpcRequestBudget budget(1u << 20, 1u << 20);

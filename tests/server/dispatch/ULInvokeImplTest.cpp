@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -129,6 +130,29 @@ TEST_F(ULInvokeTest, EnumerationsSendFlatListsAndCountThem)
     Call(2024, {"Sales"});
     ExpectBeginEnd(2024, "OnEnumerateTessaryGroupMembers", "EnumerateTessaryGroupMembers(Sales)", 757,
                    "EnumerateTessaryGroupMembers(Sales) = 2 members", S_OK, 778);
+}
+
+TEST_F(ULInvokeTest, ListsLongerOrShorterThanTheLastOneSentComeWhole)
+{
+    // The room made for a list follows the last one sent: a list that grew
+    // well past it, one that shrank, and an empty one all come whole.
+    Call(2004, {"first"});
+    EXPECT_EQ(Listed(2019).size(), 1u);
+    std::vector<std::string> expected{"2:first:"};
+    for (int i = 0; i < 500; ++i) {
+        const std::string name = "user" + std::string(i % 70, 'x') + std::to_string(1000 + i);
+        Call(2004, {name});
+        expected.push_back("2:" + name + ":");
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Listed(2019), expected);
+    for (int i = 0; i < 500; ++i)
+        Call(2005, {"user" + std::string(i % 70, 'x') + std::to_string(1000 + i)});
+    EXPECT_EQ(Listed(2019), (std::vector<std::string>{"2:first:"}));
+    Call(2005, {"first"});
+    EXPECT_TRUE(Listed(2019).empty());
+    auto r = Call(2019);
+    EXPECT_EQ(OutBytes(*r), (std::vector<BYTE>{0, 0, 0, 0}));
 }
 
 TEST_F(ULInvokeTest, FailedEnumerationStillSendsAnEmptyList)

@@ -1,5 +1,7 @@
 #include "server/dispatch/WinFileImpl.h"
 
+#include "server/dispatch/FileHandleTable.h"
+
 #include "tests/server/dispatch/HandlerTestSupport.h"
 #include "tests/support/TestSupport.h"
 
@@ -583,6 +585,52 @@ TEST_F(WinFileTest, WholeFiles)
     EXPECT_EQ(ReadWhole("empty.ad", &content), S_OK);
     EXPECT_EQ(content, "");
     EXPECT_TRUE(log.Records().empty());
+}
+
+// A large file is not read by the call: its reply item reads it when the
+// reply is encoded or sent, holding the file under a handle until the record
+// lets it go, and always with the size the call found.
+TEST_F(WinFileTest, LargeWholeFileReadsKeepTheSizeOfTheCall)
+{
+    std::string content(CWinFileImpl::kReadAsSentFrom + 1000, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 11 + i / 253);
+    ASSERT_TRUE(tqtest::WriteFileText(InFolder("big.bin"), content));
+    const size_t openBefore = CFileHandleTable::Process().Count();
+    auto encoded = [](CInvokeData& r, std::vector<BYTE>* blob) {
+        blob->assign(r.GetEncodedSize(InvokeModeReply), 0);
+        return r.Encode(blob->data(), static_cast<LONG>(blob->size()), InvokeModeReply);
+    };
+    {
+        auto r = Call(1012, [](CInvokeData& c) { c.PushInString("big.bin"); });
+        EXPECT_EQ(r->result, S_OK);
+        ASSERT_EQ(r->OutCount(), 1u);
+        EXPECT_EQ(r->OutItems().front().length, content.size());
+        EXPECT_EQ(CFileHandleTable::Process().Count(), openBefore + 1);
+        std::vector<BYTE> blob;
+        ASSERT_EQ(encoded(*r, &blob), static_cast<LONG>(40 + 8 + content.size()));
+        EXPECT_EQ(std::string(blob.end() - content.size(), blob.end()), content);
+        // Grown since the call: the bytes the call saw the size of.
+        ASSERT_EQ(::truncate(InFolder("big.bin").c_str(), off_t(content.size() + 10)), 0);
+        ASSERT_EQ(encoded(*r, &blob), static_cast<LONG>(40 + 8 + content.size()));
+        EXPECT_EQ(std::string(blob.end() - content.size(), blob.end()), content);
+        // Cut since the call: no encoding passes for the reply.
+        ASSERT_EQ(::truncate(InFolder("big.bin").c_str(), off_t(content.size() - 1)), 0);
+        EXPECT_EQ(encoded(*r, &blob), E_FAIL);
+    }
+    EXPECT_EQ(CFileHandleTable::Process().Count(), openBefore);
+
+    // Popped, the item is read then; a smaller file is read by the call.
+    ASSERT_TRUE(tqtest::WriteFileText(InFolder("big.bin"), content));
+    std::string back;
+    EXPECT_EQ(ReadWhole("big.bin", &back), S_OK);
+    EXPECT_EQ(back, content);
+    content.resize(CWinFileImpl::kReadAsSentFrom - 1);
+    ASSERT_TRUE(tqtest::WriteFileText(InFolder("small.ad"), content));
+    auto smaller = Call(1012, [](CInvokeData& c) { c.PushInString("small.ad"); });
+    EXPECT_EQ(CFileHandleTable::Process().Count(), openBefore);
+    ASSERT_EQ(::truncate(InFolder("small.ad").c_str(), 10), 0);
+    EXPECT_EQ(Text(PopOutBytes(*smaller)), content);
 }
 
 // As the host's stub hands it over: the content is borrowed from the

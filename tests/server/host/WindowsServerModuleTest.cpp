@@ -1,6 +1,12 @@
 #include "server/host/WindowsServerModule.h"
 
 #include "common/Names.h"
+#include "platform/rpc/RemoteInvokeNdr.h"
+#include "platform/rpc/RpcCall.h"
+#include "platform/rpc/RpcPdu.h"
+#include "server/dispatch/FileHandleTable.h"
+#include "server/dispatch/WinFileImpl.h"
+#include "server/host/RemoteInvokeStub.h"
 #include "platform/registry/Registry.h"
 #include "platform/win/LastError.h"
 #include "platform/win/Process.h"
@@ -12,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <sys/uio.h>
 #include <thread>
 #include <unistd.h>
 
@@ -172,6 +179,129 @@ TEST_F(VirtualServersTest, CallRecordRoundAndItsFailures)
               }),
               E_UNEXPECTED);
     EXPECT_FALSE(allocated);
+}
+
+namespace {
+
+// The response packets of a reply's stub data, fragmented as a connection
+// sends them; false when the sending stopped.
+bool ResponseStream(const CRpcBuffer& reply, USHORT maxFragment, std::span<const rpc::StubSplice> splices,
+                    std::vector<BYTE>* stream)
+{
+    auto header = [](BYTE* out, BYTE flags, USHORT fragLength, ULONG allocHint) {
+        rpc::PduHeader h;
+        h.type = BYTE(rpc::PduType::Response);
+        h.flags = flags;
+        h.callId = 7;
+        h.fragLength = fragLength;
+        rpc::EncodeResponseHeader(out, h, allocHint, 0);
+    };
+    auto send = [stream](const iovec* pieces, int count) {
+        for (int i = 0; i < count; ++i) {
+            const BYTE* p = static_cast<const BYTE*>(pieces[i].iov_base);
+            stream->insert(stream->end(), p, p + pieces[i].iov_len);
+        }
+        return true;
+    };
+    return rpc::SendFragmented(reply.View(), maxFragment, std::ref(header), std::ref(send), splices);
+}
+
+} // namespace
+
+// A whole-file read is sent from the file as it is read, in chunks, yet the
+// packets are the very ones the reply encoded whole gave, whatever the size
+// against chunks and fragments. A file cut between the call and the sending
+// stops the stream within the reply; the file's handle is given back either way.
+TEST_F(VirtualServersTest, WholeFileReadsAreSentAsReadWithTheBytesOfAWholeReply)
+{
+    tqtest::TempFolder storage;
+    HKEY key = Key(tq::kWardlakeKey);
+    SetText(key, tq::kStorageFolderValue, storage.Path());
+    RegCloseKey(key);
+    module_.CreateVirtualServers();
+    const std::string folder = storage.Path() + "/";
+    CRemoteInvokeStub stub(module_);
+    RpcConnectionInfo info{34347, "127.0.0.1", "127.0.0.1", 50000, "ncacn_ip_tcp:127.0.0.1[34347]"};
+    CFileHandleTable& handles = CFileHandleTable::Process();
+    const size_t openBefore = handles.Count();
+
+    // Runs ReadWholeFile through the stub into reply and splices.
+    auto call = [&](const char* name, CRpcBuffer& reply, RpcReplySplices& splices, CInvokeData& request) {
+        request.functionCode = 1012;
+        UuidCreate(&request.callerGuid);
+        request.PushInString(name);
+        std::vector<BYTE> blob(request.GetEncodedSize(InvokeModeRequest));
+        request.Encode(blob.data(), static_cast<LONG>(blob.size()), InvokeModeRequest);
+        CRpcBuffer requestStub;
+        NdrMarshalInvokeRequest(requestStub, blob.data(), static_cast<ULONG>(blob.size()));
+        CRpcCall rpcCall(info, {}, 1, 1, {}, requestStub.View(), reply, &splices);
+        ASSERT_EQ(stub.OnRemoteInvoke(rpcCall), RPC_S_OK);
+    };
+    // The reply as it was made before: the content copied into the record.
+    auto wholeReply = [](const CInvokeData& request, const std::vector<BYTE>& content, CRpcBuffer& reply) {
+        CInvokeData record(1012);
+        record.callerGuid = request.callerGuid;
+        record.result = S_OK;
+        record.PushOutBytes(content.data(), static_cast<DWORD>(content.size()));
+        std::vector<BYTE> blob(record.GetEncodedSize(InvokeModeReply));
+        record.Encode(blob.data(), static_cast<LONG>(blob.size()), InvokeModeReply);
+        NdrMarshalInvokeReply(reply, blob.data(), static_cast<ULONG>(blob.size()), 0);
+    };
+
+    const size_t sizes[] = {0,
+                            1,
+                            CInvokeData::kSeparateFrom - 1,
+                            CInvokeData::kSeparateFrom,
+                            CWinFileImpl::kReadAsSentFrom - 1,
+                            CWinFileImpl::kReadAsSentFrom,
+                            rpc::kSourceChunk - 1,
+                            rpc::kSourceChunk,
+                            rpc::kSourceChunk + 1,
+                            (size_t(5) << 20) + 3};
+    for (size_t size : sizes) {
+        std::vector<BYTE> content(size);
+        for (size_t i = 0; i < size; ++i)
+            content[i] = BYTE(i * 31 + i / 65521);
+        ASSERT_TRUE(tqtest::WriteFileText(folder + "whole.bin", std::string(content.begin(), content.end())));
+        CRpcBuffer reply, before;
+        RpcReplySplices splices;
+        CInvokeData request;
+        call("whole.bin", reply, splices, request);
+        // Large content goes out from its own block, or from the file as it is read.
+        ASSERT_EQ(splices.pieces.size(), size >= CInvokeData::kSeparateFrom ? 1u : 0u) << size;
+        if (!splices.pieces.empty()) {
+            EXPECT_EQ(splices.pieces[0].source != nullptr, size >= CWinFileImpl::kReadAsSentFrom) << size;
+        }
+        wholeReply(request, content, before);
+        for (USHORT maxFragment : {USHORT(5840), USHORT(0xFFFF)}) {
+            std::vector<BYTE> streamed, whole;
+            ASSERT_TRUE(ResponseStream(reply, maxFragment, splices.pieces, &streamed));
+            ASSERT_TRUE(ResponseStream(before, maxFragment, {}, &whole));
+            EXPECT_EQ(streamed, whole) << size << " " << maxFragment;
+        }
+        splices.Clear();
+        EXPECT_EQ(handles.Count(), openBefore) << size;
+    }
+
+    // Cut to half after the call: the stream stops short, sends only true
+    // bytes, and the handle goes back when the splices do.
+    const size_t size = std::max<size_t>(3 * rpc::kSourceChunk, CWinFileImpl::kReadAsSentFrom);
+    std::vector<BYTE> content(size, 0x5A);
+    ASSERT_TRUE(tqtest::WriteFileText(folder + "cut.bin", std::string(content.begin(), content.end())));
+    CRpcBuffer reply, before;
+    RpcReplySplices splices;
+    CInvokeData request;
+    call("cut.bin", reply, splices, request);
+    EXPECT_EQ(handles.Count(), openBefore + 1);
+    ASSERT_EQ(::truncate((folder + "cut.bin").c_str(), off_t(size / 2)), 0);
+    wholeReply(request, content, before);
+    std::vector<BYTE> streamed, whole;
+    EXPECT_FALSE(ResponseStream(reply, 0xFFFF, splices.pieces, &streamed));
+    ASSERT_TRUE(ResponseStream(before, 0xFFFF, {}, &whole));
+    EXPECT_LT(streamed.size(), size / 2 + 1024);
+    EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), whole.begin()));
+    splices.Clear();
+    EXPECT_EQ(handles.Count(), openBefore);
 }
 
 TEST(HostHelpers, PortFromStringBinding)

@@ -1,6 +1,7 @@
 // The user-list store over a real database file in a fresh folder.
 #include "server/storage/lists/SqlLiteUL.h"
 
+#include "server/shared/FlatNameList.h"
 #include "server/shared/SecurityEquivKind.h"
 #include "server/dispatch/WinFileImpl.h"
 #include "tests/server/storage/lists/ListsTestSupport.h"
@@ -25,6 +26,26 @@ std::vector<std::string> Entries(const HeapNameList& list)
     return out;
 }
 
+std::vector<BYTE> FlatBytes(const HeapNameList& list)
+{
+    BYTE* buffer = nullptr;
+    DWORD length = 0;
+    EXPECT_EQ(FlattenNameList(list, &buffer, &length), S_OK);
+    std::vector<BYTE> bytes(buffer, buffer + length);
+    FreeFlatBuffer(buffer);
+    return bytes;
+}
+
+std::vector<BYTE> FlatBytes(FlatNameWriter& writer)
+{
+    BYTE* buffer = nullptr;
+    DWORD length = 0;
+    EXPECT_EQ(writer.Release(&buffer, &length), S_OK);
+    std::vector<BYTE> bytes(buffer, buffer + length);
+    FreeFlatBuffer(buffer);
+    return bytes;
+}
+
 class UserListTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -46,23 +67,31 @@ protected:
 
     std::string Query(const std::string& sql) const { return QueryText(folder / "userlist.fdb", sql); }
 
-    std::vector<std::string> Users()
+    // Each of the three enumerations both ways: the flat one, written as the
+    // rows come into a writer that held an entry before, must send exactly
+    // what flattening the list sends.
+    std::vector<std::string> Enumerated(HRESULT (IUserList::*listed)(HeapNameList&),
+                                        HRESULT (IUserList::*written)(FlatNameWriter&))
     {
         HeapNameList list;
-        EXPECT_EQ(store->EnumerateUsers(list), S_OK);
+        EXPECT_EQ((store.get()->*listed)(list), S_OK);
+        FlatNameWriter writer;
+        writer.Append(9, "stale");
+        EXPECT_EQ((store.get()->*written)(writer), S_OK);
+        EXPECT_EQ(FlatBytes(writer), FlatBytes(list));
         return Entries(list);
+    }
+    std::vector<std::string> Users()
+    {
+        return Enumerated(&IUserList::EnumerateUsers, &IUserList::EnumerateUsersFlat);
     }
     std::vector<std::string> Computers()
     {
-        HeapNameList list;
-        EXPECT_EQ(store->EnumerateComputers(list), S_OK);
-        return Entries(list);
+        return Enumerated(&IUserList::EnumerateComputers, &IUserList::EnumerateComputersFlat);
     }
     std::vector<std::string> Groups()
     {
-        HeapNameList list;
-        EXPECT_EQ(store->EnumerateTessaryGroups(list), S_OK);
-        return Entries(list);
+        return Enumerated(&IUserList::EnumerateTessaryGroups, &IUserList::EnumerateTessaryGroupsFlat);
     }
     std::vector<std::string> Members(const char* group)
     {
@@ -396,6 +425,10 @@ TEST_F(UserListTest, ClosedStoreRefusesEveryDatabaseOperation)
     list.Append(2, "stale");
     EXPECT_EQ(store->EnumerateUsers(list), E_INVALIDARG);
     EXPECT_TRUE(list.Empty());
+    FlatNameWriter writer;
+    writer.Append(2, "stale");
+    EXPECT_EQ(store->EnumerateUsersFlat(writer), E_INVALIDARG);
+    EXPECT_EQ(FlatBytes(writer), (std::vector<BYTE>{0, 0, 0, 0}));
     char group[260];
     bool found = false;
     DWORD kind = 0;
