@@ -167,7 +167,8 @@ bool CInvokeData::IsBorrowed(const InvokeItem& item) const
 
 void CInvokeData::ReleaseBlocks()
 {
-    if (!in_.empty() || !out_.empty())
+    // Runs several times a call, mostly with nothing held.
+    if (!in_.empty() || !out_.empty() || (arena_ == nullptr && borrowed_ == nullptr && localUsed_ == 0))
         return;
     if (arena_ != local_)
         delete[] arena_;
