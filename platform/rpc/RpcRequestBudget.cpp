@@ -29,10 +29,17 @@ bool CRpcRequestBudget::Take(const std::string& peer, size_t n, int waitMs)
     if (n > perPeer_ || n > total_)
         return false;
     auto fits = [&] { return Fits(peer, n); };
-    if (waitMs < 0)
-        given_.wait(guard, fits);
-    else if (!given_.wait_for(guard, std::chrono::milliseconds(waitMs), fits))
-        return false;
+    if (!fits()) {
+        ++waiting_;
+        bool room = true;
+        if (waitMs < 0)
+            given_.wait(guard, fits);
+        else
+            room = given_.wait_for(guard, std::chrono::milliseconds(waitMs), fits);
+        --waiting_;
+        if (!room)
+            return false;
+    }
     used_ += n;
     byPeer_[peer] += n;
     return true;
@@ -52,6 +59,12 @@ void CRpcRequestBudget::Give(const std::string& peer, size_t n)
     if (it->second == 0)
         byPeer_.erase(it);
     given_.notify_all();
+}
+
+bool CRpcRequestBudget::Wanted() const
+{
+    std::lock_guard guard(lock_);
+    return waiting_ != 0;
 }
 
 size_t CRpcRequestBudget::InUse() const

@@ -22,6 +22,10 @@ public:
     bool Take(const std::string& peer, size_t n, int waitMs);
     void Give(const std::string& peer, size_t n);
 
+    // Whether a Take is waiting for room now: a connection holding memory it
+    // could do without gives it back then.
+    bool Wanted() const;
+
     size_t InUse() const;
     size_t InUse(const std::string& peer) const;
 
@@ -33,5 +37,6 @@ private:
     size_t total_;
     size_t perPeer_;
     size_t used_ = 0;
+    size_t waiting_ = 0;
     std::map<std::string, size_t> byPeer_;
 };

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 using namespace rpctest;
 using Next = CRpcAssociation::Next;
@@ -568,9 +570,20 @@ TEST(RpcRequests, LargeRequestsChargeTheBudgetUntilTheirBufferGoes)
         EXPECT_EQ(a.Sent().size(), 2u); // the echo, in two fragments
         // The finished request's buffer is kept for the next one, and its charge with it.
         EXPECT_EQ(budget.InUse(), 100000u);
-        // A small call after it gives it back.
+        // Small calls after it keep it while nobody waits for room...
         EXPECT_EQ(a.Feed(RequestBytes(2, 0, 0, {})), Next::Continue);
+        EXPECT_EQ(budget.InUse(), 100000u);
+        // ...and give it back to a connection that does.
+        std::thread waiter([&] {
+            if (budget.Take("10.0.0.8", (1u << 20) - 50000, 5000))
+                budget.Give("10.0.0.8", (1u << 20) - 50000);
+        });
+        while (!budget.Wanted())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(a.Feed(RequestBytes(4, 0, 0, {})), Next::Continue);
+        waiter.join();
         EXPECT_EQ(budget.InUse(), 0u);
+        EXPECT_FALSE(budget.Wanted());
 
         // A request beyond what is left waits, then loses the connection.
         auto other = budget.Take("10.0.0.9", (1u << 20) - 1000, 0);
