@@ -16,6 +16,29 @@ bool Failed()
     return false;
 }
 
+// Reads until size bytes are there or the file ends; readSome(to, length,
+// at) reads once at the at-th byte of the request.
+template <class ReadSome>
+bool ReadFully(void* buffer, size_t size, size_t* done, ReadSome readSome)
+{
+    auto* out = static_cast<BYTE*>(buffer);
+    size_t total = 0;
+    while (total < size) {
+        ssize_t n = readSome(out + total, size - total, total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            *done = total;
+            return Failed();
+        }
+        if (n == 0)
+            break;
+        total += static_cast<size_t>(n);
+    }
+    *done = total;
+    return true;
+}
+
 void FillFileInfo(const struct stat& st, FileInfo* info)
 {
     *info = FileInfo{};
@@ -81,42 +104,14 @@ bool CFile::Create(const char* path, unsigned permissions)
 
 bool CFile::Read(void* buffer, size_t size, size_t* done)
 {
-    auto* out = static_cast<BYTE*>(buffer);
-    size_t total = 0;
-    while (total < size) {
-        ssize_t n = ::read(fd_, out + total, size - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *done = total;
-            return Failed();
-        }
-        if (n == 0)
-            break;
-        total += static_cast<size_t>(n);
-    }
-    *done = total;
-    return true;
+    return ReadFully(buffer, size, done, [this](BYTE* to, size_t length, size_t) { return ::read(fd_, to, length); });
 }
 
 bool CFile::ReadAt(ULONGLONG offset, void* buffer, size_t size, size_t* done)
 {
-    auto* out = static_cast<BYTE*>(buffer);
-    size_t total = 0;
-    while (total < size) {
-        ssize_t n = ::pread(fd_, out + total, size - total, static_cast<off_t>(offset + total));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            *done = total;
-            return Failed();
-        }
-        if (n == 0)
-            break;
-        total += static_cast<size_t>(n);
-    }
-    *done = total;
-    return true;
+    return ReadFully(buffer, size, done, [this, offset](BYTE* to, size_t length, size_t at) {
+        return ::pread(fd_, to, length, static_cast<off_t>(offset + at));
+    });
 }
 
 bool CFile::Write(const void* data, size_t size)
