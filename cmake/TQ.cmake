@@ -111,7 +111,7 @@ endfunction()
 # tq_fuzzer(<name> <source> [DEPS libs...])
 function(tq_fuzzer name source)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
-  add_executable(${name} ${source})
+  add_executable(${name} ${source} ${A_UNPARSED_ARGUMENTS})
   # Test code: it sees the whole tree, as the test programs do.
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_DEPS})

@@ -3,6 +3,8 @@
 // fits) that a scripted server sends after binding the client, then closes.
 // The client must end the call with a status, never read past what it got,
 // and never accept more than its reply limit.
+#include "tests/platform/rpc/PduBuilder.h"
+
 #include "platform/rpc/RpcClient.h"
 #include "platform/rpc/RpcPdu.h"
 #include "platform/rpc/RpcSocket.h"
@@ -43,32 +45,15 @@ void Serve(int listener, std::vector<BYTE> stream)
     if (fd < 0)
         return;
     CRpcSocket socket(::dup(fd));
-    rpc::PduHeader h;
-    rpc::HeaderCheck check;
-    std::span<const BYTE> pdu;
-    if (socket.ReadPdu(0xFFFF, 2000, 2000, h, check, pdu) == CRpcSocket::Io::Ok) {
-        rpc::BindAckPdu ack;
-        ack.maxXmitFrag = ack.maxRecvFrag = 5840;
-        ack.assocGroup = 1;
-        ack.results.resize(1);
-        ack.results[0].transfer = rpc::kNdr20;
-        rpc::PduHeader reply;
-        reply.type = BYTE(rpc::PduType::BindAck);
-        reply.flags = rpc::PFC_FIRST_FRAG | rpc::PFC_LAST_FRAG;
-        reply.callId = h.callId;
-        CRpcBuffer out;
-        rpc::EncodeBindAck(out, reply, ack);
-        socket.ConsumePdu();
-        if (socket.SendAll(out.Data(), out.Size(), 2000) &&
-            socket.ReadPdu(0xFFFF, 2000, 2000, h, check, pdu) == CRpcSocket::Io::Ok) {
-            for (size_t at = 0; at + rpc::kCommonHeaderSize <= stream.size();) {
-                BYTE* p = stream.data() + at;
-                if ((p[4] & 0xF0) == 0x10)
-                    std::memcpy(p + 12, &h.callId, 4);
-                at += std::max<size_t>(rpc::kCommonHeaderSize, size_t(p[8]) | size_t(p[9]) << 8);
-            }
-            socket.SendAll(stream.data(), stream.size(), 2000);
+    ULONG callId = 0;
+    if (rpctest::AcceptBoundCall(socket, &callId)) {
+        for (size_t at = 0; at + rpc::kCommonHeaderSize <= stream.size();) {
+            BYTE* p = stream.data() + at;
+            if ((p[4] & 0xF0) == 0x10)
+                std::memcpy(p + 12, &callId, 4);
+            at += std::max<size_t>(rpc::kCommonHeaderSize, size_t(p[8]) | size_t(p[9]) << 8);
         }
+        socket.SendAll(stream.data(), stream.size(), 2000);
     }
     ::shutdown(fd, SHUT_RDWR);
     ::close(fd);

@@ -1,6 +1,8 @@
 #include "PduBuilder.h"
 
 #include "platform/rpc/NdrByteOrder.h"
+#include "platform/rpc/RpcBuffer.h"
+#include "platform/rpc/RpcSocket.h"
 
 #include <cstring>
 
@@ -77,6 +79,28 @@ std::vector<Bytes> SplitPdus(const Bytes& stream)
         at += h.fragLength;
     }
     return out;
+}
+
+bool AcceptBoundCall(CRpcSocket& socket, ULONG* callId)
+{
+    rpc::PduHeader h;
+    rpc::HeaderCheck check;
+    std::span<const BYTE> pdu;
+    if (socket.ReadPdu(0xFFFF, 5000, 5000, h, check, pdu) != CRpcSocket::Io::Ok)
+        return false;
+    rpc::BindAckPdu ack;
+    ack.maxXmitFrag = ack.maxRecvFrag = 5840;
+    ack.assocGroup = 1;
+    ack.results.resize(1);
+    ack.results[0].transfer = rpc::kNdr20;
+    CRpcBuffer out;
+    rpc::EncodeBindAck(out, Header(rpc::PduType::BindAck, h.callId), ack);
+    socket.ConsumePdu();
+    if (!socket.SendAll(out.Data(), out.Size(), 5000) ||
+        socket.ReadPdu(0xFFFF, 5000, 5000, h, check, pdu) != CRpcSocket::Io::Ok)
+        return false;
+    *callId = h.callId;
+    return true;
 }
 
 } // namespace rpctest

@@ -3,6 +3,8 @@
 
 #include "platform/rpc/RpcPdu.h"
 
+class CRpcSocket;
+
 #include <vector>
 
 namespace rpctest {
@@ -30,6 +32,11 @@ void AddAuthVerifier(Bytes& pdu, USHORT authLength = 16);
 
 // A header-only packet (orphaned, co_cancel, shutdown).
 Bytes HeaderOnly(rpc::PduType type, ULONG callId);
+
+// The server side of a scripted exchange: reads the client's bind, accepts it
+// (NDR 2.0, 5840-byte fragments), then reads its first request; false when
+// any of it fails within 5 s. callId is the request's.
+bool AcceptBoundCall(CRpcSocket& socket, ULONG* callId);
 
 // Splits a stream of packets at their frag_length.
 std::vector<Bytes> SplitPdus(const Bytes& stream);

@@ -77,22 +77,9 @@ public:
             if (fd < 0)
                 return;
             CRpcSocket socket(::dup(fd));
-            rpc::PduHeader h;
-            rpc::HeaderCheck check;
-            std::span<const BYTE> pdu;
-            if (socket.ReadPdu(0xFFFF, 5000, 5000, h, check, pdu) == CRpcSocket::Io::Ok) {
-                rpc::BindAckPdu ack;
-                ack.maxXmitFrag = ack.maxRecvFrag = 5840;
-                ack.assocGroup = 1;
-                ack.results.resize(1);
-                ack.results[0].transfer = rpc::kNdr20;
-                CRpcBuffer out;
-                rpc::EncodeBindAck(out, Header(rpc::PduType::BindAck, h.callId), ack);
-                socket.ConsumePdu();
-                if (socket.SendAll(out.Data(), out.Size(), 5000) &&
-                    socket.ReadPdu(0xFFFF, 5000, 5000, h, check, pdu) == CRpcSocket::Io::Ok)
-                    script(fd, h.callId);
-            }
+            ULONG callId = 0;
+            if (AcceptBoundCall(socket, &callId))
+                script(fd, callId);
             ::close(fd);
         });
     }
