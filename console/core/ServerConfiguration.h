@@ -47,8 +47,9 @@ public:
     // nothing when nothing was removed.
     std::optional<size_t> Delete(size_t index);
 
-    // Why the records cannot be stored as they are (names or ports that
-    // would overwrite one another), or nothing when they can.
+    // Why the records cannot be stored as they are (names that cannot be a
+    // subkey or a folder, missing ports, names, ports or folders that would
+    // be shared), or nothing when they can.
     std::optional<std::string> Refusal() const;
 
     enum class SaveResult {
@@ -57,9 +58,12 @@ public:
         Saved,
     };
     // Stops the service and waits until it has stopped, calls afterStop
-    // (the window closes what belongs to ports that are gone), replaces the
-    // stored list with the records, starts the service again and shows an
-    // error box when it does not start. Every failure goes through prompt.
+    // (the window closes what belongs to ports that are gone), puts every
+    // server's folder in place and then replaces the stored list in one
+    // registry change, starts the service again, and only then shows what
+    // failed. A server whose folder could not be moved or made keeps its
+    // stored record and folder; when the registry cannot be written, the
+    // folders are put back. Every failure goes through prompt.
     SaveResult SaveConfiguration(CServiceCommands& service, IPrompt& prompt,
                                  const std::function<void()>& afterStop = {});
 
@@ -76,6 +80,13 @@ public:
     const std::vector<std::unique_ptr<CVirtualServer>>& Records() const { return records_; }
 
 private:
+    struct SaveError {
+        std::string text;
+        PromptIcon icon;
+    };
+    // The folders, then the registry; false when anything failed.
+    bool WriteRecords(std::vector<SaveError>& errors);
+
     std::vector<std::unique_ptr<CVirtualServer>> records_;
     bool modified_ = false;
 };

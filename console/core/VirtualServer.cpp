@@ -1,15 +1,11 @@
 #include "console/core/VirtualServer.h"
 
 #include "common/Names.h"
+#include "console/core/FolderChange.h"
 #include "console/core/RegistryValue.h"
 #include "console/core/StorageFolder.h"
-#include "platform/registry/Registry.h"
-#include "platform/win/LastError.h"
+#include "platform/registry/RegistryTransaction.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 CVirtualServer::CVirtualServer(std::string name, std::string storageFolder, std::string description, DWORD port,
@@ -32,6 +28,7 @@ HRESULT CVirtualServer::Load(const std::string& name)
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return E_FAIL;
     name_ = name;
+    storedName_ = name;
     if (auto folder = ReadRegistryString(key, tq::kStorageFolderValue))
         storageFolder_ = *folder;
     if (auto description = ReadRegistryString(key, tq::kDescriptionValue))
@@ -79,53 +76,31 @@ HRESULT CVirtualServer::SetStorageFolder(const std::string& folder)
     return S_OK;
 }
 
-namespace {
-
-LONG SetText(HKEY key, const char* name, const std::string& text)
+HRESULT CVirtualServer::Save(const CVirtualServer& defaultServer, CRegistryTransaction& registry,
+                             CFolderChange& folder)
 {
-    return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          static_cast<DWORD>(text.size() + 1));
-}
-
-DWORD ErrorOf(const std::error_code& ec)
-{
-    return ec.category() == std::generic_category() || ec.category() == std::system_category()
-               ? Win32ErrorFromErrno(ec.value())
-               : ERROR_GEN_FAILURE;
-}
-
-} // namespace
-
-HRESULT CVirtualServer::Save(const CVirtualServer& defaultServer)
-{
-    const std::string path = std::string(tq::kVirtualServersKey) + "\\" + name_;
-    HKEY key = nullptr;
-    LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE, &key);
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
-    RegSetValueExA(key, tq::kPortValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&port_), sizeof port_);
-    SetText(key, tq::kDescriptionValue, description_);
-    SetText(key, tq::kStorageFolderValue, storageFolder_);
-    RegCloseKey(key);
-
-    namespace fs = std::filesystem;
-    std::error_code ec;
+    HRESULT hr = S_OK;
     // Exact comparison: folders that differ only in letter case are different folders here.
-    if (storageFolder_ != previousStorageFolder_ && PathExists(previousStorageFolder_)) {
-        // Like a move of a folder on the platform, never onto something that exists.
-        if (PathExists(storageFolder_))
-            return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
-        if (std::rename(previousStorageFolder_.c_str(), storageFolder_.c_str()) != 0)
-            return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
-        return S_OK;
-    }
-    if (PathExists(storageFolder_))
-        return S_OK;
-    fs::create_directories(storageFolder_, ec);
-    if (ec || !PathExists(storageFolder_))
-        return HRESULT_FROM_WIN32(ec ? ErrorOf(ec) : ERROR_PATH_NOT_FOUND);
-    // The administrative settings (the password among them) come from the Default server.
-    fs::copy_file(JoinFolder(defaultServer.StorageFolder(), kAdminSettingsFile),
-                  JoinFolder(storageFolder_, kAdminSettingsFile), fs::copy_options::overwrite_existing, ec);
+    if (storageFolder_ != previousStorageFolder_ && PathExists(previousStorageFolder_))
+        hr = folder.Move(previousStorageFolder_, storageFolder_);
+    else if (!PathExists(storageFolder_))
+        hr = folder.Create(storageFolder_, defaultServer.StorageFolder());
+    if (FAILED(hr))
+        return hr;
+    // The whole subkey is written anew, as if the list had been rewritten.
+    const std::string key = std::string(tq::kVirtualServersKey) + "\\" + name_;
+    registry.DeleteTree(HKEY_LOCAL_MACHINE, key);
+    registry.CreateKey(HKEY_LOCAL_MACHINE, key);
+    registry.SetValue(HKEY_LOCAL_MACHINE, key, tq::kPortValue, REG_DWORD, reinterpret_cast<const BYTE*>(&port_),
+                      sizeof port_);
+    registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kDescriptionValue, description_);
+    registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kStorageFolderValue, storageFolder_);
     return S_OK;
+}
+
+void CVirtualServer::MarkSaved()
+{
+    storedName_ = name_;
+    // Nothing is left to move: a folder that appears at the old path later is another server's.
+    previousStorageFolder_ = storageFolder_;
 }

@@ -6,6 +6,9 @@
 
 #include <string>
 
+class CFolderChange;
+class CRegistryTransaction;
+
 class CVirtualServer {
 public:
     static constexpr DWORD kDefaultPort = 34347;
@@ -26,9 +29,13 @@ public:
     // a value that cannot be read leaves its field as it was.
     HRESULT Load(const std::string& name);
 
-    // Writes the record's subkey, then moves or creates its storage folder
-    // (copying "appmgr.ad" from the Default record's folder into a new one).
-    HRESULT Save(const CVirtualServer& defaultServer);
+    // Puts the storage folder in place first (moved from the previous one, or
+    // created with a copy of "appmgr.ad" from the Default record's folder),
+    // and only then adds the record's subkey to registry; folder says how to
+    // undo or finish the move once the registry is written.
+    HRESULT Save(const CVirtualServer& defaultServer, CRegistryTransaction& registry, CFolderChange& folder);
+    // The registry now holds the record as it is.
+    void MarkSaved();
 
     // E_ACCESSDENIED for the read-only record.
     HRESULT SetName(const std::string& name);
@@ -42,6 +49,8 @@ public:
     const std::string& StorageFolder() const { return storageFolder_; }
     const std::string& PreviousStorageFolder() const { return previousStorageFolder_; }
     const std::string& Description() const { return description_; }
+    // The subkey the record was loaded from or last saved as; "" for a new one.
+    const std::string& StoredName() const { return storedName_; }
     DWORD Port() const { return port_; }
     bool IsReadOnly() const { return readOnly_; }
 
@@ -55,6 +64,7 @@ private:
     std::string previousStorageFolder_;
     std::string description_;
     std::string portText_;
+    std::string storedName_;
     DWORD port_ = 0;
     bool readOnly_ = false;
 };

@@ -1,5 +1,6 @@
 #include "platform/registry/Registry.h"
 
+#include "platform/registry/RegistryHiveAccess.h"
 #include "platform/registry/RegistryStore.h"
 #include "platform/win/StateRoot.h"
 
@@ -226,6 +227,31 @@ LONG CopyName(const std::string& name, char* out, DWORD* size)
 
 const HKEY HKEY_CLASSES_ROOT = &g_classes;
 const HKEY HKEY_LOCAL_MACHINE = &g_machine;
+
+int RegistryHiveOf(HKEY root)
+{
+    return IsPredefined(root) ? root->hive : -1;
+}
+
+std::vector<std::string> SplitRegistryPath(const char* subKey)
+{
+    return SplitPath(subKey);
+}
+
+LONG ChangeRegistryHives(
+    const std::function<LONG(RegistryHives& hives, bool& changed, std::vector<RegistryKeyPath>& deleted)>& change)
+{
+    std::vector<RegistryKeyPath> deleted;
+    LONG e = [&] {
+        State& s = Global();
+        std::lock_guard<std::mutex> guard(s.mutex);
+        return s.store.Change([&](RegistryHives& hives, bool& changed) { return change(hives, changed, deleted); });
+    }();
+    if (e == kSuccess)
+        for (const RegistryKeyPath& key : deleted)
+            MarkDeleted(key.hive, key.path, true);
+    return e;
+}
 
 std::string RegistryFilePath()
 {

@@ -187,6 +187,8 @@ LONG CRegistryStore::Change(const std::function<LONG(RegistryHives&, bool& chang
         return e;
     bool changed = false;
     e = change(hives_, changed);
+    if (e != static_cast<LONG>(ERROR_SUCCESS) && changed)
+        Forget(); // a change that failed part way: the file still holds the old content
     if (e != static_cast<LONG>(ERROR_SUCCESS) || !changed)
         return e;
     e = Save(path);

@@ -29,7 +29,8 @@ public:
 
     // Runs change on the latest content under the file lock. When it returns
     // ERROR_SUCCESS with changed set, the file is rewritten; an error leaves
-    // the file as it was. change must report every change it makes.
+    // the file as it was (and a tree it changed is read again). change must
+    // report every change it makes.
     LONG Change(const std::function<LONG(RegistryHives&, bool& changed)>& change);
 
     // Why the file could not be used the last time it was read ("" when it could).

@@ -44,6 +44,7 @@ DWORD Win32ErrorFromErrno(int err)
     case ESPIPE: return ERROR_NEGATIVE_SEEK;
     case EFBIG: return ERROR_DISK_FULL;
     case EIO: return ERROR_GEN_FAILURE;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ENOSYS:
     case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     case EFAULT: return ERROR_NOACCESS;

@@ -15,9 +15,11 @@
 
 namespace tqtest {
 
-TempFolder::TempFolder()
+TempFolder::TempFolder(const std::string& parent)
 {
-    std::string templ = (std::filesystem::temp_directory_path() / "tqtest-XXXXXX").string();
+    std::string templ =
+        ((parent.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(parent)) / "tqtest-XXXXXX")
+            .string();
     char* made = ::mkdtemp(templ.data());
     if (made == nullptr)
         throw std::runtime_error("mkdtemp failed");

@@ -10,7 +10,8 @@ namespace tqtest {
 // A fresh temporary folder, removed with everything in it at destruction.
 class TempFolder {
 public:
-    TempFolder();
+    // A new folder under the system's temporary folder, or under parent.
+    explicit TempFolder(const std::string& parent = {});
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

@@ -275,26 +275,40 @@ TEST_F(ServerConfigurationTest, AServiceThatDoesNotStartAgainIsReported)
     EXPECT_TRUE(prompt_.records.empty());
 }
 
-TEST_F(ServerConfigurationTest, RecordsThatWouldOverwriteOneAnotherAreRefused)
+TEST_F(ServerConfigurationTest, RecordsThatWouldOverwriteOrShareAreRefused)
 {
-    StoreServer("Alpha", 35001, Folder("Alpha"));
-    StoreServer("Beta", 35002, Folder("Beta"));
+    StoreWithFolder("Alpha", 35001);
+    StoreWithFolder("Beta", 35002);
+    // What the details pane does to the record at index.
+    const auto rename = [this](size_t index, const std::string& name) {
+        config_.At(index)->SetName(name);
+        config_.At(index)->SetStorageFolder(Folder(name));
+    };
     struct Case {
-        std::function<void(CVirtualServer&)> edit;
+        std::function<void()> edit;
         std::string says;
     };
     const std::vector<Case> cases = {
-        {[](CVirtualServer& s) { s.SetName(""); }, "no name"},
-        {[](CVirtualServer& s) { s.SetName("alpha"); }, "\"alpha\" is given to more than one"},
-        {[](CVirtualServer& s) { s.SetName("DEFAULT"); }, "\"DEFAULT\" is given to more than one"},
-        {[](CVirtualServer& s) { s.SetName("a\\b"); }, "cannot hold"},
-        {[](CVirtualServer& s) { s.SetName("a/b"); }, "cannot hold"},
-        {[](CVirtualServer& s) { s.SetPort(34347); }, "Port 34347 of \"Beta\" belongs to the Default server"},
-        {[](CVirtualServer& s) { s.SetPort(35001); }, "Port 35001 is given to both"},
+        {[&] { rename(2, ""); }, "no name"},
+        {[&] { rename(2, "alpha"); }, "\"alpha\" is given to more than one"},
+        {[&] { rename(2, "DEFAULT"); }, "\"DEFAULT\" is given to more than one"},
+        {[&] { rename(2, "a\\b"); }, "cannot hold \\ or /"},
+        {[&] { rename(2, "a/b"); }, "cannot hold \\ or /"},
+        {[&] { rename(2, "."); }, "\".\" cannot be the name of a folder"},
+        {[&] { rename(2, ".."); }, "\"..\" cannot be the name of a folder"},
+        {[&] { rename(2, "tab\there"); }, "cannot hold control characters"},
+        {[&] { rename(2, std::string(256, 'n')); }, "is longer than 255 characters"},
+        {[&] { config_.At(2)->SetPort(34347); }, "Port 34347 of \"Beta\" belongs to the Default server"},
+        {[&] { config_.At(2)->SetPort(35001); }, "Port 35001 is given to both"},
+        // The Default server's folder, as the server opens it; folders the others still hold (a swap).
+        {[&] { config_.At(2)->SetStorageFolder(install_ + "/default"); },
+         "folder \"" + install_ + "/default\" of \"Beta\" belongs to \"Default\""},
+        {[&] { rename(1, "Beta"), rename(2, "Alpha"); }, "of \"Beta\" belongs to \"Alpha\""},
+        {[&] { config_.At(2)->SetStorageFolder(install_ + "/Alpha"); }, "of \"Alpha\" belongs to \"Beta\""},
     };
     for (const Case& c : cases) {
         config_.Load();
-        c.edit(*config_.At(2));
+        c.edit();
         config_.SetModified();
         prompt_.records.clear();
         EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused) << c.says;
@@ -306,4 +320,104 @@ TEST_F(ServerConfigurationTest, RecordsThatWouldOverwriteOneAnotherAreRefused)
         EXPECT_EQ(StoredServerCount(), 2u);
         EXPECT_EQ(StoredPort("Beta"), 35002u);
     }
+}
+
+TEST_F(ServerConfigurationTest, RecordsWithoutAUsablePortAreNamedNotCollided)
+{
+    // As a hand-edited registry leaves them: no "Port" at all, or one out of range.
+    StoreServer("NoPort1", 0, Folder("NoPort1"));
+    StoreServer("NoPort2", 0, Folder("NoPort2"));
+    HKEY key = nullptr;
+    for (const char* name : {"NoPort1", "NoPort2"}) {
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, ServerKey(name).c_str(), 0, KEY_ALL_ACCESS, &key);
+        RegDeleteValueA(key, "Port");
+        RegCloseKey(key);
+    }
+    config_.Load();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "The Virtual Server \"NoPort1\" has no port. The configuration was not saved.");
+
+    // A port no server can have leaves the range to New Server.
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey);
+    StoreServer("Odd", 70000, Folder("Odd"));
+    config_.Load();
+    ASSERT_TRUE(config_.NewServer(prompt_));
+    EXPECT_EQ(config_.At(2)->Port(), 35001u);
+    prompt_.records.clear();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(prompt_.records[0].text, "Port 70000 of \"Odd\" is not from 1024 to 65535. The configuration was not saved.");
+}
+
+TEST_F(ServerConfigurationTest, AFolderThatCannotMoveKeepsItsServerAsStored)
+{
+    // Renamed onto the folder of a server deleted in the same save.
+    StoreWithFolder("Old", 35001);
+    StoreWithFolder("Gone", 35002);
+    tqtest::WriteFileText(Folder("Old") + "userlist.fdb", "old users");
+    tqtest::WriteFileText(Folder("Gone") + "userlist.fdb", "gone users");
+    config_.Load();
+    config_.Delete(2);
+    config_.At(1)->SetName("Gone");
+    config_.At(1)->SetStorageFolder(Folder("Gone"));
+    prompt_.onRecord = [this](const PromptRecord&) {
+        // Boxes come once the registry is whole and the service runs again.
+        EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
+        EXPECT_EQ(StoredServerCount(), 1u);
+    };
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Error saving Gone: Cannot create a file when that file already exists.");
+    EXPECT_EQ(StoredText("Old", "StorageFolder"), Folder("Old"));
+    EXPECT_FALSE(StoredPort("Gone"));
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Old") + "userlist.fdb"), "old users");
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Gone") + "userlist.fdb"), "gone users");
+    EXPECT_TRUE(config_.IsModified());
+}
+
+TEST_F(ServerConfigurationTest, ARegistryThatCannotBeWrittenPutsTheFoldersBack)
+{
+    StoreWithFolder("Old", 35001);
+    tqtest::WriteFileText(Folder("Old") + "userlist.fdb", "users");
+    config_.Load();
+    config_.At(1)->SetName("Renamed");
+    config_.At(1)->SetStorageFolder(Folder("Renamed"));
+    config_.NewServer(prompt_);
+    prompt_.records.clear();
+    const std::string before = tqtest::ReadFileText(RegistryFilePath());
+    // The file cannot be replaced: its temporary name is taken by a folder.
+    fs::create_directories(RegistryFilePath() + ".tmp");
+
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Error saving Renamed, Virtual Server 35002: Access is denied.");
+    EXPECT_EQ(tqtest::ReadFileText(RegistryFilePath()), before);
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Old") + "userlist.fdb"), "users");
+    EXPECT_FALSE(fs::exists(Folder("Renamed")));
+    EXPECT_FALSE(fs::exists(Folder("Virtual Server 35002")));
+    EXPECT_TRUE(config_.IsModified());
+
+    // Once the registry can be written, the same save goes through.
+    fs::remove(RegistryFilePath() + ".tmp");
+    prompt_.records.clear();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    EXPECT_TRUE(prompt_.records.empty());
+    EXPECT_EQ(StoredText("Renamed", "StorageFolder"), Folder("Renamed"));
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Renamed") + "userlist.fdb"), "users");
+}
+
+TEST_F(ServerConfigurationTest, WithoutADefaultFolderNoAdminSettingsAreCopied)
+{
+    // The console's own folder holds an "appmgr.ad" that must not travel.
+    const fs::path was = fs::current_path();
+    fs::current_path(Root());
+    tqtest::WriteFileText(Root() + "/appmgr.ad", "somebody else's password");
+    SetMainText("StorageFolder", "");
+    config_.Load();
+    config_.NewServer(prompt_);
+    const auto result = Save();
+    fs::current_path(was);
+    EXPECT_EQ(result, CServerConfiguration::SaveResult::Saved);
+    EXPECT_TRUE(fs::is_directory(Folder("Virtual Server 35001")));
+    EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001") + "appmgr.ad"));
 }

@@ -1,5 +1,8 @@
 #include "console/core/VirtualServer.h"
 
+#include "console/core/FolderChange.h"
+#include "platform/registry/RegistryTransaction.h"
+
 #include "tests/console/core/ConsoleRegistry.h"
 #include "tests/support/TestSupport.h"
 
@@ -22,6 +25,18 @@ protected:
         defaultServer_ = CVirtualServer("Default", Root() + "/default/", "", 34347, true);
     }
     std::string Folder(const std::string& name) const { return Root() + "/" + name + "/"; }
+    // Saves the one record as the configuration does: folder, then registry.
+    HRESULT Save(CVirtualServer& server)
+    {
+        CRegistryTransaction registry;
+        CFolderChange folder;
+        const HRESULT hr = server.Save(defaultServer_, registry, folder);
+        if (SUCCEEDED(hr) && registry.Commit() == ERROR_SUCCESS) {
+            folder.Finish();
+            server.MarkSaved();
+        }
+        return hr;
+    }
 
     CVirtualServer defaultServer_;
 };
@@ -76,7 +91,7 @@ TEST_F(VirtualServerTest, LongValuesLoadWhole)
     EXPECT_EQ(server.Port(), 2000u);
     EXPECT_EQ(CVirtualServer().Load("Missing"), E_FAIL);
     // Written back as it was read, not emptied.
-    ASSERT_EQ(server.Save(defaultServer_), S_OK);
+    ASSERT_EQ(Save(server), S_OK);
     EXPECT_EQ(StoredText("Long", "StorageFolder"), folder);
     EXPECT_EQ(StoredText("Long", "Description"), description);
 }
@@ -84,7 +99,7 @@ TEST_F(VirtualServerTest, LongValuesLoadWhole)
 TEST_F(VirtualServerTest, SaveOfANewServerCreatesItsFolderWithTheAdminSettings)
 {
     CVirtualServer server("New", Root() + "/deep/er/New/", "about", 35001, false);
-    ASSERT_EQ(server.Save(defaultServer_), S_OK);
+    ASSERT_EQ(Save(server), S_OK);
     EXPECT_EQ(StoredPort("New"), 35001u);
     EXPECT_EQ(StoredText("New", "Description"), "about");
     EXPECT_EQ(StoredText("New", "StorageFolder"), Root() + "/deep/er/New/");
@@ -93,7 +108,7 @@ TEST_F(VirtualServerTest, SaveOfANewServerCreatesItsFolderWithTheAdminSettings)
     // Without "appmgr.ad" in the Default folder the new folder stays without it.
     fs::remove(Root() + "/default/appmgr.ad");
     CVirtualServer other("Other", Folder("Other"), "", 35002, false);
-    EXPECT_EQ(other.Save(defaultServer_), S_OK);
+    EXPECT_EQ(Save(other), S_OK);
     EXPECT_TRUE(fs::is_directory(Folder("Other")));
     EXPECT_FALSE(fs::exists(Folder("Other") + "appmgr.ad"));
 }
@@ -105,12 +120,12 @@ TEST_F(VirtualServerTest, ARenameMovesTheFolderAlsoWhenOnlyTheCaseChanges)
     CVirtualServer server("Lists", Folder("Lists"), "", 35001, false);
     server.SetName("lists");
     server.SetStorageFolder(Folder("lists"));
-    ASSERT_EQ(server.Save(defaultServer_), S_OK);
+    ASSERT_EQ(Save(server), S_OK);
     EXPECT_FALSE(fs::exists(Folder("Lists")));
     EXPECT_EQ(tqtest::ReadFileText(Folder("lists") + "userlist.fdb"), "users");
     EXPECT_EQ(StoredText("lists", "StorageFolder"), Folder("lists"));
     // The moved folder is gone, so a second save leaves the new one alone.
-    EXPECT_EQ(server.Save(defaultServer_), S_OK);
+    EXPECT_EQ(Save(server), S_OK);
     EXPECT_EQ(tqtest::ReadFileText(Folder("lists") + "userlist.fdb"), "users");
 }
 
@@ -121,12 +136,12 @@ TEST_F(VirtualServerTest, SaveFailuresGiveTheWin32Error)
     fs::create_directories(Folder("To"));
     CVirtualServer moved("From", Folder("From"), "", 35001, false);
     moved.SetStorageFolder(Folder("To"));
-    EXPECT_EQ(moved.Save(defaultServer_), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(Save(moved), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
     EXPECT_TRUE(fs::exists(Folder("From")));
-    // The values are written before the folder is touched.
-    EXPECT_EQ(StoredText("From", "StorageFolder"), Folder("To"));
+    // Nothing names the folder before it is in place.
+    EXPECT_FALSE(StoredText("From", "StorageFolder"));
 
     tqtest::WriteFileText(Root() + "/file", "");
     CVirtualServer blocked("Blocked", Root() + "/file/Blocked/", "", 35002, false);
-    EXPECT_TRUE(FAILED(blocked.Save(defaultServer_)));
+    EXPECT_TRUE(FAILED(Save(blocked)));
 }

@@ -3,6 +3,7 @@
 #include "tests/platform/registry/RegistryTestSupport.h"
 
 #include "platform/registry/RegistryText.h"
+#include "platform/registry/RegistryTransaction.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -413,3 +414,43 @@ TEST_F(RegistryTest, RegistryFileFollowsTheStateRoot)
 }
 
 } // namespace
+
+TEST_F(RegistryTest, ATransactionWritesAllItsChangesOnceOrNone)
+{
+    HKEY list = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\List");
+    HKEY gone = Create(list, "Gone");
+    SetText(gone, "Folder", "/gone/");
+    const std::string before = FileText();
+
+    // A change that fails part way writes nothing, and what was applied before it is not seen.
+    CRegistryTransaction failing;
+    failing.DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\Gone");
+    failing.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\New");
+    failing.SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\Missing", "Folder", "/x/");
+    EXPECT_EQ(failing.Commit(), E(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(FileText(), before);
+    EXPECT_EQ(SubkeyNames(list), Names{"Gone"});
+    EXPECT_EQ(GetText(gone, "Folder"), "/gone/");
+
+    CRegistryTransaction tx;
+    tx.DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\Gone");
+    tx.DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\Never There");
+    tx.CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\New");
+    tx.SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\List\\New", "Folder", "/new/");
+    EXPECT_FALSE(tx.Empty());
+    struct stat st {};
+    ASSERT_EQ(::stat(RegistryFilePath().c_str(), &st), 0);
+    EXPECT_EQ(tx.Commit(), OK);
+    EXPECT_TRUE(tx.Empty());
+    struct stat after {};
+    ASSERT_EQ(::stat(RegistryFilePath().c_str(), &after), 0);
+    EXPECT_NE(st.st_ino, after.st_ino); // one replacement of the file
+    EXPECT_EQ(SubkeyNames(list), Names{"New"});
+    HKEY made = Open(list, "New");
+    EXPECT_EQ(GetText(made, "Folder"), "/new/");
+    // Handles of deleted keys know it.
+    EXPECT_EQ(RegQueryInfoKeyA(gone, nullptr, nullptr), E(ERROR_KEY_DELETED));
+    RegCloseKey(made);
+    RegCloseKey(gone);
+    RegCloseKey(list);
+}

@@ -124,6 +124,9 @@ TEST(LastError, IsPerThreadAndMapsErrno)
     EXPECT_EQ(Win32ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(Win32ErrorFromErrno(EACCES), ERROR_ACCESS_DENIED);
     EXPECT_EQ(Win32ErrorFromErrno(EBADF), ERROR_INVALID_HANDLE);
+    // A rename across file systems says so, not that a device failed.
+    EXPECT_EQ(GetSystemMessageText(Win32ErrorFromErrno(EXDEV)),
+              "The system cannot move the file to a different disk drive.\r\n");
 }
 
 TEST(SystemMessage, KnownCodesHaveTextAndUnknownHaveNone)
