@@ -12,6 +12,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListView>
@@ -85,7 +86,11 @@ QAction* CMainFrame::AddCommand(int id, const QString& text, void (CMainFrame::*
 {
     auto* action = new QAction(text, this);
     action->setData(id);
-    connect(action, &QAction::triggered, this, handler);
+    connect(action, &QAction::triggered, this, [this, handler] {
+        // Nothing may change the records or the service under a save.
+        if (!saving_)
+            (this->*handler)();
+    });
     // Known to the frame itself too, so that commands no menu holds still have a home.
     addAction(action);
     commands_[id] = action;
@@ -266,7 +271,13 @@ CServerDetailsWnd* CMainFrame::CreateDetailsPane()
 void CMainFrame::SetServiceController(IServiceController& service)
 {
     service_ = std::make_unique<CServiceCommands>(
-        service, prompt_, [this](const std::string& text) { SetServiceStatusText(QString::fromStdString(text)); });
+        service, prompt_, [this](const std::string& text) { SetServiceStatusText(QString::fromStdString(text)); },
+        [](int milliseconds) {
+            // The window keeps painting and answering while the service stops.
+            QEventLoop wait;
+            QTimer::singleShot(milliseconds, &wait, &QEventLoop::quit);
+            wait.exec();
+        });
 }
 
 void CMainFrame::LoadConfiguration()
@@ -433,13 +444,20 @@ void CMainFrame::CloseActivityWindowsOfGonePorts()
 
 void CMainFrame::SaveConfiguration()
 {
-    // The status line shows the save's progress until the timer runs again.
+    if (saving_)
+        return;
+    saving_ = true;
+    // The status line shows the save's progress until the timer runs again;
+    // the list and the pane stay as they are until the save has written them.
     serviceTimer_.stop();
+    centralWidget()->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     lastSave_ = config_.SaveConfiguration(*service_, prompt_, [this] { CloseActivityWindowsOfGonePorts(); });
     QApplication::restoreOverrideCursor();
+    centralWidget()->setEnabled(true);
     setWindowTitle(QString::fromStdString(config_.Title()));
     serviceTimer_.start();
+    saving_ = false;
 }
 
 void CMainFrame::OnStartService()
@@ -503,10 +521,15 @@ void CMainFrame::OnShowActivity()
     if (!activity)
         return;
     QWidget* window = activity->Window();
-    window->resize(size());
+    // A tool window: no taskbar entry of its own.
+    window->setWindowFlag(Qt::Tool);
     window->setWindowIcon(images::ProgramIcon());
     activity->SetTitle(ActivityTitle(*server));
+    window->resize(size());
     window->show();
+    // As large as the frame from edge to edge, once its own edges are known.
+    const QSize edges = window->frameGeometry().size() - window->size();
+    window->resize(frameGeometry().size() - edges);
 }
 
 void CMainFrame::OnRefresh()
@@ -557,6 +580,10 @@ void CMainFrame::changeEvent(QEvent* event)
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
+    if (saving_) {
+        event->ignore();
+        return;
+    }
     if (config_.IsModified()) {
         switch (prompt_.Message(kClosePrompt, CServerConfiguration::kTitle, PromptButtons::YesNoCancel,
                                 PromptIcon::Question)) {

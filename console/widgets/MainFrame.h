@@ -10,6 +10,7 @@
 #include "console/core/ServerConfiguration.h"
 #include "console/core/ServiceCommands.h"
 #include "console/widgets/ActivityWindowMap.h"
+#include "console/widgets/ArrowCursorPrompt.h"
 #include "console/widgets/ServerDetailsWnd.h"
 
 #include <QMainWindow>
@@ -58,10 +59,12 @@ public:
     CActivityWindowMap& ActivityWindows() { return activities_; }
     // Replaces the service the commands and the status line reach (the
     // server's service through the service controller by default); service
-    // must outlive the frame.
+    // must outlive the frame. A save waits for the service to stop with the
+    // window's events running.
     void SetServiceController(IServiceController& service);
 
     CServerConfiguration& Configuration() { return config_; }
+    bool IsSaving() const { return saving_; }
     // The record of the selected row; null when none is selected or the row has none.
     CVirtualServer* SelectedServer() const;
     int SelectedRow() const; // -1 when none
@@ -130,13 +133,16 @@ private:
     void SetActivityWindowsVisible(bool visible);
     static QString ActivityTitle(const CVirtualServer& server);
 
-    IPrompt& prompt_;
+    // Every box of the window shows the arrow, whatever the window is busy with.
+    CArrowCursorPrompt prompt_;
     CServerConfiguration config_;
     CActivityWindowMap activities_;
     CScmServiceController scm_;
     std::unique_ptr<CServiceCommands> service_;
     // How the last configuration save ended.
     CServerConfiguration::SaveResult lastSave_ = CServerConfiguration::SaveResult::Saved;
+    // A save is waiting for the service or writing: commands and closing wait for it.
+    bool saving_ = false;
     std::map<int, QAction*> commands_;
     QStandardItemModel* model_ = nullptr;
     QStackedWidget* views_ = nullptr;

@@ -94,8 +94,11 @@ CServerDetailsWnd::CServerDetailsWnd(IPrompt& prompt, QWidget* parent) : QWidget
     cancel_ = MakeButton("&Cancel", regular, this);
     save_ = MakeButton("&Save", regular, this);
 
-    for (QLineEdit* edit : {nameEdit_, descriptionEdit_, portEdit_})
+    for (QLineEdit* edit : {nameEdit_, descriptionEdit_, portEdit_}) {
         edit->installEventFilter(this);
+        // Typing again in the edit that kept the focus after a Save or Cancel edits again.
+        connect(edit, &QLineEdit::textEdited, this, [this] { ShowButtons(true); });
+    }
     connect(nameEdit_, &QLineEdit::textChanged, this, &CServerDetailsWnd::OnNameChanged);
     connect(save_, &QPushButton::clicked, this, &CServerDetailsWnd::OnSave);
     connect(cancel_, &QPushButton::clicked, this, &CServerDetailsWnd::OnCancel);

@@ -15,7 +15,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QApplication>
 #include <QTest>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -109,6 +111,9 @@ TEST_F(FrameConfigurationTest, AnEditInThePaneReachesTheListAndTheActivityTitle)
     EXPECT_EQ(Shown(), "Renamed");
     EXPECT_EQ(frame->SelectedServer()->StorageFolder(), Root() + "/Renamed/");
     EXPECT_EQ(activity[35001]->Window()->windowTitle(), "Server Activity - Renamed");
+    // A tool window as large as the frame from edge to edge.
+    EXPECT_TRUE(activity[35001]->Window()->windowFlags().testFlag(Qt::Tool));
+    EXPECT_EQ(activity[35001]->Window()->frameGeometry().size(), frame->frameGeometry().size());
     EXPECT_EQ(Title(), "Wardlake 7 (Modified)");
 }
 
@@ -161,4 +166,37 @@ TEST_F(FrameConfigurationTest, ServiceCommandsAndTheStatusLine)
     EXPECT_EQ(prompt.records.size(), 1u);
     EXPECT_EQ(service.log, (std::vector<std::string>{"stop", "start"}));
     EXPECT_TRUE(QTest::qWaitFor([this] { return frame->ServiceStatusText() == "Service Status: Running"; }, 3000));
+}
+
+TEST_F(FrameConfigurationTest, TheWindowAnswersButIgnoresCommandsWhileTheServiceStops)
+{
+    service.stopLeaves = SERVICE_STOP_PENDING;
+    int polls = 0;
+    service.onQuery = [&](FakeServiceController& s) {
+        if (s.query.state == SERVICE_STOP_PENDING && ++polls == 4)
+            s.query.state = SERVICE_STOPPED;
+    };
+    service.startError = ERROR_SERVICE_REQUEST_TIMEOUT;
+    bool ranDuringWait = false;
+    QTimer::singleShot(150, frame.get(), [&] {
+        ranDuringWait = frame->IsSaving();
+        EXPECT_EQ(frame->ServiceStatusText(), "Saving configuration...");
+        EXPECT_FALSE(frame->DetailsPane()->isEnabled());
+        frame->Trigger(cmd::kFileNew);
+        frame->Trigger(cmd::kFileSave);
+        EXPECT_FALSE(frame->close());
+    });
+    prompt.onRecord = [](const PromptRecord&) {
+        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ArrowCursor);
+    };
+    ASSERT_TRUE(frame->Trigger(cmd::kFileSave));
+    EXPECT_TRUE(ranDuringWait);
+    EXPECT_EQ(frame->RowCount(), 3);
+    EXPECT_EQ(service.log, (std::vector<std::string>{"stop", "start"}));
+    ASSERT_EQ(prompt.records.size(), 1u);
+    EXPECT_EQ(prompt.records[0].text.rfind("Error starting service: ", 0), 0u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(frame->DetailsPane()->isEnabled());
+    EXPECT_TRUE(frame->isVisible());
 }

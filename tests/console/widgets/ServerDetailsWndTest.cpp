@@ -122,6 +122,11 @@ TEST_F(ServerDetailsWndTest, CancelPutsTheRecordBack)
     EXPECT_FALSE(pane_->SaveButton()->isVisible());
     EXPECT_FALSE(pane_->CancelButton()->isVisible());
     EXPECT_EQ(server_.Name(), "Lists");
+    // The edit kept the focus: typing in it again brings the buttons back.
+    ASSERT_TRUE(pane_->NameEdit()->hasFocus());
+    QTest::keyClick(pane_->NameEdit(), Qt::Key_X);
+    EXPECT_TRUE(pane_->SaveButton()->isVisible());
+    EXPECT_TRUE(pane_->CancelButton()->isVisible());
 }
 
 TEST_F(ServerDetailsWndTest, FocusShowsTheButtonsAndTheDefaultCannotBeSaved)
