@@ -87,9 +87,11 @@ HRESULT CVirtualServer::Save(const CVirtualServer& defaultServer, CRegistryTrans
         hr = folder.Create(storageFolder_, defaultServer.StorageFolder());
     if (FAILED(hr))
         return hr;
-    // The whole subkey is written anew, as if the list had been rewritten.
     const std::string key = std::string(tq::kVirtualServersKey) + "\\" + name_;
-    registry.DeleteTree(HKEY_LOCAL_MACHINE, key);
+    // A subkey stored under this name for another record (or in another
+    // letter case) starts anew; the record's own keeps what else it holds.
+    if (storedName_ != name_)
+        registry.DeleteTree(HKEY_LOCAL_MACHINE, key);
     registry.CreateKey(HKEY_LOCAL_MACHINE, key);
     registry.SetValue(HKEY_LOCAL_MACHINE, key, tq::kPortValue, REG_DWORD, reinterpret_cast<const BYTE*>(&port_),
                       sizeof port_);

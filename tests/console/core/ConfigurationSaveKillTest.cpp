@@ -119,6 +119,7 @@ ChildRun RunChild(std::chrono::microseconds delay)
         ::close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         ::setenv(kChildFd, fd.c_str(), 1);
+        ::freopen("/dev/null", "w", stdout);
         ::execl("/proc/self/exe", "child", "--gtest_filter=ConfigurationSaveKillChild.Save", nullptr);
         ::_exit(127);
     }

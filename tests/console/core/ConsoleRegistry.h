@@ -11,13 +11,18 @@
 
 namespace consoletest {
 
-inline void SetMainText(const char* name, const std::string& text)
+inline void SetText(const std::string& keyPath, const char* name, const std::string& text)
 {
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, KEY_ALL_ACCESS, &key);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_ALL_ACCESS, &key);
     RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>(text.size() + 1));
     RegCloseKey(key);
+}
+
+inline void SetMainText(const char* name, const std::string& text)
+{
+    SetText(tq::kWardlakeKey, name, text);
 }
 
 inline void StoreServer(const std::string& name, DWORD port, const std::string& folder,

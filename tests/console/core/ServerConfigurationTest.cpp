@@ -153,6 +153,7 @@ TEST_F(ServerConfigurationTest, SaveReplacesTheStoredListAroundAServiceRestart)
 {
     StoreWithFolder("Gone", 35001);
     StoreWithFolder("Kept", 35002);
+    SetText(ServerKey("Kept"), "Extra", "kept");
     StoreWithFolder("Old", 35003);
     tqtest::WriteFileText(Folder("Old") + "userlist.fdb", "users");
     config_.Load();
@@ -192,6 +193,8 @@ TEST_F(ServerConfigurationTest, SaveReplacesTheStoredListAroundAServiceRestart)
     EXPECT_FALSE(StoredPort("Old"));
     EXPECT_EQ(StoredPort("Kept"), 35002u);
     EXPECT_EQ(StoredText("Kept", "Description"), "Kept text");
+    // Only the records of servers that are gone or renamed are removed.
+    EXPECT_EQ(StoredText("Kept", "Extra"), "kept");
     EXPECT_EQ(StoredPort("Renamed"), 35003u);
     EXPECT_EQ(StoredText("Renamed", "StorageFolder"), Folder("Renamed"));
     EXPECT_EQ(tqtest::ReadFileText(Folder("Renamed") + "userlist.fdb"), "users");
