@@ -62,37 +62,27 @@ std::string ServerKey(const std::string& name)
     return std::string(tq::kVirtualServersKey) + "\\" + name;
 }
 
-// The names of the stored records; false (with the error) when they cannot be read.
-bool ReadStoredNames(std::vector<std::string>& names, LONG& error)
+// The names of the stored records in their order: ERROR_SUCCESS (also when
+// none are stored) or why they cannot be read.
+LONG ReadStoredNames(REGSAM access, std::vector<std::string>& names)
 {
     HKEY servers = nullptr;
-    error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey, 0, KEY_READ | KEY_WRITE, &servers);
-    if (error == static_cast<LONG>(ERROR_FILE_NOT_FOUND)) {
-        // Nothing stored yet; the main key must still be there to be written.
-        HKEY main = nullptr;
-        error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, 0, KEY_READ | KEY_WRITE, &main);
-        if (main != nullptr)
-            RegCloseKey(main);
-        if (error == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
-            error = ERROR_SUCCESS;
-        return error == ERROR_SUCCESS;
-    }
+    LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey, 0, access, &servers);
+    if (error == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+        return ERROR_SUCCESS;
     if (error != ERROR_SUCCESS)
-        return false;
+        return error;
+    // Subkey names are at most 255 bytes in our registry, so one buffer holds any.
     std::vector<char> name(256);
     for (DWORD index = 0;; ++index) {
         DWORD size = static_cast<DWORD>(name.size());
-        LONG rc = RegEnumKeyExA(servers, index, name.data(), &size);
-        if (rc == static_cast<LONG>(ERROR_NO_MORE_ITEMS))
+        error = RegEnumKeyExA(servers, index, name.data(), &size);
+        if (error != ERROR_SUCCESS)
             break;
-        if (rc != ERROR_SUCCESS) {
-            error = rc;
-            break;
-        }
         names.emplace_back(name.data(), size);
     }
     RegCloseKey(servers);
-    return error == ERROR_SUCCESS;
+    return error == static_cast<LONG>(ERROR_NO_MORE_ITEMS) ? static_cast<LONG>(ERROR_SUCCESS) : error;
 }
 
 } // namespace
@@ -110,19 +100,12 @@ void CServerConfiguration::Load()
     records_.push_back(std::make_unique<CVirtualServer>(CVirtualServer::kDefaultName, defaultFolder,
                                                         CVirtualServer::kDefaultDescription,
                                                         CVirtualServer::kDefaultPort, true));
-    HKEY servers = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey, 0, KEY_READ, &servers) == ERROR_SUCCESS) {
-        // Subkey names are at most 255 bytes in our registry, so one buffer holds any.
-        std::vector<char> name(256);
-        for (DWORD index = 0;; ++index) {
-            DWORD size = static_cast<DWORD>(name.size());
-            if (RegEnumKeyExA(servers, index, name.data(), &size) != ERROR_SUCCESS)
-                break;
-            auto record = std::make_unique<CVirtualServer>();
-            if (record->Load(std::string(name.data(), size)) == S_OK)
-                records_.push_back(std::move(record));
-        }
-        RegCloseKey(servers);
+    std::vector<std::string> names;
+    ReadStoredNames(KEY_READ, names);
+    for (const std::string& name : names) {
+        auto record = std::make_unique<CVirtualServer>();
+        if (record->Load(name) == S_OK)
+            records_.push_back(std::move(record));
     }
     modified_ = false;
 }
@@ -250,8 +233,8 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
 bool CServerConfiguration::WriteRecords(std::vector<SaveError>& errors)
 {
     std::vector<std::string> stored;
-    LONG rc = ERROR_SUCCESS;
-    if (!ReadStoredNames(stored, rc) || records_.empty()) {
+    LONG rc = ReadStoredNames(KEY_READ | KEY_WRITE, stored);
+    if (rc != ERROR_SUCCESS || records_.empty()) {
         errors.push_back({kDeleteFailed, PromptIcon::Error});
         return false;
     }
