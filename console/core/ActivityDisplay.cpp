@@ -84,6 +84,11 @@ void CActivityDisplay::Run()
                 endOwed = false;
             }
             queue_.Wait(true);
+            // Woken by a record or a taken burst: let more come first, or a
+            // slow stream becomes a burst per record, each scrolling and
+            // sizing the list.
+            if (!end_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kGatherMs));
             continue;
         }
         if (taken.empty() && !queue_.TakeAll(&taken))

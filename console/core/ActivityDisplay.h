@@ -29,6 +29,8 @@ public:
     static constexpr int kBurstMs = 50;
     // A burst grows no further while the one before is in flight.
     static constexpr size_t kMaxBurstRows = 1024;
+    // How long a woken display thread waits for more before it goes on.
+    static constexpr int kGatherMs = 5;
 
     CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink);
     ~CActivityDisplay();
