@@ -101,11 +101,9 @@ TEST(ActivityDisplay, AnIdleDisplayWakesForARecordAndForItsEnd)
     });
     self = &display;
     display.Start();
-    for (size_t i = 0; i < 3; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        queue.Push(EndRecord(i));
-        ASSERT_TRUE(window.WaitForRows(i + 1));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    queue.Push(EndRecord(0));
+    ASSERT_TRUE(window.WaitForRows(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     display.RequestEnd();
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
