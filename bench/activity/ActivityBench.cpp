@@ -1,10 +1,13 @@
 // tqactivitybench: how fast one activity window takes in and shows records,
-// how long its UI thread stalls meanwhile, what a row costs in memory, and
-// what a watching window costs the server's call rate.
+// how long its UI thread stalls meanwhile, what a row costs in memory, what
+// an idle window costs, how it fares with callers its server's 2,000
+// computers do not name, and what a watching window costs the server's call
+// rate.
 //   tqactivitybench [--quick] [--rate-only | --window-only] [--bin <folder of TQWL and tqwlsetup>]
 // --rate-only skips the intake part, --window-only also the rate without a
 // window (for profiling one part alone).
 
+#include "bench/DirectComputerList.h"
 #include "bench/GoalBook.h"
 #include "bench/ProcStatus.h"
 #include "bench/ScratchFolder.h"
@@ -25,7 +28,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -41,7 +46,12 @@ constexpr int kConnections = 8;
 constexpr double kRowsPerSecondGoal = 20000;
 constexpr double kStallGoalMs = 100;
 constexpr double kRateShareGoal = 0.5;
-
+constexpr double kIdleWakeGoal = 1;
+constexpr int kComputers = 2000;
+constexpr double kUnknownShareGoal = 0.1;
+constexpr double kDrainGoalSeconds = 5;
+constexpr const char* kNilId = "00000000-0000-0000-0000-000000000000";
+constexpr const char* kUnknownId = "bad0bad0-0000-4000-8000-00000000feed";
 
 // The longest gap between ticks of a 5 ms timer on the UI thread.
 class StallMeter {
@@ -86,7 +96,58 @@ bool SpinUntil(const std::function<bool()>& done, double seconds)
     return true;
 }
 
-void Intake(GoalBook& goals, size_t total, bool* faults)
+// kWriters threads writing records through the server's own log sink, one
+// connection each, until total are written; *next passes total + kWriters
+// once all have ended.
+std::vector<std::thread> StartWriters(DWORD port, size_t total, const char* computer, std::atomic<size_t>* next)
+{
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w)
+        writers.emplace_back([=] {
+            CWinLogImpl log(port);
+            for (size_t i; (i = (*next)++) < total;)
+                log.LogCall(1, 1012, computer, ("ReadWholeFile(report-" + std::to_string(i) + ".dat)").c_str(), 0,
+                            "WinFileImpl", "CWinFileImpl::OnReadWholeFile", 700);
+        });
+    return writers;
+}
+
+// Context switches of the process's threads other than this one.
+long OtherThreadsSwitches()
+{
+    long total = 0;
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr)
+        return -1;
+    const std::string self = std::to_string(::gettid());
+    while (const dirent* task = ::readdir(tasks)) {
+        if (task->d_name[0] == '.' || self == task->d_name)
+            continue;
+        std::ifstream status(std::string("/proc/self/task/") + task->d_name + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::atol(line.substr(line.find(':') + 1).c_str());
+    }
+    ::closedir(tasks);
+    return total;
+}
+
+// Wake-ups a second of an open window's threads while nothing comes.
+void Idle(GoalBook& goals, CServerActivityWnd& wnd)
+{
+    SpinUntil([&] { return wnd.QueuedRecords() == 0; }, 30);
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long before = OtherThreadsSwitches();
+    constexpr double kSeconds = 2;
+    std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+    const double rate = (OtherThreadsSwitches() - before) / kSeconds;
+    std::printf("Idle window: its threads woke %.1f times a second (goal at most %.0f)\n\n", rate, kIdleWakeGoal);
+    goals.AtMost("idle window, wake-ups a second of its threads", rate, kIdleWakeGoal);
+}
+
+// Rows a second shown by a window of 8 writers' records.
+double Intake(GoalBook& goals, size_t total, bool* faults)
 {
     const DWORD port = 45001;
     CSilentPrompt prompt;
@@ -100,15 +161,7 @@ void Intake(GoalBook& goals, size_t total, bool* faults)
 
     std::atomic<size_t> next{0};
     const auto start = Clock::now();
-    std::vector<std::thread> writers;
-    for (int w = 0; w < kWriters; ++w)
-        writers.emplace_back([&] {
-            CWinLogImpl log(port);
-            for (size_t i; (i = next++) < total;)
-                log.LogCall(1, 1012, "00000000-0000-0000-0000-000000000000",
-                            ("ReadWholeFile(report-" + std::to_string(i) + ".dat)").c_str(), 0, "WinFileImpl",
-                            "CWinFileImpl::OnReadWholeFile", 700);
-        });
+    std::vector<std::thread> writers = StartWriters(port, total, kNilId, &next);
     size_t lastShown = 0;
     auto lastProgress = Clock::now();
     SpinUntil(
@@ -143,8 +196,98 @@ void Intake(GoalBook& goals, size_t total, bool* faults)
     if (shown != total)
         *faults = true;
 
+    Idle(goals, *wnd);
     wnd->Close();
     SpinUntil([&] { return wnd->HasEnded(); }, 30);
+    return rate;
+}
+
+// The window of a server with kComputers named computers, fed records from a
+// computer it does not name: the rows a second shown, the queue at its peak
+// and once the writers have stopped.
+void UnknownCaller(GoalBook& goals, const std::string& bin, const ScratchFolder& scratch, size_t total,
+                   double knownRate, bool* faults)
+{
+    TqwlInstance server(bin, scratch.Path());
+    const int port = FreeLoopbackPort();
+    const std::string folder = scratch / "unknown/";
+    std::string error;
+    // The computers go into the list the server made, between two runs. Their
+    // id items all hold the same text: what counts is the calls an
+    // enumeration makes, one per computer.
+    const auto fill = [&] {
+        DirectComputerList computers;
+        if (computers.Open(folder + "complist.fdb") && computers.Fill("PC-", 0, kComputers, {{4, 7}}, 37))
+            return true;
+        error = computers.LastError();
+        return false;
+    };
+    if (!server.Configure({{"Unknown", port, folder}}, &error) || !server.Start(&error) || server.Stop() != 0 ||
+        !fill() || !server.Start(&error)) {
+        std::printf("unknown caller: %s\n", error.c_str());
+        *faults = true;
+        return;
+    }
+    CSilentPrompt prompt;
+    auto wnd = std::make_unique<CServerActivityWnd>(static_cast<DWORD>(port), prompt);
+    wnd->resize(1000, 600);
+    wnd->show();
+    SpinUntil([&] { return wnd->IsRunning(); }, 5);
+    std::atomic<size_t> next{0};
+    const auto start = Clock::now();
+    std::vector<std::thread> writers = StartWriters(static_cast<DWORD>(port), total, kUnknownId, &next);
+    size_t scanned = 0, shown = 0, peak = 0;
+    auto lastShown = start, lastRow = start;
+    std::optional<Clock::time_point> stopped, drained;
+    std::optional<size_t> queueAfter;
+    SpinUntil(
+        [&] {
+            const auto now = Clock::now();
+            peak = std::max(peak, wnd->QueuedRecords());
+            // The caller's rows, apart from those of the window's own lookups.
+            const size_t rows = static_cast<size_t>(wnd->Model()->rowCount());
+            if (scanned < rows)
+                lastRow = now;
+            for (; scanned < rows; ++scanned)
+                if (wnd->Model()->CellText(scanned, 4) == kUnknownId) {
+                    ++shown;
+                    lastShown = now;
+                }
+            if (!stopped && next >= total + kWriters)
+                stopped = now;
+            if (stopped && !drained && wnd->QueuedRecords() == 0)
+                drained = now;
+            if (stopped && !queueAfter && now - *stopped >= std::chrono::seconds(5))
+                queueAfter = wnd->QueuedRecords();
+            // Done when all are in, or nothing has come for two seconds.
+            return queueAfter && (shown >= total || (drained && now - lastRow > std::chrono::seconds(2)));
+        },
+        600);
+    for (auto& t : writers)
+        t.join();
+    const double seconds = std::chrono::duration<double>(lastShown - start).count();
+    const double rate = seconds > 0 ? shown / seconds : 0;
+    const double drainSeconds = stopped && drained ? std::chrono::duration<double>(*drained - *stopped).count() : 600;
+    const int rows = wnd->Model()->rowCount();
+    wnd->Close();
+    SpinUntil([&] { return wnd->HasEnded(); }, 30);
+    wnd.reset();
+    server.Stop();
+
+    std::printf("Unknown caller: %d writers, one computer the server's %d do not name, %zu records\n", kWriters,
+                kComputers, total);
+    std::printf("  rows shown      %zu of %zu in %.1f s: %.0f rows/s, %.0f%% of the known rate (goal at least %.0f%%)\n",
+                shown, total, seconds, rate, knownRate > 0 ? 100 * rate / knownRate : 0, 100 * kUnknownShareGoal);
+    std::printf("  lookup rows     %zu (its own calls to the server, logged back to it)\n",
+                static_cast<size_t>(rows) - shown);
+    std::printf("  lost            %zu (writers that found the pipe busy for over a second, the server among them)\n",
+                total - shown);
+    std::printf("  queue           %zu records at its peak, %zu 5 s after the writers stopped, empty %.1f s after "
+                "(goal within %.0f)\n\n",
+                peak, queueAfter.value_or(0), drainSeconds, kDrainGoalSeconds);
+    if (knownRate > 0)
+        goals.AtLeast("unknown caller's rows/s, share of the known rate", rate / knownRate, kUnknownShareGoal);
+    goals.AtMost("queue empty after the unknown caller stopped, s", drainSeconds, kDrainGoalSeconds);
 }
 
 // Calls of a logged code over kConnections connections for the given time.
@@ -257,8 +400,11 @@ int main(int argc, char** argv)
     GoalBook goals;
     bool faults = false;
     std::printf("tqactivitybench%s\n\n", quick ? ", quick run" : "");
-    if (!rateOnly)
-        Intake(goals, quick ? 100000 : 1000000, &faults);
+    double knownRate = 0;
+    if (!rateOnly) {
+        knownRate = Intake(goals, quick ? 100000 : 1000000, &faults);
+        UnknownCaller(goals, bin, scratch, quick ? 50000 : 250000, knownRate, &faults);
+    }
     ServerRate(goals, bin, scratch, quick ? 2 : 5, windowOnly, &faults);
     std::printf("Goals:\n%s\n", goals.Render().c_str());
     return faults ? 1 : 0;

@@ -19,13 +19,13 @@ std::tm LocalNow()
 } // namespace
 
 CActivityDisplay::CActivityDisplay(CActivityQueue& queue, DWORD port, bool extraInfo, RowSink sink)
-    : clock(LocalNow), queue_(queue), extraInfo_(extraInfo), sink_(std::move(sink)), resolver_(port)
+    : clock(LocalNow), queue_(queue), extraInfo_(extraInfo), sink_(std::move(sink)), resolver_(port, &end_)
 {
 }
 
 CActivityDisplay::~CActivityDisplay()
 {
-    end_ = true;
+    RequestEnd();
     if (thread_.joinable())
         thread_.join();
 }
@@ -38,6 +38,18 @@ void CActivityDisplay::Start(std::function<void()> atEnd)
     end_ = false;
     ended_ = false;
     thread_ = std::thread([this] { Run(); });
+}
+
+void CActivityDisplay::RequestEnd()
+{
+    end_ = true;
+    queue_.Wake();
+}
+
+void CActivityDisplay::BurstTaken()
+{
+    inFlight_ = false;
+    queue_.Wake();
 }
 
 void CActivityDisplay::Flush(std::vector<Row>& rows, bool burstEnd)
@@ -62,7 +74,7 @@ void CActivityDisplay::Run()
                 Flush(rows, false);
                 endOwed = true;
             } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                queue_.Wait(false); // until the window takes the burst
             }
             continue;
         }
@@ -71,10 +83,12 @@ void CActivityDisplay::Run()
                 Flush(rows, true);
                 endOwed = false;
             }
-            const bool waiting = !rows.empty() || endOwed; // for the window to take the last burst
-            for (int waited = 0; waited < kIdleMs && !end_ && queue_.Size() == 0 && !(waiting && !inFlight_);
-                 waited += 5)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            queue_.Wait(true);
+            // Woken by a record or a taken burst: let more come first, or a
+            // slow stream becomes a burst per record, each scrolling and
+            // sizing the list.
+            if (!end_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(kGatherMs));
             continue;
         }
         if (taken.empty() && !queue_.TakeAll(&taken))

@@ -10,6 +10,9 @@ bool CActivityQueue::Push(std::string text)
         return false;
     texts_.push_back(std::move(text));
     size_ = texts_.size();
+    // A reader behind on its work has no need of a wake per record.
+    if (texts_.size() == 1)
+        changed_.notify_one();
     return true;
 }
 
@@ -34,4 +37,18 @@ void CActivityQueue::Clear()
         return;
     texts_.clear();
     size_ = 0;
+}
+
+void CActivityQueue::Wait(bool forRecords)
+{
+    std::unique_lock<std::timed_mutex> hold(lock_);
+    changed_.wait(hold, [&] { return woken_ || (forRecords && !texts_.empty()); });
+    woken_ = false;
+}
+
+void CActivityQueue::Wake()
+{
+    std::lock_guard<std::timed_mutex> hold(lock_);
+    woken_ = true;
+    changed_.notify_one();
 }

@@ -1,8 +1,11 @@
 #pragma once
 // The records a window has received and not shown yet, in arrival order.
 // Both sides wait at most 2000 ms for the lock; the size can be read without it.
+// The reader sleeps in Wait while it has nothing to do, so an idle window
+// costs no processor time.
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -20,8 +23,16 @@ public:
     size_t Size() const { return size_; }
     void Clear();
 
+    // Returns once Wake was called since the last return, or, with
+    // forRecords, once a record waits; at once when either already holds.
+    void Wait(bool forRecords);
+    // Ends the reader's current or next Wait; any thread.
+    void Wake();
+
 private:
     std::timed_mutex lock_;
+    std::condition_variable_any changed_;
     std::deque<std::string> texts_;
+    bool woken_ = false;
     std::atomic<size_t> size_{0};
 };

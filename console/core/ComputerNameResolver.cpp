@@ -8,7 +8,10 @@
 #include <cstring>
 #include <strings.h>
 
-CComputerNameResolver::CComputerNameResolver(DWORD port) : port_(port) {}
+CComputerNameResolver::CComputerNameResolver(DWORD port, const std::atomic<bool>* cancel)
+    : port_(port), cancel_(cancel)
+{
+}
 
 void CComputerNameResolver::ResolveComputerName(std::string& id)
 {
@@ -24,20 +27,24 @@ void CComputerNameResolver::ResolveComputerName(std::string& id)
         id = kLocalComputer;
         return;
     }
+    if (askedUntil_ && clock() < *askedUntil_)
+        return;
     AskServer();
+    askedUntil_ = clock() + kMissHold;
     if (auto it = cache_.find(id); it != cache_.end())
         id = it->second;
 }
 
 bool CComputerNameResolver::IsLocalId(const std::string& id)
 {
-    const auto identity = ReadServerIdentity();
-    if (!identity)
+    if (!identityRead_ || clock() >= *identityRead_ + kMissHold) {
+        const auto identity = ReadServerIdentity();
+        identity_ = identity ? UuidToString(*identity) : std::string();
+        identityRead_ = clock();
+    }
+    if (identity_.empty() || ::strcasecmp(identity_.c_str(), id.c_str()) != 0)
         return false;
-    const std::string text = UuidToString(*identity);
-    if (::strcasecmp(text.c_str(), id.c_str()) != 0)
-        return false;
-    cache_[text] = kLocalComputer;
+    cache_[identity_] = kLocalComputer;
     return true;
 }
 
@@ -71,7 +78,7 @@ void CComputerNameResolver::AskServer()
             }
             if (SUCCEEDED(hr) && data != nullptr)
                 list->FreeComputerInformation(data);
-        } while (SUCCEEDED(list->GetNextComputer(handle, name, kNameBuffer)));
+        } while (!Cancelled() && SUCCEEDED(list->GetNextComputer(handle, name, kNameBuffer)));
     }
     list->CloseComputerEnum(handle);
 }

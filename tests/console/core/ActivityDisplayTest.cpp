@@ -1,6 +1,7 @@
 // The display thread: every queued record shown once and in order, whatever
 // batches it takes them in, and no burst grown without end while the window
-// has not taken the one before.
+// has not taken the one before; an idle one sleeps, yet wakes for a record
+// and for its end.
 #include "console/core/ActivityDisplay.h"
 
 #include <gtest/gtest.h>
@@ -72,12 +73,9 @@ TEST(ActivityDisplay, ABehindWindowGetsBoundedBurstsAndEveryRowInOrder)
     ASSERT_TRUE(window.WaitForRows(1));
     for (size_t i = 1; i < total; ++i)
         queue.Push(EndRecord(i));
-    // Held up by the window, the display thread takes in the records but
-    // hands nothing over, and stops growing the next burst at its limit.
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (queue.Size() > 0 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Held up by the window, the display thread hands nothing over, and
+    // stops growing the next burst at its limit (the rest stay queued).
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(window.Details().size(), 1u);
 
     takeIn = true;
@@ -89,6 +87,29 @@ TEST(ActivityDisplay, ABehindWindowGetsBoundedBurstsAndEveryRowInOrder)
         ASSERT_EQ(details[i], "CloseFile(" + std::to_string(i) + ")") << i;
     EXPECT_LE(window.Largest(), CActivityDisplay::kMaxBurstRows);
     display.RequestEnd();
+}
+
+// The display thread sleeps while idle; a record and the end must still wake it.
+TEST(ActivityDisplay, AnIdleDisplayWakesForARecordAndForItsEnd)
+{
+    CActivityQueue queue;
+    Window window;
+    CActivityDisplay* self = nullptr;
+    CActivityDisplay display(queue, 34347, false, [&](std::vector<CActivityDisplay::Row>&& rows, bool) {
+        window.Add(std::move(rows));
+        self->BurstTaken();
+    });
+    self = &display;
+    display.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    queue.Push(EndRecord(0));
+    ASSERT_TRUE(window.WaitForRows(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    display.RequestEnd();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!display.HasEnded() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(display.HasEnded());
 }
 
 } // namespace

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <functional>
 #include <map>
 
 namespace {
@@ -21,6 +23,7 @@ struct FakeServer {
     std::vector<std::string> bindings;
     std::vector<GUID> callers;
     int transportsMade = 0;
+    std::function<void()> onCall;
 };
 
 class FakeTransport : public ClientTransport {
@@ -37,6 +40,8 @@ public:
         if (!in.Decode(request, size))
             return E_INVALIDARG;
         server_.callers.push_back(in.callerGuid);
+        if (server_.onCall)
+            server_.onCall();
         CInvokeData out(in.functionCode);
         if (in.functionCode == CTransportComputerList::kGetCompleteComputerList) {
             std::string flat;
@@ -86,6 +91,7 @@ protected:
     void SetUp() override
     {
         StateRootTest::SetUp();
+        resolver_.clock = [this] { return now_; };
         old_ = SetClientTransportFactory([this](std::unique_ptr<ClientTransport>* out) {
             ++server_.transportsMade;
             *out = std::make_unique<FakeTransport>(server_);
@@ -124,9 +130,14 @@ protected:
         server_.items[name] = {S_OK, id + '\0'};
     }
 
+    // Past the time a miss is remembered.
+    void LetTheMissGo() { now_ += CComputerNameResolver::kMissHold; }
+
     FakeServer server_;
     ClientTransportFactory old_;
-    CComputerNameResolver resolver_{kPort};
+    CComputerNameResolver::Clock::time_point now_{};
+    std::atomic<bool> cancel_{false};
+    CComputerNameResolver resolver_{kPort, &cancel_};
 };
 
 TEST_F(ComputerNameResolverTest, TheNilIdIsTheLocalComputerWithoutAnyLookup)
@@ -156,6 +167,7 @@ TEST_F(ComputerNameResolverTest, AnIdentityOfAnotherTypeOrSizeIsNoLocalId)
     SetOwnIdentity(bytes, 17);
     EXPECT_EQ(Resolve(kOwnText), kOwnText);
     SetOwnIdentity(bytes, 16, REG_SZ);
+    LetTheMissGo();
     EXPECT_EQ(Resolve(kOwnText), kOwnText);
     EXPECT_EQ(server_.transportsMade, 2); // asked the server instead
 }
@@ -193,15 +205,40 @@ TEST_F(ComputerNameResolverTest, ComputersWithoutAnIdItemAreSkippedNotCachedAsDB
     EXPECT_EQ(Resolve("cccccccc-0000-0000-0000-000000000003"), "GAMMA");
 }
 
-TEST_F(ComputerNameResolverTest, UnknownIdsAreLookedUpEveryTimeAndStayAsTheyAre)
+TEST_F(ComputerNameResolverTest, AMissIsRememberedForAWhileForEveryIdAndThenAskedForAgain)
 {
     AddComputer("ALPHA", "aaaaaaaa-0000-0000-0000-000000000001");
     EXPECT_EQ(Resolve("N/A"), "N/A");
-    EXPECT_EQ(Resolve("N/A"), "N/A");
-    EXPECT_EQ(resolver_.Lookups(), 2u);
-    // A computer added meanwhile is found by the next record.
+    // Neither the same unknown id nor another, nor a computer added since,
+    // costs an enumeration while the last one is recent.
     AddComputer("LATE", "dddddddd-0000-0000-0000-000000000004");
+    now_ += CComputerNameResolver::kMissHold - std::chrono::milliseconds(1);
+    EXPECT_EQ(Resolve("N/A"), "N/A");
+    EXPECT_EQ(Resolve("ffffffff-0000-0000-0000-000000000009"), "ffffffff-0000-0000-0000-000000000009");
+    EXPECT_EQ(Resolve("dddddddd-0000-0000-0000-000000000004"), "dddddddd-0000-0000-0000-000000000004");
+    EXPECT_EQ(Resolve("aaaaaaaa-0000-0000-0000-000000000001"), "ALPHA");
+    EXPECT_EQ(resolver_.Lookups(), 1u);
+    // Then the next unknown id asks again, and the computer added meanwhile is found.
+    now_ += std::chrono::milliseconds(1);
     EXPECT_EQ(Resolve("dddddddd-0000-0000-0000-000000000004"), "LATE");
+    EXPECT_EQ(resolver_.Lookups(), 2u);
+    // The identity created meanwhile is read again after the same while.
+    SetOwnIdentity();
+    LetTheMissGo();
+    EXPECT_EQ(Resolve(kOwnText), "Local Computer");
+    EXPECT_EQ(resolver_.Lookups(), 2u);
+}
+
+TEST_F(ComputerNameResolverTest, AnEnumerationStopsWhenTheWindowEnds)
+{
+    for (int i = 0; i < 50; ++i)
+        AddComputer("PC" + std::to_string(i), "aaaaaaaa-0000-0000-0000-0000000000" + std::to_string(10 + i));
+    server_.onCall = [this] {
+        if (server_.callers.size() == 5)
+            cancel_ = true;
+    };
+    EXPECT_EQ(Resolve("N/A"), "N/A");
+    EXPECT_EQ(server_.callers.size(), 5u);
 }
 
 TEST_F(ComputerNameResolverTest, TheLaterOfTwoComputersWithTheSameIdGivesTheName)
@@ -218,6 +255,7 @@ TEST_F(ComputerNameResolverTest, AnUnreachableServerLeavesTheIdUntilItIsReachabl
     EXPECT_EQ(Resolve("aaaaaaaa-0000-0000-0000-000000000001"), "aaaaaaaa-0000-0000-0000-000000000001");
     EXPECT_TRUE(resolver_.Cache().empty());
     server_.reachable = true;
+    LetTheMissGo();
     EXPECT_EQ(Resolve("aaaaaaaa-0000-0000-0000-000000000001"), "ALPHA");
 
     // No transport at all.

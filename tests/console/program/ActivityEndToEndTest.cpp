@@ -8,12 +8,15 @@
 #include "console/widgets/ServerActivityWnd.h"
 #include "platform/pipe/NamedPipe.h"
 #include "tests/console/widgets/RecordingPrompt.h"
+#include "tests/server/host/program/TqwlClient.h"
 #include "tests/server/host/program/TqwlProcess.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QTest>
+
+#include <sqlite3.h>
 
 #include <atomic>
 #include <csignal>
@@ -77,11 +80,14 @@ TEST_F(ConsoleWithTqwlTest, NamesResolveThroughTheRealTransport)
 {
     RunningTqwl server(Root());
     CComputerNameResolver resolver(kPort);
+    auto later = CComputerNameResolver::Clock::duration::zero();
+    resolver.clock = [&later] { return CComputerNameResolver::Clock::now() + later; };
     std::string id = kCallerText;
     resolver.ResolveComputerName(id);
     EXPECT_EQ(id, kCallerText); // not known yet
 
     ReportIdentity("WS-ALPHA");
+    later += CComputerNameResolver::kMissHold; // the miss is remembered until then
     id = kCallerText;
     resolver.ResolveComputerName(id);
     EXPECT_EQ(id, "WS-ALPHA");
@@ -115,6 +121,31 @@ protected:
                 return r;
         return -1;
     }
+    // Served once a writer can open the pipe.
+    static bool WaitForPipe()
+    {
+        return QTest::qWaitFor([] {
+            PipeHandle h = INVALID_PIPE_HANDLE;
+            if (PipeOpen(COverlappedPipeServer::PipeName(kPort), &h) != ERROR_SUCCESS)
+                return false;
+            PipeClose(h);
+            return true;
+        });
+    }
+    // Waits until the window has shown all it was sent and nothing more comes for a while.
+    static bool WaitUntilSettled(CServerActivityWnd& wnd, int timeoutMs)
+    {
+        int settled = -1;
+        return QTest::qWaitFor(
+            [&] {
+                const int now = wnd.Model()->rowCount();
+                const bool still = now == settled && wnd.QueuedRecords() == 0;
+                settled = now;
+                QTest::qWait(300);
+                return still;
+            },
+            timeoutMs);
+    }
     RecordingPrompt prompt_;
 };
 
@@ -138,14 +169,7 @@ TEST_F(ActivityEndToEndTest, TheServersCallsAppearAsRowsWithTheComputersName)
     CServerActivityWnd& wnd = *opened;
     EXPECT_TRUE(wnd.isVisible());
     EXPECT_EQ(wnd.windowTitle().toStdString(), "Server Activity - " + frame.SelectedServer()->Name());
-    // Served once a writer can open the pipe.
-    ASSERT_TRUE(QTest::qWaitFor([] {
-        PipeHandle h = INVALID_PIPE_HANDLE;
-        if (PipeOpen(COverlappedPipeServer::PipeName(kPort), &h) != ERROR_SUCCESS)
-            return false;
-        PipeClose(h);
-        return true;
-    }));
+    ASSERT_TRUE(WaitForPipe());
     auto& m = *wnd.Model();
 
     ASSERT_EQ(CallAsClient(4011,
@@ -193,16 +217,7 @@ TEST_F(ActivityEndToEndTest, TheServersCallsAppearAsRowsWithTheComputersName)
     EXPECT_EQ(static_cast<int>(std::count(saved.begin(), saved.end(), '\n')), m.rowCount() + 1);
 
     // Clear once the records still on their way are in.
-    int settled = -1;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            const int now = m.rowCount();
-            const bool still = now == settled && wnd.QueuedRecords() == 0;
-            settled = now;
-            QTest::qWait(300);
-            return still;
-        },
-        15000));
+    ASSERT_TRUE(WaitUntilSettled(wnd, 15000));
     wnd.TriggerCommand(cmd::kClearActivity);
     EXPECT_EQ(m.rowCount(), 0);
     ASSERT_EQ(CallAsClient(1004, [](CInvokeData& r) { r.PushInDword(9); }), E_FAIL);
@@ -213,6 +228,78 @@ TEST_F(ActivityEndToEndTest, TheServersCallsAppearAsRowsWithTheComputersName)
     EXPECT_EQ(frame.ActivityWindows().FindOpen(kPort), nullptr);
     ASSERT_TRUE(QTest::qWaitFor([&] { return wnd.HasEnded(); }, 10000));
     frame.close();
+}
+
+// A caller the server's 2,000 computers do not name, for 10 s: the window
+// keeps up, and its lookups (logged into the same window) make no work of
+// their own.
+TEST_F(ActivityEndToEndTest, AnUnknownCallerDoesNotSwampTheWindow)
+{
+    constexpr int kComputers = 2000;
+    const auto idOf = [](int i) {
+        char text[40];
+        std::snprintf(text, sizeof text, "c0ffee00-0000-4000-8000-%012d", i);
+        return std::string(text);
+    };
+    // The computers go straight into the list the server made, between two
+    // runs: one call each would take the server a write to disk each.
+    { RunningTqwl first(Root()); }
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((Root() + "/storage/complist.fdb").c_str(), &db), SQLITE_OK);
+        std::string sql = "BEGIN;";
+        for (int i = 0; i < kComputers; ++i)
+            sql += "INSERT INTO cl_computers VALUES(NULL,'PC-" + std::to_string(i) +
+                   "');INSERT INTO cl_sysinfo VALUES(NULL,last_insert_rowid(),4,7,CAST('" + idOf(i) +
+                   "' || char(0) AS BLOB));";
+        sql += "COMMIT;";
+        char* error = nullptr;
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+        sqlite3_free(error);
+        sqlite3_close(db);
+    }
+    RunningTqwl server(Root());
+    CServerActivityWnd wnd(kPort, prompt_);
+    wnd.show();
+    ASSERT_TRUE(WaitForPipe());
+    auto& m = *wnd.Model();
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 4; ++i)
+        callers.emplace_back([&] {
+            tqtest::TqwlClient client;
+            if (client.Connect(kPort) != RPC_S_OK)
+                return;
+            while (!stop) {
+                CInvokeData request(1004), reply;
+                request.callerGuid = kCaller;
+                request.PushInDword(5);
+                client.Invoke(request, reply);
+            }
+        });
+    size_t peak = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            peak = std::max(peak, wnd.QueuedRecords());
+            return false;
+        },
+        10000);
+    stop = true;
+    for (auto& t : callers)
+        t.join();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return wnd.QueuedRecords() == 0; }, 10000)) << "peak " << peak;
+    ASSERT_TRUE(WaitUntilSettled(wnd, 20000));
+
+    // Its own calls' records start no lookup: nothing more comes.
+    const int rows = m.rowCount();
+    QTest::qWait(static_cast<int>(2 * CComputerNameResolver::kMissHold.count()));
+    EXPECT_EQ(m.rowCount(), rows);
+    EXPECT_EQ(wnd.QueuedRecords(), 0u);
+
+    EXPECT_GE(FindRow(m, "CloseFile(5)", 0, kCallerText), 0);
+    wnd.Close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wnd.HasEnded(); }, 10000));
 }
 
 TEST_F(ActivityEndToEndTest, ClosingWhileTheServerLogsNeitherHangsNorCrashes)
