@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -36,9 +37,16 @@ TEST(QtPrompt, SaveAsksAboutTheNameWithItsSuffix)
             question = box->text();
             box->button(QMessageBox::Yes)->click();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog != nullptr && question.isEmpty()) {
-            dialog->setDirectory(QString::fromStdString(folder.Path()));
-            dialog->selectFile("log");
-            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            // Typed and accepted in one go: the dialog's own directory
+            // loading may clear the name box between two events.
+            QMetaObject::invokeMethod(
+                dialog,
+                [&folder, dialog] {
+                    dialog->setDirectory(QString::fromStdString(folder.Path()));
+                    dialog->findChild<QLineEdit*>("fileNameEdit")->setText("log");
+                    QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection); // a protected slot
+                },
+                Qt::QueuedConnection);
         }
     });
     driver.start(20);
