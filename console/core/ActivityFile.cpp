@@ -8,6 +8,18 @@
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+// A tab or line break inside a cell would split it into two cells or two
+// lines of the file; control characters are written as spaces.
+void AppendCell(std::string& line, const std::string& cell)
+{
+    for (const char c : cell)
+        line += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+}
+
+} // namespace
+
 DWORD SaveActivityFile(const std::string& path, const std::vector<std::string>& headers,
                        const std::function<size_t()>& rowCount,
                        const std::function<std::string(size_t row, size_t column)>& cell)
@@ -30,7 +42,7 @@ DWORD SaveActivityFile(const std::string& path, const std::vector<std::string>& 
         for (size_t c = 0; c < headers.size(); ++c) {
             if (c != 0)
                 line += '\t';
-            line += cell(row, c);
+            AppendCell(line, cell(row, c));
         }
         put(line + "\r\n");
     }
@@ -39,15 +51,6 @@ DWORD SaveActivityFile(const std::string& path, const std::vector<std::string>& 
     if (std::fclose(file) != 0 && error == ERROR_SUCCESS)
         error = Win32ErrorFromErrno(errno != 0 ? errno : EIO);
     return error;
-}
-
-std::string WithTextExtension(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1))
-        return path;
-    return path + ".txt";
 }
 
 bool ReadLogExtraInfo()

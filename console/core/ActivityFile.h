@@ -1,6 +1,7 @@
 #pragma once
 // The saved form of an activity list: tab-separated text, one line per row
-// after a header line, every line ending in "\r\n".
+// after a header line, every line ending in "\r\n". Tabs, line breaks and
+// other control characters inside a cell are saved as spaces.
 
 #include "platform/win/WinTypes.h"
 
@@ -13,9 +14,6 @@
 DWORD SaveActivityFile(const std::string& path, const std::vector<std::string>& headers,
                        const std::function<size_t()>& rowCount,
                        const std::function<std::string(size_t row, size_t column)>& cell);
-
-// The name with ".txt" added when it has no extension of its own.
-std::string WithTextExtension(const std::string& path);
 
 // "LogExtraInfo" under HKLM "SOFTWARE\Tessary Quorle" is 1: the list shows the source columns.
 bool ReadLogExtraInfo();

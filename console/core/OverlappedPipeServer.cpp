@@ -85,6 +85,8 @@ void COverlappedPipeServer::HandleRequest(const std::string& request, std::strin
     reply = "Default server response";
 }
 
+void COverlappedPipeServer::PipeUnavailable(DWORD) {}
+
 void COverlappedPipeServer::PauseUnlessStopped(int ms)
 {
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -99,6 +101,7 @@ void COverlappedPipeServer::ServerThread()
         std::lock_guard<std::mutex> hold(serverLock_);
         server = server_;
     }
+    server->SetRequestDeadline(kRequestDeadlineMs);
     DWORD created = server->Create(PipeName(identity_), kInstances);
     // The window this one replaces may still be letting go of the name.
     for (int wait = 0; created == ERROR_PIPE_BUSY && wait < kHandoverMs && !stopRequested_; wait += 50) {
@@ -107,6 +110,8 @@ void COverlappedPipeServer::ServerThread()
     }
     if (created != ERROR_SUCCESS) {
         DebugText("CreateNamedPipe failed with %u.\n", created);
+        if (!stopRequested_)
+            PipeUnavailable(created);
     } else {
         while (!stopRequested_) {
             PipeHandle instance = INVALID_PIPE_HANDLE;

@@ -31,6 +31,11 @@ public:
     static constexpr int kFailedWaitPauseMs = 200;
     // How long a pipe that another server still holds is tried again.
     static constexpr int kHandoverMs = 2000;
+    // A connection that sends nothing for this long is cut, so that a writer
+    // that is stuck (or never meant to write) holds no instance the others
+    // need. Well below the 1000 ms a writer waits for a busy pipe, so that
+    // one that found every instance held by silent ones still gets its turn.
+    static constexpr DWORD kRequestDeadlineMs = 500;
 
     explicit COverlappedPipeServer(DWORD identity);
     virtual ~COverlappedPipeServer();
@@ -55,6 +60,9 @@ protected:
     // Called on the pipe thread for every message; must return promptly,
     // since no instance is served meanwhile.
     virtual void HandleRequest(const std::string& request, std::string& reply);
+    // Called on the pipe thread when the pipe cannot be served at all
+    // (ERROR_PIPE_BUSY: another server holds it); the thread then ends.
+    virtual void PipeUnavailable(DWORD error);
 
 private:
     void ServerThread();

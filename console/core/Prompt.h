@@ -24,9 +24,11 @@ public:
                                          PromptIcon icon, const std::string& rememberKey) = 0;
 
     // The file the user chose to write, or nothing when the dialog was cancelled.
-    // filter is a Qt-style name filter ("Text files (*.txt)").
-    virtual std::optional<std::string> SaveFileName(const std::string& title,
-                                                    const std::string& filter) = 0;
+    // filter is a Qt-style name filter ("Text files (*.txt)"). The dialog adds
+    // defaultSuffix ("txt") to a name that has none before it asks whether an
+    // existing file may be replaced, so the name returned is the one to write.
+    virtual std::optional<std::string> SaveFileName(const std::string& title, const std::string& filter,
+                                                    const std::string& defaultSuffix) = 0;
 
     // Opens an address in the desktop's browser; false when nothing could open it.
     virtual bool OpenUrl(const std::string& url) = 0;

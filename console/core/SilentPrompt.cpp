@@ -10,7 +10,7 @@ PromptAnswer CSilentPrompt::NoticeWithCheck(const std::string&, const std::strin
     return PromptAnswer::Ok;
 }
 
-std::optional<std::string> CSilentPrompt::SaveFileName(const std::string&, const std::string&)
+std::optional<std::string> CSilentPrompt::SaveFileName(const std::string&, const std::string&, const std::string&)
 {
     return std::nullopt;
 }

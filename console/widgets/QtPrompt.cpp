@@ -82,10 +82,19 @@ PromptAnswer CQtPrompt::NoticeWithCheck(const std::string& text, const std::stri
     return PromptAnswer::Ok;
 }
 
-std::optional<std::string> CQtPrompt::SaveFileName(const std::string& title, const std::string& filter)
+std::optional<std::string> CQtPrompt::SaveFileName(const std::string& title, const std::string& filter,
+                                                   const std::string& defaultSuffix)
 {
-    QString name = QFileDialog::getSaveFileName(Owner(), QString::fromStdString(title), QString(),
-                                                QString::fromStdString(filter));
+    QFileDialog dialog(Owner(), QString::fromStdString(title), QString(), QString::fromStdString(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
+    // The desktop's own dialog may ask about replacing a file before the
+    // suffix is added; Qt's asks about the name it will return.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    const QString name = dialog.selectedFiles().constFirst();
     if (name.isEmpty())
         return std::nullopt;
     return name.toStdString();

@@ -5,12 +5,14 @@
 #include "console/core/CommandIds.h"
 #include "console/widgets/ActivityListModel.h"
 #include "console/widgets/ConsoleImages.h"
+#include "platform/win/Heap.h"
 #include "platform/win/SystemMessage.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QTableView>
 
@@ -21,7 +23,8 @@ namespace {
 constexpr const char* kCaption = "Wardlake 7";
 constexpr int kSizingRows = 100;
 
-std::string SaveErrorText(DWORD error)
+// The system's text for an error without its line end, or its number.
+std::string SystemText(DWORD error)
 {
     std::string text = GetSystemMessageText(error);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -31,7 +34,12 @@ std::string SaveErrorText(DWORD error)
         std::snprintf(code, sizeof code, "Error %u.", static_cast<unsigned>(error));
         text = code;
     }
-    return "Unable to save the server activity: " + text;
+    return text;
+}
+
+std::string SaveErrorText(DWORD error)
+{
+    return "Unable to save the server activity: " + SystemText(error);
 }
 
 } // namespace
@@ -152,6 +160,33 @@ void CServerActivityWnd::HandleRequest(const std::string& request, std::string& 
     reply.clear();
 }
 
+void CServerActivityWnd::PipeUnavailable(DWORD error)
+{
+    QMetaObject::invokeMethod(this, [this, error] { ShowPipeUnavailable(error); }, Qt::QueuedConnection);
+}
+
+void CServerActivityWnd::ShowPipeUnavailable(DWORD error)
+{
+    if (closed_)
+        return;
+    // Without a word the window would just stay empty.
+    QString text = error == ERROR_PIPE_BUSY
+                       ? QStringLiteral("Another console already shows this server's activity, so this window stays "
+                                        "empty. Close the other one, then open this window again.")
+                       : QStringLiteral("This server's activity cannot be shown: ") +
+                             QString::fromLocal8Bit(SystemText(error));
+    if (status_ == nullptr) {
+        status_ = new QLabel(this);
+        statusBar()->addWidget(status_, 1);
+    }
+    status_->setText(text);
+}
+
+QString CServerActivityWnd::StatusText() const
+{
+    return status_ != nullptr ? status_->text() : QString();
+}
+
 void CServerActivityWnd::AddRows(const std::vector<CActivityDisplay::Row>& rows, bool burstEnd)
 {
     if (closed_)
@@ -179,12 +214,13 @@ void CServerActivityWnd::AutoSizeColumns()
 
 void CServerActivityWnd::OnSaveActivity()
 {
-    const auto chosen = prompt_.SaveFileName("Save Activity", "Text Files (*.txt)");
+    // The dialog adds ".txt" itself, so its question about replacing a file
+    // is about the file written here.
+    const auto chosen = prompt_.SaveFileName("Save Activity", "Text Files (*.txt)", "txt");
     if (!chosen)
         return;
-    const std::string path = WithTextExtension(*chosen);
     const DWORD error = SaveActivityFile(
-        path, model_->Headers(), [this] { return static_cast<size_t>(model_->rowCount()); },
+        *chosen, model_->Headers(), [this] { return static_cast<size_t>(model_->rowCount()); },
         [this](size_t row, size_t column) { return model_->CellText(row, column); });
     if (error != ERROR_SUCCESS)
         prompt_.Message(SaveErrorText(error), kCaption, PromptButtons::Ok, PromptIcon::Error);
@@ -193,4 +229,6 @@ void CServerActivityWnd::OnSaveActivity()
 void CServerActivityWnd::OnClearActivity()
 {
     model_->Clear();
+    // A million rows are thousands of small blocks the allocator would keep.
+    ReturnFreedMemoryToSystem();
 }

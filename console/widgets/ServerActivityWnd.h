@@ -22,6 +22,7 @@
 
 class CActivityListModel;
 class QAction;
+class QLabel;
 class QToolBar;
 class QTableView;
 
@@ -51,6 +52,8 @@ public:
     QToolBar* ToolBar() const { return toolbar_; }
     bool ExtraInfo() const { return extraInfo_; }
     size_t QueuedRecords() const { return queue_.Size(); }
+    // What the status line says: why the window shows nothing ("" normally).
+    QString StatusText() const;
 
 signals:
     // Rows of a burst are in the list (burstEnd: the queue had run empty).
@@ -58,6 +61,7 @@ signals:
 
 protected:
     void HandleRequest(const std::string& request, std::string& reply) override;
+    void PipeUnavailable(DWORD error) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -66,6 +70,7 @@ private:
     void AutoSizeColumns();
     void OnSaveActivity();
     void OnClearActivity();
+    void ShowPipeUnavailable(DWORD error);
 
     IPrompt& prompt_;
     CActivityQueue queue_;
@@ -74,6 +79,7 @@ private:
     QTableView* list_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     std::map<int, QAction*> actions_;
+    QLabel* status_ = nullptr; // made only when there is something to say
     std::unique_ptr<CActivityDisplay> display_;
     std::atomic<bool> closed_{false};
 };

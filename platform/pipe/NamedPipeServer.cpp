@@ -43,6 +43,13 @@ int TakeLock(const std::string& path, DWORD* error)
     return -1;
 }
 
+// Milliseconds left until a time, rounded up, for poll.
+int MillisecondsUntil(std::chrono::steady_clock::time_point when)
+{
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(when - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
+}
+
 int Listen(const std::string& path, int backlog, DWORD* error)
 {
     CPipeAddress address(path);
@@ -134,6 +141,36 @@ void CNamedPipeServer::SetQueueLength(size_t connected)
     backlog_ = backlog;
 }
 
+CNamedPipeServer::Clock::time_point CNamedPipeServer::DeadlineFromNow() const
+{
+    if (requestDeadlineMs_ == INFINITE)
+        return Clock::time_point::max();
+    return Clock::now() + std::chrono::milliseconds(requestDeadlineMs_);
+}
+
+std::vector<CNamedPipeServer::Client>::iterator CNamedPipeServer::FindClient(int fd)
+{
+    return std::find_if(connected_.begin(), connected_.end(), [fd](const Client& c) { return c.fd == fd; });
+}
+
+CNamedPipeServer::Clock::time_point CNamedPipeServer::DropSilentClients()
+{
+    auto nearest = Clock::time_point::max();
+    if (requestDeadlineMs_ == INFINITE)
+        return nearest;
+    const auto now = Clock::now();
+    std::vector<int> silent;
+    for (const Client& c : connected_) {
+        if (c.deadline <= now)
+            silent.push_back(c.fd);
+        else
+            nearest = std::min(nearest, c.deadline);
+    }
+    for (int fd : silent)
+        Disconnect(fd);
+    return nearest;
+}
+
 DWORD CNamedPipeServer::AcceptOne(int* client)
 {
     *client = -1;
@@ -153,7 +190,7 @@ DWORD CNamedPipeServer::AcceptOne(int* client)
         return err == EAGAIN || err == ECONNABORTED || err == EINTR ? ERROR_SUCCESS : Win32ErrorFromErrno(err);
     }
     mayHaveWaiting_ = true;
-    connected_.push_back(fd);
+    connected_.push_back({fd, DeadlineFromNow()});
     connectedCount_ = static_cast<DWORD>(connected_.size());
     *client = fd;
     return ERROR_SUCCESS;
@@ -163,7 +200,10 @@ bool CNamedPipeServer::NextReady(PipeHandle* instance)
 {
     while (readyNext_ < ready_.size()) {
         const int fd = ready_[readyNext_++];
-        if (std::find(connected_.begin(), connected_.end(), fd) != connected_.end()) {
+        auto client = FindClient(fd);
+        if (client != connected_.end()) {
+            // Given out with a message (or its end): its time starts again.
+            client->deadline = DeadlineFromNow();
             *instance = fd;
             return true;
         }
@@ -198,21 +238,25 @@ DWORD CNamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
     }
     // A client left connected (it had nothing to read yet) holds its instance.
     SetQueueLength(connected_.size());
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<pollfd> fds;
     for (;;) {
+        const auto silentDeadline = DropSilentClients();
         fds.clear();
         fds.push_back({wake_, POLLIN, 0});
         bool listening = connected_.size() < maxInstances_;
         if (listening)
             fds.push_back({listener_, POLLIN, 0});
-        for (int fd : connected_)
-            fds.push_back({fd, POLLIN | POLLRDHUP, 0});
+        for (const Client& c : connected_)
+            fds.push_back({c.fd, POLLIN | POLLRDHUP, 0});
         int wait = -1;
-        if (timeoutMs != INFINITE) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            wait = left.count() > 0 ? static_cast<int>(std::min<long long>(left.count(), 1 << 30)) : 0;
-        }
+        if (timeoutMs != INFINITE)
+            wait = MillisecondsUntil(deadline);
+        // The poll also ends when the next silent client is due to go.
+        const bool untilSilent = silentDeadline != Clock::time_point::max() &&
+                                 (wait < 0 || MillisecondsUntil(silentDeadline) < wait);
+        if (untilSilent)
+            wait = MillisecondsUntil(silentDeadline);
         int ready = ::poll(fds.data(), fds.size(), wait);
         if (ready < 0 && errno == EINTR)
             continue;
@@ -235,14 +279,14 @@ DWORD CNamedPipeServer::WaitForMessage(DWORD timeoutMs, PipeHandle* instance)
         }
         if (NextReady(instance))
             return ERROR_SUCCESS;
-        if (ready == 0 || (timeoutMs != INFINITE && std::chrono::steady_clock::now() >= deadline))
+        if ((ready == 0 && !untilSilent) || (timeoutMs != INFINITE && Clock::now() >= deadline))
             return WAIT_TIMEOUT;
     }
 }
 
 void CNamedPipeServer::Disconnect(PipeHandle instance)
 {
-    auto it = std::find(connected_.begin(), connected_.end(), instance);
+    auto it = FindClient(instance);
     if (it == connected_.end())
         return;
     ::close(instance);
@@ -267,8 +311,8 @@ void CNamedPipeServer::Close()
     ready_.clear();
     readyNext_ = 0;
     mayHaveWaiting_ = false;
-    for (int fd : connected_)
-        ::close(fd);
+    for (const Client& c : connected_)
+        ::close(c.fd);
     connected_.clear();
     connectedCount_ = 0;
     if (listener_ >= 0) {

@@ -12,7 +12,8 @@
 //   }
 //   // another thread: server.Stop();  then, after the loop ended: server.Close();
 //
-// A connected client is an instance in use until Disconnect. Instance handles
+// A connected client is an instance in use until Disconnect, or until it has
+// sent nothing for the request deadline, when one is set. Instance handles
 // do not block: PipeRead with no message waiting and PipeWrite to a client
 // that reads nothing and whose queue is full give ERROR_NO_DATA.
 //
@@ -27,6 +28,7 @@
 #include "platform/pipe/NamedPipe.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,12 @@ public:
     // Ends the connection of an instance; the instance is free for the next client.
     void Disconnect(PipeHandle instance);
 
+    // A client that has sent nothing for ms since it was taken up, or since it
+    // was last given out with a message, is disconnected by the wait, so that
+    // clients that never write cannot hold every instance. INFINITE (the
+    // default): clients stay as long as they like.
+    void SetRequestDeadline(DWORD ms) { requestDeadlineMs_ = ms; }
+
     // Makes the current and every later wait return ERROR_OPERATION_ABORTED.
     // For good: a stopped object does not serve again.
     void Stop();
@@ -74,6 +82,16 @@ public:
     const std::string& SocketPath() const { return socketPath_; }
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Client {
+        int fd;
+        Clock::time_point deadline; // for its next message
+    };
+
+    Clock::time_point DeadlineFromNow() const;
+    std::vector<Client>::iterator FindClient(int fd);
+    // Disconnects the clients past their deadline; the nearest deadline left.
+    Clock::time_point DropSilentClients();
     void SetQueueLength(size_t connected);
     // Takes up one waiting client: ERROR_SUCCESS with *client = -1 when none waits.
     DWORD AcceptOne(int* client);
@@ -87,7 +105,8 @@ private:
     int wake_ = -1; // eventfd that Stop signals
     DWORD maxInstances_ = 0;
     int backlog_ = -1; // the listener's queue length as last set
-    std::vector<int> connected_;
+    std::vector<Client> connected_;
+    DWORD requestDeadlineMs_ = INFINITE;
     // Clients the last poll found ready and not handed out yet, lowest first.
     std::vector<int> ready_;
     size_t readyNext_ = 0;

@@ -9,10 +9,6 @@
 #include <functional>
 #include <memory>
 
-// The transport's class is not there: no implementation can be made (what a
-// factory answers when it has none to give).
-constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
-
 class ClientTransport {
 public:
     virtual ~ClientTransport() = default;

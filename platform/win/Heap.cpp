@@ -30,6 +30,11 @@ BOOL HeapFree(HANDLE heap, DWORD, void* block)
     return TRUE;
 }
 
+void ReturnFreedMemoryToSystem()
+{
+    ::malloc_trim(0);
+}
+
 void KeepFreedMemoryForReuse(size_t mapThreshold, size_t trimThreshold)
 {
     ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(mapThreshold));

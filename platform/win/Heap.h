@@ -23,3 +23,7 @@ BOOL HeapFree(HANDLE heap, DWORD flags, void* block);
 // system at once; blocks of mapThreshold bytes or more still get pages of
 // their own.
 void KeepFreedMemoryForReuse(size_t mapThreshold, size_t trimThreshold);
+
+// Hands the memory that lies free in the allocator back to the system now,
+// after a large release (the allocator keeps it otherwise).
+void ReturnFreedMemoryToSystem();

@@ -1,5 +1,5 @@
 #pragma once
-// The system's message text for a Win32 error or RPC status, as the console
+// The system's message text for a Win32 error, RPC status or HRESULT, as the console
 // and the host log show it after their own prefix.
 
 #include "platform/win/WinTypes.h"

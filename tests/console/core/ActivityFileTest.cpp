@@ -38,14 +38,6 @@ TEST_F(LogExtraInfoTest, OnlyFourBytesReadingOneTurnItOn)
     EXPECT_FALSE(ReadLogExtraInfo());
 }
 
-TEST(ActivityFile, NamesWithoutAnExtensionGetTxt)
-{
-    EXPECT_EQ(WithTextExtension("/tmp/a"), "/tmp/a.txt");
-    EXPECT_EQ(WithTextExtension("/tmp/a.log"), "/tmp/a.log");
-    EXPECT_EQ(WithTextExtension("/tmp.d/a"), "/tmp.d/a.txt");
-    EXPECT_EQ(WithTextExtension("/tmp/.hidden"), "/tmp/.hidden.txt");
-}
-
 TEST(ActivityFile, RowsThatArriveDuringTheSaveAreSavedToo)
 {
     tqtest::TempFolder folder;
@@ -59,6 +51,16 @@ TEST(ActivityFile, RowsThatArriveDuringTheSaveAreSavedToo)
         });
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(tqtest::ReadFileText(folder / "a.txt"), "#\tX\r\n0:0\t0:1\r\n1:0\t1:1\r\n");
+}
+
+TEST(ActivityFile, TabsAndLineBreaksInACellAreSavedAsSpaces)
+{
+    tqtest::TempFolder folder;
+    const DWORD error = SaveActivityFile(
+        folder / "a.txt", {"#", "Details"}, [] { return size_t{1}; },
+        [](size_t, size_t column) { return column == 0 ? std::string("1") : std::string("a\tb\r\nc\nd\x1b|e"); });
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(tqtest::ReadFileText(folder / "a.txt"), "#\tDetails\r\n1\ta b  c d |e\r\n");
 }
 
 } // namespace

@@ -283,6 +283,28 @@ TEST_F(OverlappedPipeServerTest, AFifthWriterWaitsItsTurnAndASixthFindsThePipeBu
         PipeClose(held[i]);
 }
 
+// Connections that never write hold every instance and the place in line;
+// they are cut, so the server's writer (which waits 1 s for a busy pipe)
+// gets through instead of dropping its record.
+TEST_F(OverlappedPipeServerTest, SilentConnectionsAreCutAndHoldUpNoWriter)
+{
+    RecordingPipeServer server;
+    StartServing(server);
+    std::vector<PipeHandle> silent(5, INVALID_PIPE_HANDLE);
+    for (PipeHandle& h : silent)
+        ASSERT_TRUE(WaitUntil([&] { return PipeOpen(COverlappedPipeServer::PipeName(kPort), &h) == ERROR_SUCCESS; }, 2000));
+    ASSERT_TRUE(WaitUntil([&] {
+        log_.LogCall(1, 1, "g", "not held up", 0, "s", "f", 1);
+        return server.Count() > 0;
+    }));
+    for (PipeHandle h : silent) {
+        char buffer[8];
+        DWORD n = 0;
+        EXPECT_EQ(PipeRead(h, buffer, sizeof buffer, &n), static_cast<DWORD>(ERROR_BROKEN_PIPE));
+        PipeClose(h);
+    }
+}
+
 TEST_F(OverlappedPipeServerTest, AFailedWaitDoesNotEndLoggingForGood)
 {
     RecordingPipeServer server;

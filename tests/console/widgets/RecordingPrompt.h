@@ -1,6 +1,7 @@
 #pragma once
 // A prompt that shows nothing: it records every request and answers from a
-// queue the test fills (Ok, or no file, when the queue is empty). onRecord,
+// queue the test fills (Ok, or no file, when the queue is empty); a file name
+// gets the default suffix as the dialog would add it. onRecord,
 // when set, sees each request as it comes, while the caller waits for it.
 
 #include "console/core/Prompt.h"
@@ -16,6 +17,7 @@ struct PromptRecord {
     std::string caption;
     PromptButtons buttons = PromptButtons::Ok;
     PromptIcon icon = PromptIcon::None;
+    std::string defaultSuffix; // "save": what the dialog adds to a name without one
 };
 
 class RecordingPrompt : public IPrompt {
@@ -33,13 +35,17 @@ public:
         lastRememberKey = rememberKey;
         return PromptAnswer::Ok;
     }
-    std::optional<std::string> SaveFileName(const std::string& title, const std::string&) override
+    std::optional<std::string> SaveFileName(const std::string& title, const std::string&,
+                                            const std::string& defaultSuffix) override
     {
-        Record({"save", title, {}, PromptButtons::Ok, PromptIcon::None});
+        Record({"save", title, {}, PromptButtons::Ok, PromptIcon::None, defaultSuffix});
         if (files.empty())
             return std::nullopt;
         std::string name = files.front();
         files.pop_front();
+        // As the dialog does: the suffix goes to a file name without a point.
+        if (!defaultSuffix.empty() && name.substr(name.find_last_of('/') + 1).find('.') == std::string::npos)
+            name += "." + defaultSuffix;
         return name;
     }
     bool OpenUrl(const std::string& url) override

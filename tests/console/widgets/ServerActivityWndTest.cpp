@@ -4,6 +4,7 @@
 #include "console/core/CommandIds.h"
 #include "console/widgets/ActivityListModel.h"
 #include "platform/pipe/NamedPipe.h"
+#include "platform/pipe/NamedPipeServer.h"
 #include "platform/registry/Registry.h"
 #include "platform/transport/ClientTransport.h"
 #include "tests/console/widgets/RecordingPrompt.h"
@@ -128,6 +129,21 @@ TEST_F(ServerActivityWndTest, RowsInOrderWithoutSuccessfulCallStartsAndClearRest
     CloseAndRelease(wnd);
 }
 
+// A second console on the same port cannot serve its pipe: the window says
+// why it stays empty instead of leaving the user to wonder.
+TEST_F(ServerActivityWndTest, AWindowWhosePipeAnotherConsoleServesSaysSo)
+{
+    CNamedPipeServer other;
+    ASSERT_EQ(other.Create(COverlappedPipeServer::PipeName(kPort), 4), static_cast<DWORD>(ERROR_SUCCESS));
+    auto wnd = std::make_unique<CServerActivityWnd>(kPort, prompt_);
+    wnd->show();
+    EXPECT_EQ(wnd->StatusText(), "");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !wnd->StatusText().isEmpty(); }, 15000));
+    EXPECT_TRUE(wnd->StatusText().startsWith("Another console already shows this server's activity"))
+        << wnd->StatusText().toStdString();
+    CloseAndRelease(wnd);
+}
+
 TEST_F(ServerActivityWndTest, ExtraInfoShowsTwelveColumnsAndSavesTwelveCells)
 {
     HKEY key = nullptr;
@@ -154,8 +170,9 @@ TEST_F(ServerActivityWndTest, SaveWritesTabSeparatedLinesAndSaysWhenItCannot)
 {
     auto wnd = Open();
     // An empty list: the header line alone.
-    prompt_.files.push_back(Root() + "/empty"); // gets its extension
+    prompt_.files.push_back(Root() + "/empty"); // the dialog adds the suffix asked for
     wnd->TriggerCommand(cmd::kSaveActivity);
+    EXPECT_EQ(prompt_.records.back().defaultSuffix, "txt");
     EXPECT_EQ(tqtest::ReadFileText(Root() + "/empty.txt"),
               "#\tDate\tTime\tConnection\tComputer\tDetails\tResult\tFunction\tType\r\n");
 

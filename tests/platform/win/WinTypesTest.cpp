@@ -139,3 +139,27 @@ TEST(SystemMessage, KnownCodesHaveTextAndUnknownHaveNone)
     EXPECT_FALSE(GetSystemMessageText(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE))).empty());
     EXPECT_EQ(GetSystemMessageText(0xDEADBEEFu), "");
 }
+
+// The results the server's calls give show the system's own words.
+TEST(SystemMessage, ResultsOfTheServersCallsHaveTheSystemsText)
+{
+    const struct {
+        HRESULT code;
+        const char* text;
+    } cases[] = {
+        {E_UNEXPECTED, "Catastrophic failure"},
+        {E_NOTIMPL, "Not implemented"},
+        {E_ABORT, "Operation aborted"},
+        {E_POINTER, "Invalid pointer"},
+        {E_NOINTERFACE, "No such interface supported"},
+        {E_FAIL, "Unspecified error"},
+        {REGDB_E_CLASSNOTREG, "Class not registered"},
+        {E_INVALIDARG, "The parameter is incorrect."},
+        {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
+        {HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN), "The server is not operational."},
+        {HRESULT_FROM_WIN32(ERROR_NOT_SAME_DEVICE), "The system cannot move the file to a different disk drive."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GetSystemMessageText(static_cast<DWORD>(c.code)), std::string(c.text) + "\r\n") << std::hex << c.code;
+    EXPECT_EQ(static_cast<DWORD>(HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN)), 0x8007203Au);
+}
