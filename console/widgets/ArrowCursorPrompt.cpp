@@ -40,10 +40,11 @@ PromptAnswer CArrowCursorPrompt::NoticeWithCheck(const std::string& text, const 
     return inner_.NoticeWithCheck(text, caption, icon, rememberKey);
 }
 
-std::optional<std::string> CArrowCursorPrompt::SaveFileName(const std::string& title, const std::string& filter)
+std::optional<std::string> CArrowCursorPrompt::SaveFileName(const std::string& title, const std::string& filter,
+                                                            const std::string& defaultSuffix)
 {
     ArrowOverBusy arrow;
-    return inner_.SaveFileName(title, filter);
+    return inner_.SaveFileName(title, filter, defaultSuffix);
 }
 
 bool CArrowCursorPrompt::OpenUrl(const std::string& url)

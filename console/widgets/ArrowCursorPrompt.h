@@ -12,7 +12,8 @@ public:
                          PromptIcon icon) override;
     PromptAnswer NoticeWithCheck(const std::string& text, const std::string& caption, PromptIcon icon,
                                  const std::string& rememberKey) override;
-    std::optional<std::string> SaveFileName(const std::string& title, const std::string& filter) override;
+    std::optional<std::string> SaveFileName(const std::string& title, const std::string& filter,
+                                            const std::string& defaultSuffix) override;
     bool OpenUrl(const std::string& url) override;
 
 private:

@@ -23,7 +23,6 @@ const std::unordered_map<DWORD, const char*>& Messages()
         {ERROR_NO_MORE_FILES, "There are no more files."},
         {ERROR_WRITE_FAULT, "The system cannot write to the specified device."},
         {ERROR_READ_FAULT, "The system cannot read from the specified device."},
-        {ERROR_NOT_SAME_DEVICE, "The system cannot move the file to a different disk drive."},
         {ERROR_GEN_FAILURE, "A device attached to the system is not functioning."},
         {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
         {ERROR_LOCK_VIOLATION, "The process cannot access the file because another process has locked a portion of the file."},
