@@ -57,11 +57,6 @@ std::string RecordError(const std::string& names, HRESULT hr)
     return text;
 }
 
-std::string ServerKey(const std::string& name)
-{
-    return std::string(tq::kVirtualServersKey) + "\\" + name;
-}
-
 // The names of the stored records in their order: ERROR_SUCCESS (also when
 // none are stored) or why they cannot be read.
 LONG ReadStoredNames(REGSAM access, std::vector<std::string>& names)
@@ -263,7 +258,7 @@ bool CServerConfiguration::WriteRecords(std::vector<SaveError>& errors)
         const auto same = [&name](const std::string& other) { return SameKeyName(name, other); };
         if (std::none_of(written.begin(), written.end(), [&](const Written& w) { return same(w.record->Name()); }) &&
             std::none_of(kept.begin(), kept.end(), same))
-            registry.DeleteTree(HKEY_LOCAL_MACHINE, ServerKey(name));
+            registry.DeleteTree(HKEY_LOCAL_MACHINE, CVirtualServer::KeyPath(name));
     }
 
     if (rc = registry.Commit(); rc != ERROR_SUCCESS) {

@@ -21,9 +21,14 @@ const std::string& CVirtualServer::FormatPortText()
     return portText_;
 }
 
+std::string CVirtualServer::KeyPath(const std::string& name)
+{
+    return std::string(tq::kVirtualServersKey) + "\\" + name;
+}
+
 HRESULT CVirtualServer::Load(const std::string& name)
 {
-    const std::string path = std::string(tq::kVirtualServersKey) + "\\" + name;
+    const std::string path = KeyPath(name);
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return E_FAIL;
@@ -87,7 +92,7 @@ HRESULT CVirtualServer::Save(const CVirtualServer& defaultServer, CRegistryTrans
         hr = folder.Create(storageFolder_, defaultServer.StorageFolder());
     if (FAILED(hr))
         return hr;
-    const std::string key = std::string(tq::kVirtualServersKey) + "\\" + name_;
+    const std::string key = KeyPath(name_);
     // A subkey stored under this name for another record (or in another
     // letter case) starts anew; the record's own keeps what else it holds.
     if (storedName_ != name_)

@@ -25,6 +25,9 @@ public:
                    bool readOnly);
     virtual ~CVirtualServer() = default;
 
+    // The subkey of a record of that name, under HKEY_LOCAL_MACHINE.
+    static std::string KeyPath(const std::string& name);
+
     // Reads "Virtual Servers\<name>": E_FAIL when the subkey cannot be opened;
     // a value that cannot be read leaves its field as it was.
     HRESULT Load(const std::string& name);
