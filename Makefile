@@ -42,8 +42,14 @@ run: build
 console: build
 	@scripts/run-console.sh $(BUILD)
 
+# The pictures the documents show are copies of these, so that they are
+# retaken whenever the console is photographed.
+DOC_PICTURES := main-report.png activity.png details-edit.png
+
 screenshots: build
 	@scripts/with-xvfb.sh $(BUILD)/bin/wlscreenshots $(BUILD)/screenshots
+	@cp $(addprefix $(BUILD)/screenshots/,$(DOC_PICTURES)) docs/pictures/
+	@echo "screenshots: $(BUILD)/screenshots/; copied to docs/pictures/: $(DOC_PICTURES)"
 
 bench: build
 	@scripts/run-bench.sh $(BUILD)
