@@ -2,16 +2,21 @@
 """Every link and picture in README.md and docs/*.md names a file that is
 there (and a heading of it, after '#'); every picture in docs/pictures is
 shown somewhere and is one that `make screenshots` copies there."""
-import pathlib, re, sys
+import functools, pathlib, re, sys
 
 top = pathlib.Path(sys.argv[1])
 pages = [top / "README.md", *sorted((top / "docs").glob("*.md"))]
 
 
+@functools.cache
+def prose(page):
+    return re.sub(r"```.*?```", "", page.read_text(), flags=re.S)
+
+
+@functools.cache
 def anchors(page):
-    text = re.sub(r"```.*?```", "", page.read_text(), flags=re.S)
     slugs = set()
-    for heading in re.findall(r"^#+ (.*)$", text, flags=re.M):
+    for heading in re.findall(r"^#+ (.*)$", prose(page), flags=re.M):
         slug = re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
         slugs.add(slug)
     return slugs
@@ -19,8 +24,7 @@ def anchors(page):
 
 faults, shown = [], set()
 for page in pages:
-    text = re.sub(r"```.*?```", "", page.read_text(), flags=re.S)
-    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+    for target in re.findall(r"\]\(([^)\s]+)\)", prose(page)):
         if re.match(r"[a-z]+:", target):
             continue
         path, _, anchor = target.partition("#")
