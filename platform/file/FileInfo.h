@@ -15,3 +15,11 @@ struct FileInfo {
     std::timespec lastAccessTime{};
     std::timespec lastWriteTime{};
 };
+
+// Which file or folder a name leads to: two names of one file give the same,
+// and a rename keeps it.
+struct PathIdentity {
+    ULONGLONG device = 0;
+    ULONGLONG inode = 0;
+    friend bool operator==(const PathIdentity&, const PathIdentity&) = default;
+};

@@ -3,6 +3,7 @@
 #include "platform/win/LastError.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -63,6 +64,32 @@ bool DeletePath(const char* path)
 bool RenamePath(const char* from, const char* to)
 {
     return ::rename(from, to) == 0 ? true : Failed();
+}
+
+bool MovePath(const char* from, const char* to)
+{
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return Failed();
+    // A file system without the flag: a name that appears between the check
+    // and the rename is replaced, which nothing else offers there.
+    struct stat st {};
+    if (::lstat(to, &st) == 0) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return false;
+    }
+    return RenamePath(from, to);
+}
+
+bool GetPathIdentity(const char* path, PathIdentity* identity)
+{
+    struct stat st {};
+    if (::stat(path, &st) != 0)
+        return Failed();
+    identity->device = st.st_dev;
+    identity->inode = st.st_ino;
+    return true;
 }
 
 bool LinkPath(const char* existing, const char* link)

@@ -15,6 +15,14 @@ bool PathIsWritable(const char* path);
 bool DeletePath(const char* path);
 // Gives the file the new name, replacing a file under it.
 bool RenamePath(const char* from, const char* to);
+// Gives a file or folder a new name, never replacing what is there
+// (ERROR_ALREADY_EXISTS, also for an empty folder or a dangling link);
+// across file systems ERROR_NOT_SAME_DEVICE, so the caller can copy instead.
+bool MovePath(const char* from, const char* to);
+// The identity of what the path names (links followed): the same for two
+// names of one file or folder, and kept across a rename. False (last error
+// set) when it does not exist.
+bool GetPathIdentity(const char* path, PathIdentity* identity);
 // A second name for the same file.
 bool LinkPath(const char* existing, const char* link);
 // The names in the folder, "." and ".." among them; a folder that does not

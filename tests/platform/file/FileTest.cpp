@@ -4,7 +4,9 @@
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,4 +113,74 @@ TEST(FileSystem, NamesAreListedRenamedLinkedAndDeleted)
     FileInfo info;
     ASSERT_TRUE(GetPathInfo(folder.Path().c_str(), &info));
     EXPECT_TRUE(info.directory);
+}
+
+namespace {
+
+// 0 when nothing is at the name; a refused move leaves both names as they were.
+ino_t InodeAt(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+} // namespace
+
+TEST(FileSystem, MoveNeverReplacesWhatIsThere)
+{
+    TempFolder folder;
+    std::unique_ptr<TempFolder> other; // another file system, where the machine has one
+    struct stat here {}, shm {};
+    if (::stat(folder.Path().c_str(), &here) == 0 && ::stat("/dev/shm", &shm) == 0 && here.st_dev != shm.st_dev)
+        other = std::make_unique<TempFolder>("/dev/shm");
+    using Make = std::function<bool(const std::string&)>;
+    const Make file = [](const std::string& p) { return WriteFileText(p, "x"); };
+    const Make dir = [](const std::string& p) { return ::mkdir(p.c_str(), 0755) == 0; };
+    const Make link = [&](const std::string& p) { return ::symlink((folder / "nowhere").c_str(), p.c_str()) == 0; };
+    const Make none = [](const std::string&) { return true; };
+    // Sources a plain rename would put in the target's place.
+    const struct {
+        Make source, target;
+        std::string to;
+        DWORD error;
+    } cases[] = {
+        {dir, none, folder / "new", ERROR_SUCCESS},
+        {file, file, folder / "file", ERROR_ALREADY_EXISTS},
+        {dir, dir, folder / "empty", ERROR_ALREADY_EXISTS},
+        {file, link, folder / "link", ERROR_ALREADY_EXISTS},
+        {file, none, other ? *other / "new" : "", ERROR_NOT_SAME_DEVICE},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        const std::string from = folder / ("from" + std::to_string(row++));
+        if (c.to.empty())
+            continue;
+        SCOPED_TRACE(c.to);
+        ASSERT_TRUE(c.source(from) && c.target(c.to));
+        const ino_t source = InodeAt(from), target = InodeAt(c.to);
+        const bool moves = c.error == ERROR_SUCCESS;
+        EXPECT_EQ(MovePath(from.c_str(), c.to.c_str()), moves);
+        if (!moves) {
+            EXPECT_EQ(GetLastError(), c.error);
+        }
+        EXPECT_EQ(InodeAt(from), moves ? 0 : source);
+        EXPECT_EQ(InodeAt(c.to), moves ? source : target);
+    }
+}
+
+TEST(FileSystem, IdentityIsKeptByARenameAndSharedThroughALink)
+{
+    TempFolder folder;
+    ASSERT_TRUE(WriteFileText(folder / "a", "1") && WriteFileText(folder / "other", "1"));
+    PathIdentity before, after, linked, other;
+    ASSERT_TRUE(GetPathIdentity((folder / "a").c_str(), &before));
+    ASSERT_TRUE(MovePath((folder / "a").c_str(), (folder / "b").c_str()));
+    ASSERT_EQ(::symlink((folder / "b").c_str(), (folder / "link").c_str()), 0);
+    ASSERT_TRUE(GetPathIdentity((folder / "b").c_str(), &after) && GetPathIdentity((folder / "link").c_str(), &linked) &&
+                GetPathIdentity((folder / "other").c_str(), &other));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(linked, before);
+    EXPECT_FALSE(other == before);
+    EXPECT_FALSE(GetPathIdentity((folder / "a").c_str(), &other));
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
