@@ -1,0 +1,29 @@
+#pragma once
+// A mutex that processes share by name, as the system's named mutexes are:
+// released when its holder ends, however it ends (a killed holder too).
+// Kept in <state root>/locks/<name>.lock; a name holds no '/'.
+//
+// The hold is an flock on the file, so it goes with the descriptor: a child
+// forked without exec shares its parent's hold until it ends.
+
+#include <string>
+
+class CNamedMutex {
+public:
+    explicit CNamedMutex(std::string name);
+    ~CNamedMutex(); // releases it when held
+    CNamedMutex(const CNamedMutex&) = delete;
+    CNamedMutex& operator=(const CNamedMutex&) = delete;
+
+    // Takes it without waiting: true when this object holds it (also when it
+    // held it already). False when another object or process holds it
+    // (ERROR_ALREADY_EXISTS as the last error, as a second instance learns it
+    // elsewhere), or when it cannot be made (the last error says why;
+    // ERROR_INVALID_NAME for an empty name or one with '/').
+    bool TryLock();
+    bool Held() const { return fd_ >= 0; }
+
+private:
+    std::string name_;
+    int fd_ = -1; // the locked file while held
+};
