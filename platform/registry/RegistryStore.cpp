@@ -197,6 +197,18 @@ LONG CRegistryStore::Change(const std::function<LONG(RegistryHives&, bool& chang
     return e;
 }
 
+bool CRegistryStore::KeepOwnerAndMode(int fd) const
+{
+    if (fd_ < 0)
+        return true; // a first file: the creator's, under the umask
+    // Another writer must not take the file over; one who may not give it
+    // away keeps at least its group, so that the group can still write it.
+    if (::fchown(fd, identity_.st_uid, identity_.st_gid) != 0 && errno == EPERM)
+        static_cast<void>(::fchown(fd, static_cast<uid_t>(-1), identity_.st_gid));
+    // After the owner, whose change clears set-id bits; and not under the umask.
+    return ::fchmod(fd, identity_.st_mode & 07777) == 0;
+}
+
 LONG CRegistryStore::Save(const std::string& path)
 {
     std::string temp = path + ".tmp";
@@ -205,8 +217,8 @@ LONG CRegistryStore::Save(const std::string& path)
     if (fd < 0)
         return static_cast<LONG>(Win32ErrorFromErrno(errno));
     struct stat st {};
-    if (!WriteAll(fd, FormatRegistryText(hives_)) || ::fsync(fd) != 0 || ::rename(temp.c_str(), path.c_str()) != 0 ||
-        ::fstat(fd, &st) != 0) {
+    if (!KeepOwnerAndMode(fd) || !WriteAll(fd, FormatRegistryText(hives_)) || ::fsync(fd) != 0 ||
+        ::rename(temp.c_str(), path.c_str()) != 0 || ::fstat(fd, &st) != 0) {
         LONG e = static_cast<LONG>(Win32ErrorFromErrno(errno));
         ::close(fd);
         ::unlink(temp.c_str());

@@ -40,6 +40,8 @@ private:
     LONG Refresh(const std::string& path);
     LONG Load(const std::string& path, int fd, const struct stat& st);
     LONG Save(const std::string& path);
+    // Gives the new file the owner, group and permission bits of the one it replaces.
+    bool KeepOwnerAndMode(int fd) const;
     void Forget();
 
     std::string path_;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -378,6 +379,27 @@ TEST_F(RegistryTest, FileIsReplacedNotRewrittenInPlace)
     EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "a", 2), OK);
     ASSERT_EQ(::stat(RegistryFilePath().c_str(), &before), 0);
     EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST_F(RegistryTest, ReplacedFileKeepsItsModeAndOwner)
+{
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "a", 1), OK);
+    const std::string path = RegistryFilePath();
+    ASSERT_EQ(::chmod(path.c_str(), 0664), 0);
+    if (::geteuid() == 0) { // only root may give it away
+        ASSERT_EQ(::chown(path.c_str(), 4321, 8765), 0);
+    }
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    const mode_t mask = ::umask(022);
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "a", 2), OK);
+    ::umask(mask);
+    struct stat after {};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_NE(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_mode & 07777, 0664u);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
 }
 
 TEST_F(RegistryTest, ChangesOfAnotherProcessAreSeenByTheNextCall)
