@@ -253,6 +253,20 @@ LONG ChangeRegistryHives(
     return e;
 }
 
+LONG HoldRegistryFile()
+{
+    State& s = Global();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    return s.store.Hold();
+}
+
+void ReleaseRegistryFile()
+{
+    State& s = Global();
+    std::lock_guard<std::mutex> guard(s.mutex);
+    s.store.Release();
+}
+
 std::string RegistryFilePath()
 {
     return StateRoot() + "/registry.reg";

@@ -1,6 +1,7 @@
 #pragma once
 // What the registry calls share with changes that span keys
-// (CRegistryTransaction); not for other callers.
+// (CRegistryTransaction) and holds of the file lock (CRegistryLock); not for
+// other callers.
 
 #include "platform/registry/Registry.h"
 #include "platform/registry/RegistryText.h"
@@ -25,3 +26,8 @@ struct RegistryKeyPath {
 // handles of the keys it lists in deleted answer ERROR_KEY_DELETED afterwards.
 LONG ChangeRegistryHives(
     const std::function<LONG(RegistryHives& hives, bool& changed, std::vector<RegistryKeyPath>& deleted)>& change);
+
+// Takes the registry file's lock for this process, or one more hold of it;
+// each hold taken ends with one release.
+LONG HoldRegistryFile();
+void ReleaseRegistryFile();

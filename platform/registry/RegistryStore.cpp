@@ -55,42 +55,13 @@ bool ReadAll(int fd, std::string& text)
     }
 }
 
-// Holds an exclusive flock on a file for its lifetime.
-class FileLock {
-public:
-    explicit FileLock(const std::string& path)
-    {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            error_ = Win32ErrorFromErrno(errno);
-            return;
-        }
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                error_ = Win32ErrorFromErrno(errno);
-                return;
-            }
-        }
-    }
-    ~FileLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    DWORD Error() const { return error_; }
-
-private:
-    int fd_ = -1;
-    DWORD error_ = ERROR_SUCCESS;
-};
-
 } // namespace
 
 CRegistryStore::~CRegistryStore()
 {
     Forget();
+    if (lockFd_ >= 0)
+        ::close(lockFd_);
 }
 
 void CRegistryStore::Forget()
@@ -176,12 +147,17 @@ LONG CRegistryStore::Read(const std::function<LONG(RegistryHives&)>& read)
 
 LONG CRegistryStore::Change(const std::function<LONG(RegistryHives&, bool& changed)>& change)
 {
-    std::string path = RegistryFilePath();
-    if (!CreateFolders(Folder(path)))
-        return static_cast<LONG>(Win32ErrorFromErrno(errno));
-    FileLock lock(path + ".lock");
-    if (lock.Error() != ERROR_SUCCESS)
-        return static_cast<LONG>(lock.Error());
+    LONG e = Hold();
+    if (e != static_cast<LONG>(ERROR_SUCCESS))
+        return e;
+    e = ChangeHeld(RegistryFilePath(), change);
+    Release();
+    return e;
+}
+
+LONG CRegistryStore::ChangeHeld(const std::string& path,
+                                const std::function<LONG(RegistryHives&, bool& changed)>& change)
+{
     LONG e = Refresh(path);
     if (e != static_cast<LONG>(ERROR_SUCCESS))
         return e;
@@ -195,6 +171,52 @@ LONG CRegistryStore::Change(const std::function<LONG(RegistryHives&, bool& chang
     if (e != static_cast<LONG>(ERROR_SUCCESS))
         Forget(); // the tree no longer matches the file: read it again next time
     return e;
+}
+
+LONG CRegistryStore::Hold()
+{
+    ForgetInheritedHold();
+    if (holds_ > 0) {
+        ++holds_; // the flock is the open file's: a second one would wait for the first
+        return ERROR_SUCCESS;
+    }
+    std::string path = RegistryFilePath();
+    if (!CreateFolders(Folder(path)))
+        return static_cast<LONG>(Win32ErrorFromErrno(errno));
+    int fd = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return static_cast<LONG>(Win32ErrorFromErrno(errno));
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            LONG e = static_cast<LONG>(Win32ErrorFromErrno(errno));
+            ::close(fd);
+            return e;
+        }
+    }
+    lockFd_ = fd;
+    holds_ = 1;
+    holder_ = ::getpid();
+    return ERROR_SUCCESS;
+}
+
+void CRegistryStore::Release()
+{
+    ForgetInheritedHold();
+    if (holds_ > 0 && --holds_ == 0) {
+        ::close(lockFd_); // releases the lock
+        lockFd_ = -1;
+    }
+}
+
+void CRegistryStore::ForgetInheritedHold()
+{
+    if (holds_ == 0 || holder_ == ::getpid())
+        return;
+    // A forked child shares its parent's open lock file: closing its copy
+    // leaves the parent's hold alone, where unlocking would end it.
+    ::close(lockFd_);
+    lockFd_ = -1;
+    holds_ = 0;
 }
 
 bool CRegistryStore::KeepOwnerAndMode(int fd) const

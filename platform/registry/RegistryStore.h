@@ -2,8 +2,9 @@
 // The registry file behind the registry calls. Reads use the tree parsed from
 // the file, parsed again whenever the file is no longer the one parsed last;
 // changes are made to the latest content while holding an exclusive flock on
-// "<file>.lock", and the whole file is then replaced by rename from
-// "<file>.tmp", so readers in any process see either the old or the new file.
+// "<file>.lock" (taken for the change, or across several by Hold), and the
+// whole file is then replaced by rename from "<file>.tmp", so readers in any
+// process see either the old or the new file.
 //
 // The file that was parsed is kept open: its inode cannot be reused, so a
 // different inode (or size or time stamps) always means a different file.
@@ -33,10 +34,18 @@ public:
     // report every change it makes.
     LONG Change(const std::function<LONG(RegistryHives&, bool& changed)>& change);
 
+    // Holds the file lock until as many Release calls, nesting; changes made
+    // meanwhile take no lock of their own. Per process: a forked child does
+    // not inherit it.
+    LONG Hold();
+    void Release();
+
     // Why the file could not be used the last time it was read ("" when it could).
     const std::string& LastError() const { return lastError_; }
 
 private:
+    LONG ChangeHeld(const std::string& path, const std::function<LONG(RegistryHives&, bool& changed)>& change);
+    void ForgetInheritedHold();
     LONG Refresh(const std::string& path);
     LONG Load(const std::string& path, int fd, const struct stat& st);
     LONG Save(const std::string& path);
@@ -51,4 +60,7 @@ private:
     LONG loadResult_ = 0;
     std::string lastError_;
     RegistryHives hives_;
+    int lockFd_ = -1; // "<file>.lock", flocked while held
+    int holds_ = 0;
+    pid_t holder_ = 0; // the process that took the hold
 };

@@ -1,9 +1,13 @@
 // Several processes and threads changing the registry at once: every change
-// is kept, none is lost to a write that started from an older file.
+// is kept, none is lost to a write that started from an older file, and none
+// comes between the reads and writes of a process holding the file's lock.
 #include "tests/platform/registry/RegistryTestSupport.h"
 
+#include "platform/registry/RegistryLock.h"
 #include "platform/registry/RegistryText.h"
+#include "platform/registry/RegistryTransaction.h"
 
+#include <cstring>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -89,6 +93,61 @@ TEST_F(RegistryTest, ThreadsAndProcessesTogetherLoseNothing)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     ExpectAllWritten({"child", "child-thread", "thread-a", "thread-b"});
+}
+
+// Sets SOFTWARE\Held's "Order" from this process; 0 when that worked.
+int SetOrder(const char* text)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Held", 0, KEY_ALL_ACCESS, &key) != 0)
+        return 1;
+    LONG e = RegSetValueExA(key, "Order", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                            static_cast<DWORD>(std::strlen(text) + 1));
+    RegCloseKey(key);
+    return e == 0 ? 0 : 2;
+}
+
+TEST_F(RegistryTest, AHoldKeepsOtherProcessesChangesOutUntilItEnds)
+{
+    HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Held");
+    EXPECT_EQ(SetText(key, "Order", "first"), 0L);
+    EXPECT_EQ(GetText(key, "Order"), "first");
+    EXPECT_EQ(InChild([] { return SetOrder("before"); }), 0);
+    int tried[2];
+    ASSERT_EQ(::pipe(tried), 0);
+    pid_t child = 0;
+    {
+        CRegistryLock outer;
+        ASSERT_EQ(outer.Error(), 0L);
+        EXPECT_EQ(GetText(key, "Order"), "before");
+        // Forked under the hold, the child does not share it.
+        child = ::fork();
+        if (child == 0) {
+            (void)!::write(tried[1], "x", 1);
+            ::_exit(SetOrder("child"));
+        }
+        char c = 0;
+        ASSERT_EQ(::read(tried[0], &c, 1), 1);
+        ::usleep(200 * 1000); // time for the child's change to reach the lock
+        {
+            CRegistryLock inner;
+            ASSERT_EQ(inner.Error(), 0L);
+            EXPECT_EQ(SetText(key, "Order", "parent"), 0L);
+            CRegistryTransaction tx;
+            tx.SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Held", "Committed", "yes");
+            EXPECT_EQ(tx.Commit(), 0L);
+        }
+        ::usleep(100 * 1000); // the inner hold's end must not let the child in
+        EXPECT_EQ(GetText(key, "Order"), "parent");
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(GetText(key, "Order"), "child");
+    EXPECT_EQ(GetText(key, "Committed"), "yes");
+    ::close(tried[0]);
+    ::close(tried[1]);
+    RegCloseKey(key);
 }
 
 } // namespace
