@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-enum class PromptButtons { Ok, OkCancel, YesNoCancel };
+enum class PromptButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class PromptIcon { None, Information, Question, Warning, Error };
 enum class PromptAnswer { Ok, Cancel, Yes, No };
 

@@ -1,13 +1,17 @@
 #include "console/core/ServerConfiguration.h"
 
 #include "common/Names.h"
-#include "console/core/FolderChange.h"
 #include "console/core/RegistryValue.h"
+#include "console/core/SaveJournal.h"
+#include "console/core/SavePlan.h"
 #include "console/core/ServiceCommands.h"
 #include "console/core/StorageFolder.h"
+#include "console/core/TextFormat.h"
 #include "platform/registry/Registry.h"
+#include "platform/registry/RegistryLock.h"
 #include "platform/registry/RegistryText.h"
 #include "platform/registry/RegistryTransaction.h"
+#include "platform/win/NamedMutex.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,36 +20,10 @@
 
 namespace {
 
-template <typename... Args>
-std::string Format(const char* format, Args... args)
-{
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
-    std::snprintf(text.data(), text.size() + 1, format, args...);
-    return text;
-}
-
-constexpr const char* kVirtualServersSubkey = "Virtual Servers";
-
 // Registry key names compare without regard to case.
 bool SameKeyName(const std::string& a, const std::string& b)
 {
     return ::strcasecmp(a.c_str(), b.c_str()) == 0;
-}
-
-// Folders as the server opens them: exactly as written, with one "/" at the end.
-bool SameFolder(const std::string& a, const std::string& b)
-{
-    return !a.empty() && !b.empty() && WithTrailingSlash(a) == WithTrailingSlash(b);
-}
-
-// Whether the server's data is, or until the save moves it still lies, in folder.
-bool UsesFolder(const CVirtualServer& server, const std::string& folder)
-{
-    if (SameFolder(server.StorageFolder(), folder))
-        return true;
-    const std::string& previous = server.PreviousStorageFolder();
-    return previous != server.StorageFolder() && SameFolder(previous, folder) && PathExists(previous);
 }
 
 std::string RecordError(const std::string& names, HRESULT hr)
@@ -57,27 +35,9 @@ std::string RecordError(const std::string& names, HRESULT hr)
     return text;
 }
 
-// The names of the stored records in their order: ERROR_SUCCESS (also when
-// none are stored) or why they cannot be read.
-LONG ReadStoredNames(REGSAM access, std::vector<std::string>& names)
+HRESULT FromRegistry(LONG rc)
 {
-    HKEY servers = nullptr;
-    LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey, 0, access, &servers);
-    if (error == static_cast<LONG>(ERROR_FILE_NOT_FOUND))
-        return ERROR_SUCCESS;
-    if (error != ERROR_SUCCESS)
-        return error;
-    // Subkey names are at most 255 bytes in our registry, so one buffer holds any.
-    std::vector<char> name(256);
-    for (DWORD index = 0;; ++index) {
-        DWORD size = static_cast<DWORD>(name.size());
-        error = RegEnumKeyExA(servers, index, name.data(), &size);
-        if (error != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name.data(), size);
-    }
-    RegCloseKey(servers);
-    return error == static_cast<LONG>(ERROR_NO_MORE_ITEMS) ? static_cast<LONG>(ERROR_SUCCESS) : error;
+    return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
 }
 
 } // namespace
@@ -87,22 +47,26 @@ void CServerConfiguration::Clear()
     records_.clear();
 }
 
-void CServerConfiguration::Load()
+std::string CServerConfiguration::Load()
 {
     Clear();
-    std::string defaultFolder =
-        ReadRegistryString(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, tq::kStorageFolderValue).value_or("");
-    records_.push_back(std::make_unique<CVirtualServer>(CVirtualServer::kDefaultName, defaultFolder,
+    std::string problem;
+    {
+        CNamedMutex saving(kSaveMutex);
+        if (saving.TryLock())
+            problem = CSaveJournal::Recover();
+    }
+    {
+        CRegistryLock lock;
+        stored_.Read();
+    }
+    records_.push_back(std::make_unique<CVirtualServer>(CVirtualServer::kDefaultName, stored_.DefaultFolder(),
                                                         CVirtualServer::kDefaultDescription,
                                                         CVirtualServer::kDefaultPort, true));
-    std::vector<std::string> names;
-    ReadStoredNames(KEY_READ, names);
-    for (const std::string& name : names) {
-        auto record = std::make_unique<CVirtualServer>();
-        if (record->Load(name) == S_OK)
-            records_.push_back(std::move(record));
-    }
+    for (const CVirtualServer& server : stored_.Servers())
+        records_.push_back(std::make_unique<CVirtualServer>(server));
     modified_ = false;
+    return problem;
 }
 
 std::optional<size_t> CServerConfiguration::NewServer(IPrompt& prompt)
@@ -189,10 +153,6 @@ std::optional<std::string> CServerConfiguration::Refusal() const
                 return Format("Port %u is given to both \"%s\" and \"%s\".", static_cast<unsigned>(record.Port()),
                               other.Name().c_str(), name.c_str());
         }
-        for (size_t j = 0; j < records_.size(); ++j)
-            if (j != i && UsesFolder(*records_[j], record.StorageFolder()))
-                return Format("The storage folder \"%s\" of \"%s\" belongs to \"%s\".",
-                              record.StorageFolder().c_str(), name.c_str(), records_[j]->Name().c_str());
     }
     return std::nullopt;
 }
@@ -200,84 +160,137 @@ std::optional<std::string> CServerConfiguration::Refusal() const
 CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServiceCommands& service, IPrompt& prompt,
                                                                          const std::function<void()>& afterStop)
 {
-    if (auto refusal = Refusal()) {
-        prompt.Message(*refusal + " The configuration was not saved.", kTitle, PromptButtons::Ok, PromptIcon::Error);
+    const auto refuse = [&prompt](const std::string& why) {
+        prompt.Message(why + kNotSaved, kTitle, PromptButtons::Ok, PromptIcon::Error);
         return SaveResult::Refused;
+    };
+    if (auto refusal = Refusal())
+        return refuse(*refusal);
+    CNamedMutex saving(kSaveMutex);
+    if (!saving.TryLock())
+        return refuse(kAnotherSave);
+    if (std::string problem = CSaveJournal::Recover(); !problem.empty())
+        return refuse(problem);
+    bool same = false;
+    if (LONG rc = [&] { CRegistryLock lock; return lock.Error() != ERROR_SUCCESS ? lock.Error() : StillStored(same); }();
+        rc != ERROR_SUCCESS) {
+        prompt.Message(kDeleteFailed, kTitle, PromptButtons::Ok, PromptIcon::Error);
+        return SaveResult::Failed;
     }
+    if (!same)
+        return OfferReload(prompt);
+    const CSavePlan plan(records_, stored_);
+    if (plan.Refusal())
+        return refuse(*plan.Refusal());
+    for (const std::string& question : plan.Questions())
+        if (prompt.Message(question, kTitle, PromptButtons::YesNo, PromptIcon::Question) != PromptAnswer::Yes)
+            return SaveResult::Refused;
+
+    // The server reads the list only when it starts, and its folders must not
+    // move under it: nothing changes until it has stopped.
     const HRESULT stopped = service.StopServerService();
+    service.SetStatusLine(kSaving);
+    if (!service.WaitUntilStopped(stopped)) {
+        std::string text = kNotStopped;
+        if (FAILED(stopped))
+            text += std::string(" ") + CServiceCommands::kStopError + CServiceCommands::ErrorText(stopped);
+        prompt.Message(text, kTitle, PromptButtons::Ok, PromptIcon::Error);
+        return SaveResult::Failed;
+    }
     if (afterStop)
         afterStop();
-    service.SetStatusLine(kSaving);
-    // The server reads the list only when it starts: rewriting it while the
-    // old process still runs would leave it unseen until a later restart.
-    service.WaitUntilStopped(stopped);
 
-    std::vector<SaveError> errors;
-    const bool saved = WriteRecords(errors);
+    std::vector<std::string> errors;
+    const Written written = Write(plan, errors);
     // The service runs again before anything is said, and nothing is said
-    // before the registry holds a whole list.
+    // before the registry and the folders agree.
     if (HRESULT hr = service.StartServerService(); FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_SERVICE_DOES_NOT_EXIST))
-        errors.push_back({CServiceCommands::kStartError + CServiceCommands::ErrorText(hr), PromptIcon::Error});
-    for (const SaveError& error : errors)
-        prompt.Message(error.text, kTitle, PromptButtons::Ok, error.icon);
+        errors.push_back(CServiceCommands::kStartError + CServiceCommands::ErrorText(hr));
+    for (const std::string& error : errors)
+        prompt.Message(error, kTitle, PromptButtons::Ok, PromptIcon::Error);
+    if (written == Written::Changed)
+        return OfferReload(prompt);
     // Whatever could not be stored is still unsaved.
-    modified_ = !saved;
-    return saved ? SaveResult::Saved : SaveResult::Failed;
+    modified_ = written != Written::Saved;
+    return written == Written::Saved ? SaveResult::Saved : SaveResult::Failed;
 }
 
-bool CServerConfiguration::WriteRecords(std::vector<SaveError>& errors)
+LONG CServerConfiguration::StillStored(bool& same) const
 {
-    std::vector<std::string> stored;
-    LONG rc = ReadStoredNames(KEY_READ | KEY_WRITE, stored);
-    if (rc != ERROR_SUCCESS || records_.empty()) {
-        errors.push_back({kDeleteFailed, PromptIcon::Error});
-        return false;
-    }
-    const CVirtualServer& defaultServer = *records_.front();
-    struct Written {
-        CVirtualServer* record;
-        CFolderChange folder;
+    CStoredConfiguration now;
+    const LONG rc = now.Read();
+    same = rc == ERROR_SUCCESS && now == stored_;
+    return rc;
+}
+
+CServerConfiguration::SaveResult CServerConfiguration::OfferReload(IPrompt& prompt)
+{
+    if (prompt.Message(kChangedElsewhere, kTitle, PromptButtons::YesNo, PromptIcon::Warning) != PromptAnswer::Yes)
+        return SaveResult::Refused;
+    if (std::string problem = Load(); !problem.empty())
+        prompt.Message(problem, kTitle, PromptButtons::Ok, PromptIcon::Error);
+    return SaveResult::Reloaded;
+}
+
+CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan, std::vector<std::string>& errors)
+{
+    const auto fail = [&](const std::string& names, HRESULT hr) {
+        errors.push_back(names.empty() ? std::string(kDeleteFailed) : RecordError(names, hr));
+        return Written::Failed;
     };
-    std::vector<Written> written;
-    std::vector<std::string> kept; // stored records that stay as they were
-    CRegistryTransaction registry;
-    bool failed = false;
-    for (size_t i = 1; i < records_.size(); ++i) {
-        CVirtualServer& record = *records_[i];
-        CFolderChange folder;
-        if (HRESULT hr = record.Save(defaultServer, registry, folder); FAILED(hr)) {
-            failed = true;
-            errors.push_back({RecordError(record.Name(), hr), PromptIcon::Information});
-            if (!record.StoredName().empty())
-                kept.push_back(record.StoredName());
-            continue;
+    const auto undo = [&](CSaveJournal& journal) {
+        if (std::string problem = journal.Undo(); !problem.empty())
+            errors.push_back(problem);
+    };
+    CSaveJournal journal(plan.Moves());
+    if (!journal.Empty()) {
+        bool same = false;
+        HRESULT hr = S_OK;
+        {
+            CRegistryLock lock;
+            const LONG rc = lock.Error() != ERROR_SUCCESS ? lock.Error() : StillStored(same);
+            if (rc != ERROR_SUCCESS)
+                hr = FromRegistry(rc);
+            else if (same)
+                hr = journal.Begin();
         }
-        written.push_back({&record, folder});
-    }
-    for (const std::string& name : stored) {
-        const auto same = [&name](const std::string& other) { return SameKeyName(name, other); };
-        if (std::none_of(written.begin(), written.end(), [&](const Written& w) { return same(w.record->Name()); }) &&
-            std::none_of(kept.begin(), kept.end(), same))
-            registry.DeleteTree(HKEY_LOCAL_MACHINE, CVirtualServer::KeyPath(name));
+        if (FAILED(hr))
+            return fail(plan.ChangedNames(), hr);
+        if (!same)
+            return Written::Changed;
+        std::string server;
+        if (hr = journal.Apply(records_.front()->StorageFolder(), server); FAILED(hr)) {
+            fail(server, hr);
+            undo(journal);
+            return Written::Failed;
+        }
     }
 
-    if (rc = registry.Commit(); rc != ERROR_SUCCESS) {
+    CRegistryTransaction registry;
+    plan.AddRegistryChanges(registry);
+    journal.Commit(registry);
+    bool same = false;
+    LONG rc = ERROR_SUCCESS;
+    {
+        CRegistryLock lock;
+        rc = lock.Error() != ERROR_SUCCESS ? lock.Error() : StillStored(same);
+        if (rc == ERROR_SUCCESS && same && !registry.Empty())
+            rc = registry.Commit();
+        if (rc == ERROR_SUCCESS && same)
+            stored_.Read();
+    }
+    if (rc != ERROR_SUCCESS || !same) {
         // The registry still names the old folders: put them back.
-        for (auto it = written.rbegin(); it != written.rend(); ++it)
-            it->folder.Undo();
-        std::string names;
-        for (const Written& w : written)
-            names += (names.empty() ? "" : ", ") + w.record->Name();
-        errors.push_back(names.empty() ? SaveError{kDeleteFailed, PromptIcon::Error}
-                                       : SaveError{RecordError(names, HRESULT_FROM_WIN32(static_cast<DWORD>(rc))),
-                                                   PromptIcon::Information});
-        return false;
+        undo(journal);
+        if (rc != ERROR_SUCCESS)
+            return fail(plan.ChangedNames(), FromRegistry(rc));
+        return Written::Changed;
     }
-    for (Written& w : written) {
-        w.folder.Finish();
-        w.record->MarkSaved();
-    }
-    return !failed;
+    journal.Finish();
+    for (const auto& record : records_)
+        if (!record->IsReadOnly())
+            record->MarkSaved();
+    return Written::Saved;
 }
 
 void CServerConfiguration::SetModified()

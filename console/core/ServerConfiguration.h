@@ -4,6 +4,7 @@
 // differs from what is stored.
 
 #include "console/core/Prompt.h"
+#include "console/core/StoredConfiguration.h"
 #include "console/core/VirtualServer.h"
 
 #include <functional>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class CSavePlan;
 class CServiceCommands;
 
 class CServerConfiguration {
@@ -27,10 +29,20 @@ public:
     static constexpr const char* kSaving = "Saving configuration...";
     static constexpr const char* kDeleteFailed = "Unable to delete existing configuration.";
     static constexpr const char* kSaveRecordFailed = "Error saving %s: ";
+    static constexpr const char* kNotSaved = " The configuration was not saved.";
+    static constexpr const char* kChangedElsewhere =
+        "The stored configuration was changed by another program since this console loaded or saved it, so it "
+        "was not saved.\n\nLoad the stored configuration now? Your changes here will be lost.";
+    static constexpr const char* kAnotherSave = "Another console is saving the configuration right now.";
+    static constexpr const char* kNotStopped = "The service did not stop, so the configuration was not saved.";
+    // Consoles that save take it, so that one save's folders never meet another's.
+    static constexpr const char* kSaveMutex = "WLStatus.SaveConfiguration";
 
     // Reads the registry afresh: the Default record from the main key (also
-    // when the key is missing), then one record per readable subkey.
-    void Load();
+    // when the key is missing), then one record per readable subkey. A save
+    // that did not end (the console was killed) is put right first, unless
+    // another console is saving: "" then, else why it could not be.
+    std::string Load();
     void Clear();
 
     // Appends a server on the next free port above the others (at least
@@ -48,22 +60,24 @@ public:
     std::optional<size_t> Delete(size_t index);
 
     // Why the records cannot be stored as they are (names that cannot be a
-    // subkey or a folder, missing ports, names, ports or folders that would
-    // be shared), or nothing when they can.
+    // subkey, missing ports, names or ports that would be shared), or nothing
+    // when they can. Folders are the save plan's to check.
     std::optional<std::string> Refusal() const;
 
     enum class SaveResult {
-        Refused, // shown to the user; nothing stopped, nothing written
-        Failed,  // written as far as possible, failures shown; still modified
+        Refused,  // shown or answered No; nothing stopped, nothing written
+        Failed,   // nothing written, the folders as they were; shown; still modified
+        Reloaded, // stored by someone else meanwhile: the user chose to load that
         Saved,
     };
-    // Stops the service and waits until it has stopped, calls afterStop
-    // (the window closes what belongs to ports that are gone), puts every
-    // server's folder in place and then replaces the stored list in one
-    // registry change, starts the service again, and only then shows what
-    // failed. A server whose folder could not be moved or made keeps its
-    // stored record and folder; when the registry cannot be written, the
-    // folders are put back. Every failure goes through prompt.
+    // All or nothing. Checks the records, then the stored list against what
+    // this console loaded or last saved, plans every folder and asks what the
+    // plan needs asked, all before the service is stopped. Then stops it and
+    // waits until it has stopped (it changes nothing when the service does
+    // not stop), calls afterStop (the window closes what belongs to ports
+    // that are gone), journals and makes the folder moves, stores the new
+    // list with the journal's end in one registry change, starts the service
+    // again, and only then shows what failed. Every box goes through prompt.
     SaveResult SaveConfiguration(CServiceCommands& service, IPrompt& prompt,
                                  const std::function<void()>& afterStop = {});
 
@@ -80,13 +94,16 @@ public:
     const std::vector<std::unique_ptr<CVirtualServer>>& Records() const { return records_; }
 
 private:
-    struct SaveError {
-        std::string text;
-        PromptIcon icon;
-    };
-    // The folders, then the registry; false when anything failed.
-    bool WriteRecords(std::vector<SaveError>& errors);
+    enum class Written { Saved, Failed, Changed };
+    // The journal and the folders, then the registry; errors for the boxes.
+    Written Write(const CSavePlan& plan, std::vector<std::string>& errors);
+    // Whether the registry still holds what this console loaded or saved;
+    // ERROR_SUCCESS or why it cannot be read. Run under the registry's lock.
+    LONG StillStored(bool& same) const;
+    SaveResult OfferReload(IPrompt& prompt);
 
     std::vector<std::unique_ptr<CVirtualServer>> records_;
+    // What the registry held when the list was loaded or last saved.
+    CStoredConfiguration stored_;
     bool modified_ = false;
 };

@@ -1,5 +1,8 @@
 #include "console/core/StorageFolder.h"
 
+#include "platform/file/FileSystem.h"
+
+#include <filesystem>
 #include <sys/stat.h>
 
 std::string JoinFolder(const std::string& folder, const std::string& name)
@@ -21,8 +24,46 @@ std::string WithTrailingSlash(const std::string& folder)
     return folder + "/";
 }
 
+std::string WithoutTrailingSlash(const std::string& folder)
+{
+    const size_t end = folder.find_last_not_of('/');
+    return end == std::string::npos ? folder.substr(0, 1) : folder.substr(0, end + 1);
+}
+
+std::string ParentFolder(const std::string& path)
+{
+    const std::string bare = WithoutTrailingSlash(path);
+    const size_t slash = bare.find_last_of('/');
+    if (slash == std::string::npos)
+        return "";
+    return slash == 0 ? "/" : bare.substr(0, slash);
+}
+
 bool PathExists(const std::string& path)
 {
     struct stat st{};
     return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+bool NameTaken(const std::string& path)
+{
+    struct stat st{};
+    return !path.empty() && ::lstat(WithoutTrailingSlash(path).c_str(), &st) == 0;
+}
+
+bool SameFolder(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    PathIdentity ia, ib;
+    const bool hasA = GetPathIdentity(a.c_str(), &ia);
+    const bool hasB = GetPathIdentity(b.c_str(), &ib);
+    if (hasA || hasB)
+        return hasA && hasB && ia == ib;
+    std::error_code ecA, ecB;
+    const auto ca = std::filesystem::weakly_canonical(WithoutTrailingSlash(a), ecA);
+    const auto cb = std::filesystem::weakly_canonical(WithoutTrailingSlash(b), ecB);
+    if (ecA || ecB)
+        return WithTrailingSlash(a) == WithTrailingSlash(b);
+    return ca == cb;
 }

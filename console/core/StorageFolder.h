@@ -11,5 +11,19 @@ std::string JoinFolder(const std::string& folder, const std::string& name);
 // The folder with one trailing "/" (nothing added to an empty text).
 std::string WithTrailingSlash(const std::string& folder);
 
-// Whether a file or folder of that path exists.
+// The folder without its trailing "/", as file calls want it ("/" stays).
+std::string WithoutTrailingSlash(const std::string& folder);
+
+// The folder that holds path ("" for a name without one).
+std::string ParentFolder(const std::string& path);
+
+// Whether a file or folder of that path exists (links followed).
 bool PathExists(const std::string& path);
+
+// Whether anything has that name, a link to nothing included.
+bool NameTaken(const std::string& path);
+
+// Whether two storage folders are one folder: the same folder on disk when
+// both exist (through links, or written differently), the same path with its
+// links resolved when neither does.
+bool SameFolder(const std::string& a, const std::string& b);

@@ -1,17 +1,14 @@
 #include "console/core/VirtualServer.h"
 
 #include "common/Names.h"
-#include "console/core/FolderChange.h"
 #include "console/core/RegistryValue.h"
-#include "console/core/StorageFolder.h"
 #include "platform/registry/RegistryTransaction.h"
 
 #include <utility>
 
 CVirtualServer::CVirtualServer(std::string name, std::string storageFolder, std::string description, DWORD port,
                                bool readOnly)
-    : name_(std::move(name)), storageFolder_(std::move(storageFolder)), previousStorageFolder_(storageFolder_),
-      description_(std::move(description)), port_(port), readOnly_(readOnly)
+    : name_(std::move(name)), storageFolder_(std::move(storageFolder)), description_(std::move(description)), port_(port), readOnly_(readOnly)
 {
 }
 
@@ -74,40 +71,27 @@ HRESULT CVirtualServer::SetStorageFolder(const std::string& folder)
 {
     if (readOnly_)
         return E_ACCESSDENIED;
-    // Only a folder that is on disk has anything to move at the next save.
-    if (PathExists(storageFolder_))
-        previousStorageFolder_ = storageFolder_;
     storageFolder_ = folder;
     return S_OK;
 }
 
-HRESULT CVirtualServer::Save(const CVirtualServer& defaultServer, CRegistryTransaction& registry,
-                             CFolderChange& folder)
+void CVirtualServer::Save(CRegistryTransaction& registry, const CVirtualServer* stored) const
 {
-    HRESULT hr = S_OK;
-    // Exact comparison: folders that differ only in letter case are different folders here.
-    if (storageFolder_ != previousStorageFolder_ && PathExists(previousStorageFolder_))
-        hr = folder.Move(previousStorageFolder_, storageFolder_);
-    else if (!PathExists(storageFolder_))
-        hr = folder.Create(storageFolder_, defaultServer.StorageFolder());
-    if (FAILED(hr))
-        return hr;
     const std::string key = KeyPath(name_);
-    // A subkey stored under this name for another record (or in another
-    // letter case) starts anew; the record's own keeps what else it holds.
-    if (storedName_ != name_)
-        registry.DeleteTree(HKEY_LOCAL_MACHINE, key);
-    registry.CreateKey(HKEY_LOCAL_MACHINE, key);
-    registry.SetValue(HKEY_LOCAL_MACHINE, key, tq::kPortValue, REG_DWORD, reinterpret_cast<const BYTE*>(&port_),
-                      sizeof port_);
-    registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kDescriptionValue, description_);
-    registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kStorageFolderValue, storageFolder_);
-    return S_OK;
+    const bool kept = stored != nullptr && stored->name_ == name_;
+    if (!kept)
+        registry.CreateKey(HKEY_LOCAL_MACHINE, key);
+    if (!kept || stored->port_ != port_)
+        registry.SetValue(HKEY_LOCAL_MACHINE, key, tq::kPortValue, REG_DWORD, reinterpret_cast<const BYTE*>(&port_),
+                          sizeof port_);
+    if (!kept || stored->description_ != description_)
+        registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kDescriptionValue, description_);
+    // A stored record without a folder keeps none until it is given one.
+    if (!kept || stored->storageFolder_ != storageFolder_)
+        registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kStorageFolderValue, storageFolder_);
 }
 
 void CVirtualServer::MarkSaved()
 {
     storedName_ = name_;
-    // Nothing is left to move: a folder that appears at the old path later is another server's.
-    previousStorageFolder_ = storageFolder_;
 }

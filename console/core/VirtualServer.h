@@ -6,7 +6,6 @@
 
 #include <string>
 
-class CFolderChange;
 class CRegistryTransaction;
 
 class CVirtualServer {
@@ -20,7 +19,6 @@ public:
     static constexpr const char* kAdminSettingsFile = "appmgr.ad";
 
     CVirtualServer() = default;
-    // The previous storage folder starts equal to the storage folder.
     CVirtualServer(std::string name, std::string storageFolder, std::string description, DWORD port,
                    bool readOnly);
     virtual ~CVirtualServer() = default;
@@ -32,12 +30,12 @@ public:
     // a value that cannot be read leaves its field as it was.
     HRESULT Load(const std::string& name);
 
-    // Puts the storage folder in place first (moved from the previous one, or
-    // created with a copy of "appmgr.ad" from the Default record's folder),
-    // and only then adds the record's subkey to registry; folder says how to
-    // undo or finish the move once the registry is written.
-    HRESULT Save(const CVirtualServer& defaultServer, CRegistryTransaction& registry, CFolderChange& folder);
-    // The registry now holds the record as it is.
+    // Adds the record's subkey to registry: the values that differ from
+    // stored when that is the subkey it keeps (other values stay as they
+    // are), else a new subkey with all three. Its folder is the save's
+    // business, put in place before.
+    void Save(CRegistryTransaction& registry, const CVirtualServer* stored) const;
+    // The registry now holds the record under its name.
     void MarkSaved();
 
     // E_ACCESSDENIED for the read-only record.
@@ -45,12 +43,12 @@ public:
     HRESULT SetDescription(const std::string& description);
     // E_INVALIDARG outside 1024 to 65535.
     HRESULT SetPort(DWORD port);
-    // Remembers the current folder as the one to move when it exists on disk.
+    // Where the record's data is on disk is the stored record's business: the
+    // save moves it from there.
     HRESULT SetStorageFolder(const std::string& folder);
 
     const std::string& Name() const { return name_; }
     const std::string& StorageFolder() const { return storageFolder_; }
-    const std::string& PreviousStorageFolder() const { return previousStorageFolder_; }
     const std::string& Description() const { return description_; }
     // The subkey the record was loaded from or last saved as; "" for a new one.
     const std::string& StoredName() const { return storedName_; }
@@ -64,7 +62,6 @@ public:
 private:
     std::string name_;
     std::string storageFolder_;
-    std::string previousStorageFolder_;
     std::string description_;
     std::string portText_;
     std::string storedName_;

@@ -282,8 +282,16 @@ void CMainFrame::SetServiceController(IServiceController& service)
 
 void CMainFrame::LoadConfiguration()
 {
-    config_.Load();
+    const std::string problem = config_.Load();
     setWindowTitle(QString::fromStdString(config_.Title()));
+    // Said once the window is up, over it.
+    if (!problem.empty())
+        QMetaObject::invokeMethod(
+            this,
+            [this, problem] {
+                prompt_.Message(problem, CServerConfiguration::kTitle, PromptButtons::Ok, PromptIcon::Error);
+            },
+            Qt::QueuedConnection);
 }
 
 QAction* CMainFrame::Action(int id) const
@@ -453,6 +461,10 @@ void CMainFrame::SaveConfiguration()
     centralWidget()->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     lastSave_ = config_.SaveConfiguration(*service_, prompt_, [this] { CloseActivityWindowsOfGonePorts(); });
+    if (lastSave_ == CServerConfiguration::SaveResult::Reloaded) {
+        FillServerList();
+        SelectServerItem(0);
+    }
     QApplication::restoreOverrideCursor();
     centralWidget()->setEnabled(true);
     setWindowTitle(QString::fromStdString(config_.Title()));

@@ -52,6 +52,10 @@ PromptAnswer CQtPrompt::Message(const std::string& text, const std::string& capt
     case PromptButtons::OkCancel:
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
         break;
+    case PromptButtons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        break;
     case PromptButtons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         break;
@@ -62,8 +66,9 @@ PromptAnswer CQtPrompt::Message(const std::string& text, const std::string& capt
     case QMessageBox::Cancel: return PromptAnswer::Cancel;
     default: break;
     }
-    // Closing a box that has a Cancel button answers Cancel; an OK-only box answers OK.
-    return PromptAnswer::Ok;
+    // Closing a box that has a Cancel button answers Cancel, a Yes/No box No
+    // (it has no other way out), an OK-only box OK.
+    return buttons == PromptButtons::YesNo ? PromptAnswer::No : PromptAnswer::Ok;
 }
 
 PromptAnswer CQtPrompt::NoticeWithCheck(const std::string& text, const std::string& caption, PromptIcon icon,

@@ -1,13 +1,19 @@
-// The console killed at random moments of a configuration save of 20
-// servers: the registry afterwards holds the old list or the new one, whole,
-// and every server's data is in exactly one folder, every time.
+// The console killed at random moments of a configuration save that renames
+// 20 servers (some of whose folders lie on another file system, so they are
+// copied) and adds two, sometimes while another process holds the registry's
+// lock: once the next console has loaded the configuration, the registry
+// holds the old list or the new one, whole, and every server's data lies in
+// the folder its stored record names, and nowhere else.
 
+#include "console/core/SaveJournal.h"
 #include "console/core/ServerConfiguration.h"
 #include "console/core/ServiceCommands.h"
 #include "console/core/SilentPrompt.h"
+#include "console/core/StorageFolder.h"
+#include "platform/registry/RegistryLock.h"
+#include "platform/win/StateRoot.h"
 #include "tests/console/core/ConsoleRegistry.h"
 #include "tests/console/core/FakeServiceController.h"
-#include "platform/win/StateRoot.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -18,9 +24,9 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <thread>
 #include <random>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace consoletest;
@@ -29,6 +35,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kServers = 20;
+constexpr int kNewServers = 2;
 constexpr int kKills = 30;
 constexpr const char* kChildFd = "TQ_SAVE_KILL_FD";
 
@@ -47,42 +54,102 @@ std::string Install()
     return StateRoot() + "/install";
 }
 
+// On another file system where there is one, so that some moves are copies.
+std::string Elsewhere()
+{
+    return "/dev/shm/" + fs::path(StateRoot()).filename().string();
+}
+
 std::string FolderOf(const std::string& name)
 {
     return Install() + "/" + name + "/";
 }
 
+std::string OldFolder(int i)
+{
+    return i % 4 == 0 ? Elsewhere() + "/" + OldName(i) + "/" : FolderOf(OldName(i));
+}
+
 void SeedOldList()
 {
     fs::remove_all(Install());
+    fs::remove_all(Elsewhere());
     fs::remove(RegistryFilePath());
     fs::create_directories(Install() + "/storage");
+    tqtest::WriteFileText(Install() + "/storage/appmgr.ad", "admin");
     SetMainText("Path", Install());
     SetMainText("StorageFolder", Install() + "/storage/");
     for (int i = 0; i < kServers; ++i) {
-        fs::create_directories(FolderOf(OldName(i)));
-        tqtest::WriteFileText(FolderOf(OldName(i)) + "userlist.fdb", std::to_string(i));
-        StoreServer(OldName(i), 36000 + static_cast<DWORD>(i), FolderOf(OldName(i)), "about " + std::to_string(i));
+        fs::create_directories(OldFolder(i));
+        tqtest::WriteFileText(OldFolder(i) + "userlist.fdb", std::to_string(i));
+        StoreServer(OldName(i), 36000 + static_cast<DWORD>(i), OldFolder(i), "about " + std::to_string(i));
     }
 }
 
 // "old" or "new" when the stored list is one of them whole, else what is wrong.
 std::string StoredList()
 {
-    if (StoredServerCount() != kServers)
-        return std::to_string(StoredServerCount()) + " records";
+    const DWORD count = StoredServerCount();
     int old = 0, renamed = 0;
     for (int i = 0; i < kServers; ++i) {
         const std::string about = "about " + std::to_string(i);
-        for (auto [name, port, count] : {std::tuple{OldName(i), 36000 + i, &old}, {NewName(i), 37000 + i, &renamed}})
-            if (StoredPort(name) == static_cast<DWORD>(port) && StoredText(name, "StorageFolder") == FolderOf(name) &&
-                StoredText(name, "Description") == about)
-                ++*count;
+        if (StoredPort(OldName(i)) == 36000u + i && StoredText(OldName(i), "StorageFolder") == OldFolder(i) &&
+            StoredText(OldName(i), "Description") == about)
+            ++old;
+        if (StoredPort(NewName(i)) == 37000u + i && StoredText(NewName(i), "StorageFolder") == FolderOf(NewName(i)) &&
+            StoredText(NewName(i), "Description") == about)
+            ++renamed;
     }
-    return old == kServers ? "old" : renamed == kServers ? "new" : "mixed";
+    if (old == kServers && count == kServers)
+        return "old";
+    if (renamed == kServers && count == kServers + kNewServers)
+        return "new";
+    return std::to_string(count) + " records, " + std::to_string(old) + " old, " + std::to_string(renamed) + " new";
 }
 
-// The child's side: renames every server, moves it to another port, and saves.
+// "" when every stored server's folder holds its own data (or, for a new
+// one, only what a new folder gets) and no folder that the list does not
+// name holds any, nor is a save's scratch folder or journal left.
+std::string DataWhereNamed()
+{
+    std::map<std::string, std::string> named; // folder -> what it must hold
+    HKEY servers = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey, 0, KEY_READ, &servers);
+    char name[256];
+    for (DWORD index = 0; servers != nullptr; ++index) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(servers, index, name, &size) != ERROR_SUCCESS)
+            break;
+        const std::string server(name, size);
+        const size_t space = server.rfind(' ');
+        named[WithoutTrailingSlash(StoredText(server, "StorageFolder").value_or(""))] =
+            server.rfind("Virtual Server", 0) == 0 ? "admin" : server.substr(space + 1);
+    }
+    RegCloseKey(servers);
+    std::error_code ignored;
+    HKEY journal = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CSaveJournal::kKey, 0, KEY_READ, &journal) == ERROR_SUCCESS) {
+        RegCloseKey(journal);
+        return "the journal is still there";
+    }
+    for (const auto& [folder, holds] : named) {
+        const std::string file = folder + (holds == "admin" ? "/appmgr.ad" : "/userlist.fdb");
+        if (tqtest::ReadFileText(file) != holds)
+            return folder + " does not hold " + holds;
+    }
+    for (const std::string& root : {Install(), Elsewhere()})
+        for (const auto& entry : fs::directory_iterator(root, fs::directory_options::none, ignored)) {
+            const std::string folder = entry.path().string();
+            if (entry.path().filename().string().rfind(".tqsave-", 0) == 0)
+                return "scratch folder " + folder + " left";
+            if (fs::exists(folder + "/userlist.fdb") && named.count(folder) == 0)
+                return folder + " holds data that no record names";
+        }
+    return "";
+}
+
+// The child's side: renames every server, moves it to another port, adds
+// new servers, and saves.
 void SaveRenamedList(int ready)
 {
     CServerConfiguration config;
@@ -94,10 +161,12 @@ void SaveRenamedList(int ready)
         server.SetStorageFolder(FolderOf(NewName(n)));
         server.SetPort(37000 + static_cast<DWORD>(n));
     }
+    CSilentPrompt prompt;
+    for (int i = 0; i < kNewServers; ++i)
+        config.NewServer(prompt);
     FakeServiceController service;
     service.query = {ServiceQuery::Outcome::NotInstalled, 0};
     service.stopError = service.startError = ERROR_SERVICE_DOES_NOT_EXIST;
-    CSilentPrompt prompt;
     CServiceCommands commands(service, prompt, {});
     (void)!::write(ready, "r", 1);
     const auto result = config.SaveConfiguration(commands, prompt);
@@ -109,8 +178,10 @@ struct ChildRun {
     std::chrono::microseconds saveTime{0};
 };
 
-// Runs the save in a child of its own, killed after delay (never when negative).
-ChildRun RunChild(std::chrono::microseconds delay)
+// Runs the save in a child of its own, killed after kill (never when
+// negative); with hold at or above 0, this process takes the registry's lock
+// after hold and keeps it until the kill.
+ChildRun RunChild(std::chrono::microseconds kill, std::chrono::microseconds hold)
 {
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
@@ -128,8 +199,13 @@ ChildRun RunChild(std::chrono::microseconds delay)
     char byte = 0;
     EXPECT_EQ(::read(fds[0], &byte, 1), 1);
     const auto started = std::chrono::steady_clock::now();
-    if (delay.count() >= 0) {
-        std::this_thread::sleep_for(delay);
+    if (kill.count() >= 0) {
+        std::unique_ptr<CRegistryLock> lock;
+        if (hold.count() >= 0 && hold < kill) {
+            std::this_thread::sleep_for(hold);
+            lock = std::make_unique<CRegistryLock>();
+        }
+        std::this_thread::sleep_until(started + kill);
         ::kill(child, SIGKILL);
     }
     if (::read(fds[0], &byte, 1) == 1) {
@@ -148,35 +224,48 @@ TEST(ConfigurationSaveKillChild, Save)
 {
     const char* fd = std::getenv(kChildFd);
     if (fd == nullptr)
-        GTEST_SKIP() << "run by ConfigurationSaveKill.EveryKillLeavesOneWholeList";
+        GTEST_SKIP() << "run by ConfigurationSaveKill.EveryKillLeavesEveryServersDataWhereItsRecordSays";
     SaveRenamedList(std::atoi(fd));
 }
 
-class ConfigurationSaveKill : public tqtest::StateRootTest {};
+class ConfigurationSaveKill : public tqtest::StateRootTest {
+protected:
+    void TearDown() override
+    {
+        fs::remove_all(Elsewhere());
+        StateRootTest::TearDown();
+    }
+};
 
-TEST_F(ConfigurationSaveKill, EveryKillLeavesOneWholeList)
+TEST_F(ConfigurationSaveKill, EveryKillLeavesEveryServersDataWhereItsRecordSays)
 {
     // How long an uninterrupted save takes, so that the kills fall inside one.
     SeedOldList();
-    const ChildRun whole = RunChild(std::chrono::microseconds(-1));
+    const ChildRun whole = RunChild(std::chrono::microseconds(-1), std::chrono::microseconds(-1));
     ASSERT_EQ(whole.ending, "d");
     ASSERT_EQ(StoredList(), "new");
+    ASSERT_EQ(DataWhereNamed(), "");
     std::mt19937 random(20261209);
     std::uniform_int_distribution<long> at(0, whole.saveTime.count() * 5 / 4);
     std::map<std::string, int> seen;
+    int held = 0;
     for (int kill = 0; kill < kKills; ++kill) {
         SeedOldList();
-        const auto delay = std::chrono::microseconds(at(random));
-        RunChild(delay);
+        const auto killAt = std::chrono::microseconds(at(random));
+        // Every other run, another process takes the lock and keeps it until the kill.
+        const auto holdAt = std::chrono::microseconds(kill % 2 == 0 ? -1 : at(random));
+        held += holdAt.count() >= 0 && holdAt < killAt;
+        RunChild(killAt, holdAt);
+        // The next console to open the configuration puts things right.
+        CServerConfiguration next;
+        EXPECT_EQ(next.Load(), "");
         const std::string list = StoredList();
         ++seen[list];
-        ASSERT_TRUE(list == "old" || list == "new") << list << " after a kill at " << delay.count() << " us";
-        for (int i = 0; i < kServers; ++i) {
-            const bool atOld = fs::exists(FolderOf(OldName(i)) + "userlist.fdb");
-            const bool atNew = fs::exists(FolderOf(NewName(i)) + "userlist.fdb");
-            ASSERT_NE(atOld, atNew) << "server " << i << " after a kill at " << delay.count() << " us";
-        }
+        const std::string where = "after a kill at " + std::to_string(killAt.count()) + " us (lock taken at " +
+                                  std::to_string(holdAt.count()) + " us)";
+        ASSERT_TRUE(list == "old" || list == "new") << list << " " << where;
+        ASSERT_EQ(DataWhereNamed(), "") << where;
     }
-    std::cout << "save " << whole.saveTime.count() << " us; after " << kKills << " kills: " << seen["old"]
-              << " old lists, " << seen["new"] << " new\n";
+    std::cout << "save " << whole.saveTime.count() << " us; after " << kKills << " kills (" << held
+              << " while the lock was held elsewhere): " << seen["old"] << " old lists, " << seen["new"] << " new\n";
 }

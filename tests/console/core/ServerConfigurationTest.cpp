@@ -1,6 +1,8 @@
 #include "console/core/ServerConfiguration.h"
 
+#include "console/core/SaveJournal.h"
 #include "console/core/ServiceCommands.h"
+#include "console/core/StorageFolder.h"
 #include "tests/console/core/ConsoleRegistry.h"
 #include "tests/console/core/FakeServiceController.h"
 #include "tests/console/widgets/RecordingPrompt.h"
@@ -37,6 +39,26 @@ protected:
     CServerConfiguration::SaveResult Save(const std::function<void()>& afterStop = {})
     {
         return config_.SaveConfiguration(commands_, prompt_, afterStop);
+    }
+    // What the details pane does to the record at index.
+    void Rename(size_t index, const std::string& name)
+    {
+        config_.At(index)->SetName(name);
+        config_.At(index)->SetStorageFolder(Folder(name));
+    }
+    // What a save left behind that it should not have: scratch folders, its journal.
+    std::string Leftovers() const
+    {
+        std::string found;
+        for (const auto& entry : fs::recursive_directory_iterator(Root()))
+            if (entry.path().filename().string().rfind(".tqsave-", 0) == 0)
+                found += entry.path().string() + " ";
+        HKEY journal = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CSaveJournal::kKey, 0, KEY_READ, &journal) == ERROR_SUCCESS) {
+            RegCloseKey(journal);
+            found += "the journal";
+        }
+        return found;
     }
     std::vector<std::string> Names() const
     {
@@ -209,7 +231,7 @@ TEST_F(ServerConfigurationTest, SaveReplacesTheStoredListAroundAServiceRestart)
     EXPECT_EQ(Names(), (std::vector<std::string>{"Default", "Kept", "Renamed", "Virtual Server 35004"}));
 }
 
-TEST_F(ServerConfigurationTest, OneFailingRecordIsReportedAndTheOthersAreWritten)
+TEST_F(ServerConfigurationTest, OneFolderThatCannotBeMadeSavesNothing)
 {
     tqtest::WriteFileText(Root() + "/file", "");
     config_.Load();
@@ -221,12 +243,10 @@ TEST_F(ServerConfigurationTest, OneFailingRecordIsReportedAndTheOthersAreWritten
 
     EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
     ASSERT_EQ(prompt_.records.size(), 1u);
-    EXPECT_EQ(prompt_.records[0].text.rfind("Error saving Virtual Server 35002: ", 0), 0u) << prompt_.records[0].text;
-    EXPECT_GT(prompt_.records[0].text.size(), std::string("Error saving Virtual Server 35002: ").size());
-    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Information);
-    EXPECT_EQ(StoredPort("Virtual Server 35001"), 35001u);
-    EXPECT_EQ(StoredPort("Virtual Server 35003"), 35003u);
-    EXPECT_TRUE(fs::exists(Folder("Virtual Server 35003")));
+    EXPECT_EQ(prompt_.records[0].text, "Error saving Virtual Server 35002: The system cannot find the path specified.");
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
+    EXPECT_EQ(StoredServerCount(), 0u);
+    EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001")));
     EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
     // Closing still offers to save.
     EXPECT_TRUE(config_.IsModified());
@@ -244,7 +264,7 @@ TEST_F(ServerConfigurationTest, AStoredListThatCannotBeDeletedIsLeftAlone)
     EXPECT_EQ(prompt_.records[0].text, "Unable to delete existing configuration.");
     EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
     EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001")));
-    EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
+    EXPECT_TRUE(service_.log.empty());
     EXPECT_TRUE(config_.IsModified());
 }
 
@@ -258,18 +278,6 @@ TEST_F(ServerConfigurationTest, AServiceThatDoesNotStartAgainIsReported)
                                        "request in a timely fashion.");
     EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
 
-    // A service still starting refuses the stop; the save does not wait for
-    // it, and says that the start failed.
-    prompt_.records.clear();
-    service_.query = {ServiceQuery::Outcome::State, SERVICE_START_PENDING};
-    service_.stopError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-    service_.startError = ERROR_SERVICE_ALREADY_RUNNING;
-    int queries = service_.queries;
-    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
-    EXPECT_EQ(service_.queries, queries + 1);
-    ASSERT_EQ(prompt_.records.size(), 1u);
-    EXPECT_EQ(prompt_.records[0].text, "Error starting service: An instance of the service is already running.");
-
     // Without an installed service there is nothing to start and nothing to say.
     prompt_.records.clear();
     service_.query = {ServiceQuery::Outcome::NotInstalled, 0};
@@ -282,11 +290,7 @@ TEST_F(ServerConfigurationTest, RecordsThatWouldOverwriteOrShareAreRefused)
 {
     StoreWithFolder("Alpha", 35001);
     StoreWithFolder("Beta", 35002);
-    // What the details pane does to the record at index.
-    const auto rename = [this](size_t index, const std::string& name) {
-        config_.At(index)->SetName(name);
-        config_.At(index)->SetStorageFolder(Folder(name));
-    };
+    const auto rename = [this](size_t index, const std::string& name) { Rename(index, name); };
     struct Case {
         std::function<void()> edit;
         std::string says;
@@ -352,33 +356,7 @@ TEST_F(ServerConfigurationTest, RecordsWithoutAUsablePortAreNamedNotCollided)
     EXPECT_EQ(prompt_.records[0].text, "Port 70000 of \"Odd\" is not from 1024 to 65535. The configuration was not saved.");
 }
 
-TEST_F(ServerConfigurationTest, AFolderThatCannotMoveKeepsItsServerAsStored)
-{
-    // Renamed onto the folder of a server deleted in the same save.
-    StoreWithFolder("Old", 35001);
-    StoreWithFolder("Gone", 35002);
-    tqtest::WriteFileText(Folder("Old") + "userlist.fdb", "old users");
-    tqtest::WriteFileText(Folder("Gone") + "userlist.fdb", "gone users");
-    config_.Load();
-    config_.Delete(2);
-    config_.At(1)->SetName("Gone");
-    config_.At(1)->SetStorageFolder(Folder("Gone"));
-    prompt_.onRecord = [this](const PromptRecord&) {
-        // Boxes come once the registry is whole and the service runs again.
-        EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
-        EXPECT_EQ(StoredServerCount(), 1u);
-    };
-    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
-    ASSERT_EQ(prompt_.records.size(), 1u);
-    EXPECT_EQ(prompt_.records[0].text, "Error saving Gone: Cannot create a file when that file already exists.");
-    EXPECT_EQ(StoredText("Old", "StorageFolder"), Folder("Old"));
-    EXPECT_FALSE(StoredPort("Gone"));
-    EXPECT_EQ(tqtest::ReadFileText(Folder("Old") + "userlist.fdb"), "old users");
-    EXPECT_EQ(tqtest::ReadFileText(Folder("Gone") + "userlist.fdb"), "gone users");
-    EXPECT_TRUE(config_.IsModified());
-}
-
-TEST_F(ServerConfigurationTest, ARegistryThatCannotBeWrittenPutsTheFoldersBack)
+TEST_F(ServerConfigurationTest, AFailureAfterTheFirstMovesPutsTheFoldersBack)
 {
     StoreWithFolder("Old", 35001);
     tqtest::WriteFileText(Folder("Old") + "userlist.fdb", "users");
@@ -386,6 +364,19 @@ TEST_F(ServerConfigurationTest, ARegistryThatCannotBeWrittenPutsTheFoldersBack)
     config_.At(1)->SetName("Renamed");
     config_.At(1)->SetStorageFolder(Folder("Renamed"));
     config_.NewServer(prompt_);
+    prompt_.records.clear();
+    // The new server's folder appears after the plan, under the last move.
+    EXPECT_EQ(Save([this] { fs::create_directories(Folder("Virtual Server 35002")); }),
+              CServerConfiguration::SaveResult::Failed);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text,
+              "Error saving Virtual Server 35002: Cannot create a file when that file already exists.");
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Old") + "userlist.fdb"), "users");
+    EXPECT_FALSE(fs::exists(Folder("Renamed")));
+    EXPECT_TRUE(fs::is_empty(Folder("Virtual Server 35002")));
+    EXPECT_EQ(StoredText("Old", "StorageFolder"), Folder("Old"));
+    EXPECT_EQ(Leftovers(), "");
+    fs::remove(Folder("Virtual Server 35002"));
     prompt_.records.clear();
     const std::string before = tqtest::ReadFileText(RegistryFilePath());
     // The file cannot be replaced: its temporary name is taken by a folder.
@@ -423,4 +414,142 @@ TEST_F(ServerConfigurationTest, WithoutADefaultFolderNoAdminSettingsAreCopied)
     EXPECT_EQ(result, CServerConfiguration::SaveResult::Saved);
     EXPECT_TRUE(fs::is_directory(Folder("Virtual Server 35001")));
     EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001") + "appmgr.ad"));
+}
+
+TEST_F(ServerConfigurationTest, NoSaveLosesOrHandsOverAServersData)
+{
+    tqtest::TempFolder elsewhere("/dev/shm");
+    const auto users = [this](const std::string& name) { return tqtest::ReadFileText(Folder(name) + "userlist.fdb"); };
+    const auto seed = [this](const std::string& name, DWORD port, const std::string& folder) {
+        fs::create_directories(folder);
+        tqtest::WriteFileText(folder + "/userlist.fdb", name + " users");
+        StoreServer(name, port, WithTrailingSlash(folder));
+    };
+    const auto saveAfter = [this](const std::function<void()>& edit) {
+        config_.Load();
+        edit();
+        config_.SetModified();
+        prompt_.records.clear();
+        service_.log.clear();
+        return Save();
+    };
+
+    // A folder that looks like a scratch name of another's move keeps its data.
+    seed("A", 35001, elsewhere.Path() + "/A");
+    seed("B.partial-copy", 35002, install_ + "/B.partial-copy");
+    EXPECT_EQ(saveAfter([&] { Rename(1, "B"); }), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(users("B"), "A users");
+    EXPECT_EQ(users("B.partial-copy"), "B.partial-copy users");
+    EXPECT_FALSE(fs::exists(elsewhere.Path() + "/A"));
+
+    // Renamed onto a deleted server's folder: refused, however often the pane saves.
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey);
+    seed("Old", 35001, install_ + "/Old");
+    seed("Gone", 35002, install_ + "/Gone");
+    EXPECT_EQ(saveAfter([&] {
+                  config_.Delete(2);
+                  Rename(1, "Gone");
+                  Rename(1, "Gone");
+              }),
+              CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(prompt_.records.back().text, "The storage folder of \"Gone\" cannot be moved to \"" + Folder("Gone") +
+                                               "\": that name is taken already (by a deleted server's folder, "
+                                               "perhaps). The configuration was not saved.");
+    EXPECT_TRUE(service_.log.empty());
+    EXPECT_EQ(StoredText("Old", "StorageFolder"), Folder("Old"));
+    EXPECT_EQ(users("Old"), "Old users");
+
+    // A new server named like a deleted one takes its folder only when told to.
+    const auto replaceGone = [&] {
+        config_.Delete(2);
+        config_.NewServer(prompt_);
+        Rename(2, "Gone");
+    };
+    prompt_.answers = {PromptAnswer::No};
+    EXPECT_EQ(saveAfter(replaceGone), CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(prompt_.records.back().buttons, PromptButtons::YesNo);
+    EXPECT_NE(prompt_.records.back().text.find("administrative password of a deleted server"), std::string::npos);
+    EXPECT_TRUE(service_.log.empty());
+    EXPECT_EQ(StoredPort("Gone"), 35002u);
+    prompt_.answers = {PromptAnswer::Yes};
+    EXPECT_EQ(saveAfter(replaceGone), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(StoredText("Gone", "Description"), "Virtual Server 35002");
+    EXPECT_EQ(users("Gone"), "Gone users");
+    EXPECT_FALSE(fs::exists(Folder("Gone") + "appmgr.ad"));
+
+    // Names that differ in case only, with a move that fails: nothing is lost from the registry.
+    tqtest::WriteFileText(Root() + "/file", "");
+    EXPECT_EQ(saveAfter([&] {
+                  config_.At(1)->SetName("Z");
+                  config_.At(1)->SetStorageFolder(Root() + "/file/Z/");
+                  Rename(2, "old");
+              }),
+              CServerConfiguration::SaveResult::Failed);
+    EXPECT_EQ(StoredText("Old", "StorageFolder"), Folder("Old"));
+    EXPECT_EQ(StoredText("Gone", "StorageFolder"), Folder("Gone"));
+    EXPECT_EQ(users("Old"), "Old users");
+    EXPECT_EQ(users("Gone"), "Gone users");
+
+    // A link that makes one folder of two is seen through.
+    fs::create_directory_symlink(Folder("Old"), install_ + "/Alias");
+    EXPECT_EQ(saveAfter([&] { Rename(2, "Alias"); }), CServerConfiguration::SaveResult::Refused);
+    EXPECT_NE(prompt_.records.back().text.find("of \"Old\" belongs to \"Alias\""), std::string::npos);
+
+    // A stored server without a folder is left as it is.
+    StoreServer("Bare", 35009, "");
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, ServerKey("Bare").c_str(), 0, KEY_ALL_ACCESS, &key);
+    RegDeleteValueA(key, "StorageFolder");
+    RegCloseKey(key);
+    EXPECT_EQ(saveAfter([&] { config_.At(1)->SetDescription("about"); }), CServerConfiguration::SaveResult::Saved);
+    EXPECT_FALSE(StoredText("Bare", "StorageFolder"));
+    EXPECT_EQ(Leftovers(), "");
+}
+
+TEST_F(ServerConfigurationTest, ASecondConsoleNeverSavesOverAnotherOnesSave)
+{
+    StoreWithFolder("A", 35001);
+    tqtest::WriteFileText(Folder("A") + "userlist.fdb", "users");
+    CServerConfiguration second;
+    second.Load();
+    config_.Load();
+    Rename(1, "B");
+    ASSERT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+
+    second.At(1)->SetDescription("edited");
+    second.SetModified();
+    prompt_.answers = {PromptAnswer::No};
+    EXPECT_EQ(second.SaveConfiguration(commands_, prompt_), CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(prompt_.records.back().text, CServerConfiguration::kChangedElsewhere);
+    EXPECT_TRUE(second.IsModified());
+    prompt_.answers = {PromptAnswer::Yes};
+    EXPECT_EQ(second.SaveConfiguration(commands_, prompt_), CServerConfiguration::SaveResult::Reloaded);
+    EXPECT_EQ(second.At(1)->Name(), "B");
+    EXPECT_FALSE(second.IsModified());
+    EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
+    EXPECT_EQ(StoredText("B", "StorageFolder"), Folder("B"));
+    EXPECT_EQ(tqtest::ReadFileText(Folder("B") + "userlist.fdb"), "users");
+}
+
+TEST_F(ServerConfigurationTest, AServiceThatDoesNotStopChangesNothing)
+{
+    StoreWithFolder("A", 35001);
+    for (const bool refused : {true, false}) {
+        config_.Load();
+        Rename(1, "B");
+        service_ = {};
+        service_.query = {ServiceQuery::Outcome::State, SERVICE_RUNNING};
+        if (refused)
+            service_.stopError = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+        else
+            service_.stopLeaves = SERVICE_STOP_PENDING; // and never gets further
+        prompt_.records.clear();
+        EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+        ASSERT_EQ(prompt_.records.size(), 1u);
+        EXPECT_EQ(prompt_.records[0].text.rfind(CServerConfiguration::kNotStopped, 0), 0u);
+        EXPECT_EQ(refused, prompt_.records[0].text.find("Error stopping service: ") != std::string::npos);
+        EXPECT_EQ(service_.log, std::vector<std::string>{"stop"});
+        EXPECT_TRUE(fs::exists(Folder("A")));
+        EXPECT_EQ(StoredText("A", "StorageFolder"), Folder("A"));
+    }
 }

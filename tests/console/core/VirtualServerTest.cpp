@@ -1,6 +1,5 @@
 #include "console/core/VirtualServer.h"
 
-#include "console/core/FolderChange.h"
 #include "platform/registry/RegistryTransaction.h"
 
 #include "tests/console/core/ConsoleRegistry.h"
@@ -25,17 +24,11 @@ protected:
         defaultServer_ = CVirtualServer("Default", Root() + "/default/", "", 34347, true);
     }
     std::string Folder(const std::string& name) const { return Root() + "/" + name + "/"; }
-    // Saves the one record as the configuration does: folder, then registry.
-    HRESULT Save(CVirtualServer& server)
+    LONG Save(const CVirtualServer& server, const CVirtualServer* stored)
     {
         CRegistryTransaction registry;
-        CFolderChange folder;
-        const HRESULT hr = server.Save(defaultServer_, registry, folder);
-        if (SUCCEEDED(hr) && registry.Commit() == ERROR_SUCCESS) {
-            folder.Finish();
-            server.MarkSaved();
-        }
-        return hr;
+        server.Save(registry, stored);
+        return registry.Commit();
     }
 
     CVirtualServer defaultServer_;
@@ -61,23 +54,6 @@ TEST_F(VirtualServerTest, SettersRefuseTheReadOnlyRecordAndPortsOutOfRange)
     EXPECT_EQ(server.Port(), 65535u);
 }
 
-TEST_F(VirtualServerTest, OnlyAFolderOnDiskBecomesThePreviousOne)
-{
-    // Not on disk (a server not saved yet): the previous folder stays.
-    CVirtualServer fresh("A", Folder("A"), "", 2000, false);
-    EXPECT_EQ(fresh.SetStorageFolder(Folder("B")), S_OK);
-    EXPECT_EQ(fresh.StorageFolder(), Folder("B"));
-    EXPECT_EQ(fresh.PreviousStorageFolder(), Folder("A"));
-
-    CVirtualServer loaded;
-    StoreServer("C", 2001, Folder("C"));
-    ASSERT_EQ(loaded.Load("C"), S_OK);
-    EXPECT_EQ(loaded.PreviousStorageFolder(), "");
-    fs::create_directories(Folder("C"));
-    loaded.SetStorageFolder(Folder("D"));
-    EXPECT_EQ(loaded.PreviousStorageFolder(), Folder("C"));
-}
-
 TEST_F(VirtualServerTest, LongValuesLoadWhole)
 {
     const std::string part(100, 'f');
@@ -89,59 +65,40 @@ TEST_F(VirtualServerTest, LongValuesLoadWhole)
     EXPECT_EQ(server.StorageFolder(), folder);
     EXPECT_EQ(server.Description(), description);
     EXPECT_EQ(server.Port(), 2000u);
+    EXPECT_EQ(server.StoredName(), "Long");
     EXPECT_EQ(CVirtualServer().Load("Missing"), E_FAIL);
-    // Written back as it was read, not emptied.
-    ASSERT_EQ(Save(server), S_OK);
-    EXPECT_EQ(StoredText("Long", "StorageFolder"), folder);
-    EXPECT_EQ(StoredText("Long", "Description"), description);
 }
 
-TEST_F(VirtualServerTest, SaveOfANewServerCreatesItsFolderWithTheAdminSettings)
+TEST_F(VirtualServerTest, AKeptSubkeyGetsWhatChangedAndANewOneEverything)
 {
-    CVirtualServer server("New", Root() + "/deep/er/New/", "about", 35001, false);
-    ASSERT_EQ(Save(server), S_OK);
-    EXPECT_EQ(StoredPort("New"), 35001u);
-    EXPECT_EQ(StoredText("New", "Description"), "about");
-    EXPECT_EQ(StoredText("New", "StorageFolder"), Root() + "/deep/er/New/");
-    EXPECT_EQ(tqtest::ReadFileText(Root() + "/deep/er/New/appmgr.ad"), "admin settings");
+    StoreServer("Kept", 2000, Folder("Kept"), "about");
+    SetText(ServerKey("Kept"), "Extra", "kept");
+    CVirtualServer stored;
+    ASSERT_EQ(stored.Load("Kept"), S_OK);
+    CVirtualServer edited = stored;
+    edited.SetDescription("changed");
+    ASSERT_EQ(Save(edited, &stored), ERROR_SUCCESS);
+    EXPECT_EQ(StoredText("Kept", "Description"), "changed");
+    EXPECT_EQ(StoredText("Kept", "Extra"), "kept");
 
-    // Without "appmgr.ad" in the Default folder the new folder stays without it.
-    fs::remove(Root() + "/default/appmgr.ad");
-    CVirtualServer other("Other", Folder("Other"), "", 35002, false);
-    EXPECT_EQ(Save(other), S_OK);
-    EXPECT_TRUE(fs::is_directory(Folder("Other")));
-    EXPECT_FALSE(fs::exists(Folder("Other") + "appmgr.ad"));
-}
+    // A record stored without a folder is not given an empty one.
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, ServerKey("Kept").c_str(), 0, KEY_ALL_ACCESS, &key);
+    RegDeleteValueA(key, "StorageFolder");
+    RegCloseKey(key);
+    ASSERT_EQ(stored.Load("Kept"), S_OK);
+    CVirtualServer folderless = stored;
+    folderless.SetPort(2001);
+    ASSERT_EQ(Save(folderless, &stored), ERROR_SUCCESS);
+    EXPECT_EQ(StoredPort("Kept"), 2001u);
+    EXPECT_FALSE(StoredText("Kept", "StorageFolder"));
 
-TEST_F(VirtualServerTest, ARenameMovesTheFolderAlsoWhenOnlyTheCaseChanges)
-{
-    fs::create_directories(Folder("Lists"));
-    tqtest::WriteFileText(Folder("Lists") + "userlist.fdb", "users");
-    CVirtualServer server("Lists", Folder("Lists"), "", 35001, false);
-    server.SetName("lists");
-    server.SetStorageFolder(Folder("lists"));
-    ASSERT_EQ(Save(server), S_OK);
-    EXPECT_FALSE(fs::exists(Folder("Lists")));
-    EXPECT_EQ(tqtest::ReadFileText(Folder("lists") + "userlist.fdb"), "users");
-    EXPECT_EQ(StoredText("lists", "StorageFolder"), Folder("lists"));
-    // The moved folder is gone, so a second save leaves the new one alone.
-    EXPECT_EQ(Save(server), S_OK);
-    EXPECT_EQ(tqtest::ReadFileText(Folder("lists") + "userlist.fdb"), "users");
-}
-
-TEST_F(VirtualServerTest, SaveFailuresGiveTheWin32Error)
-{
-    // A move never replaces what is there already.
-    fs::create_directories(Folder("From"));
-    fs::create_directories(Folder("To"));
-    CVirtualServer moved("From", Folder("From"), "", 35001, false);
-    moved.SetStorageFolder(Folder("To"));
-    EXPECT_EQ(Save(moved), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
-    EXPECT_TRUE(fs::exists(Folder("From")));
-    // Nothing names the folder before it is in place.
-    EXPECT_FALSE(StoredText("From", "StorageFolder"));
-
-    tqtest::WriteFileText(Root() + "/file", "");
-    CVirtualServer blocked("Blocked", Root() + "/file/Blocked/", "", 35002, false);
-    EXPECT_TRUE(FAILED(Save(blocked)));
+    // Under another name, or new: every value, in a subkey of its own.
+    folderless.SetName("Renamed");
+    folderless.SetStorageFolder(Folder("Renamed"));
+    ASSERT_EQ(Save(folderless, &stored), ERROR_SUCCESS);
+    EXPECT_EQ(StoredPort("Renamed"), 2001u);
+    EXPECT_EQ(StoredText("Renamed", "Description"), "changed");
+    EXPECT_EQ(StoredText("Renamed", "StorageFolder"), Folder("Renamed"));
+    EXPECT_FALSE(StoredText("Renamed", "Extra"));
 }

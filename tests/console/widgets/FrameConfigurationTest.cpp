@@ -31,7 +31,8 @@ protected:
     void SetUp() override
     {
         StateRootTest::SetUp();
-        fs::create_directories(Root() + "/storage");
+        for (const char* folder : {"/storage", "/Alpha", "/Beta"})
+            fs::create_directories(Root() + folder);
         consoletest::SetMainText("Path", Root());
         consoletest::SetMainText("StorageFolder", Root() + "/storage/");
         consoletest::StoreServer("Alpha", 35001, Root() + "/Alpha/");

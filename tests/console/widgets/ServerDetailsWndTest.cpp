@@ -103,8 +103,6 @@ TEST_F(ServerDetailsWndTest, TheFolderFollowsTheNameAndSaveCopiesEverything)
     EXPECT_EQ(server_.Name(), "ListsX");
     EXPECT_EQ(server_.Description(), "new text");
     EXPECT_EQ(server_.StorageFolder(), Root() + "/install/ListsX/");
-    // The old folder is not on disk, so there is nothing to move later.
-    EXPECT_EQ(server_.PreviousStorageFolder(), "/srv/lists/");
     EXPECT_FALSE(pane_->SaveButton()->isVisible());
 }
 
@@ -149,18 +147,6 @@ TEST_F(ServerDetailsWndTest, FocusShowsTheButtonsAndTheDefaultCannotBeSaved)
     EXPECT_EQ(default_.Name(), "Default");
     // A refused save keeps the buttons.
     EXPECT_TRUE(pane_->CancelButton()->isVisible());
-}
-
-TEST_F(ServerDetailsWndTest, ARenameOfAFolderOnDiskMakesItTheOneToMove)
-{
-    const std::string folder = Root() + "/install/Lists/";
-    std::filesystem::create_directories(folder);
-    CVirtualServer onDisk("Lists", folder, "", 35001, false);
-    pane_->ShowServer(&onDisk);
-    pane_->NameEdit()->setText("Moved");
-    pane_->OnSave();
-    EXPECT_EQ(onDisk.PreviousStorageFolder(), folder);
-    EXPECT_EQ(onDisk.StorageFolder(), Root() + "/install/Moved/");
 }
 
 TEST_F(ServerDetailsWndTest, UsesArialOrAFaceWithItsMetrics)
