@@ -1,11 +1,15 @@
 #include "console/core/FolderMove.h"
 
+#include "console/core/ServiceCommands.h"
+
 #include "platform/registry/RegistryTransaction.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -105,4 +109,25 @@ TEST_F(FolderMoveTest, UndoLeavesAloneWhatIsNotOurs)
     fs::create_directories(Root() + "/A");
     EXPECT_NE(again.Undo().find("cannot be moved back"), std::string::npos);
     EXPECT_TRUE(fs::exists(Root() + "/B"));
+}
+
+TEST_F(FolderMoveTest, AFullDiskSaysSoAndLeavesTheOriginal)
+{
+    // A small file system of its own, seen by this process alone.
+    const std::string small = Root() + "/small";
+    fs::create_directories(small);
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a file system here";
+    fs::create_directories(Root() + "/A");
+    tqtest::WriteFileText(Root() + "/A/userlist.fdb", std::string(256 * 1024, 'u'));
+    CFolderMove move("S", Root() + "/A/", small + "/A/");
+    ASSERT_EQ(move.Plan(), S_OK);
+    ASSERT_EQ(move.MakeScratch(), S_OK);
+    const HRESULT hr = move.Apply("");
+    EXPECT_EQ(CServiceCommands::ErrorText(hr), "There is not enough space on the disk.");
+    EXPECT_EQ(move.Undo(), "");
+    EXPECT_TRUE(fs::is_empty(small));
+    EXPECT_EQ(fs::file_size(Root() + "/A/userlist.fdb"), 256u * 1024);
+    ::umount(small.c_str());
 }
