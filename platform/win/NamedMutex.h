@@ -17,9 +17,9 @@ public:
 
     // Takes it without waiting: true when this object holds it (also when it
     // held it already). False when another object or process holds it
-    // (ERROR_ALREADY_EXISTS as the last error, as a second instance learns it
-    // elsewhere), or when it cannot be made (the last error says why;
-    // ERROR_INVALID_NAME for an empty name or one with '/').
+    // (ERROR_ALREADY_EXISTS as the last error: it is there, and taken), or
+    // when it cannot be made (the last error says why; ERROR_INVALID_NAME for
+    // an empty name or one with '/').
     bool TryLock();
     bool Held() const { return fd_ >= 0; }
 
