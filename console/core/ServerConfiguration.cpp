@@ -14,7 +14,6 @@
 #include "platform/win/NamedMutex.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <strings.h>
 #include <vector>
 
