@@ -18,9 +18,6 @@ constexpr const char* kTakenFolder =
     "The storage folder of \"%s\" cannot be moved to \"%s\": that name is taken already (by a deleted server's "
     "folder, perhaps).";
 constexpr const char* kNotAFolder = "The storage folder \"%s\" of \"%s\" is a file, not a folder.";
-constexpr const char* kTakeOver =
-    "The folder \"%s\" exists already, and no Virtual Server uses it. It may hold the users and the administrative "
-    "password of a deleted server.\n\nShould \"%s\" use this folder as it is? No leaves the configuration unsaved.";
 
 } // namespace
 

@@ -20,6 +20,11 @@ class CRegistryTransaction;
 
 class CSavePlan {
 public:
+    static constexpr const char* kTakeOver =
+        "The folder \"%s\" exists already, and no Virtual Server uses it. It may hold the users and the "
+        "administrative password of a deleted server.\n\nShould \"%s\" use this folder as it is? No leaves the "
+        "configuration unsaved.";
+
     // records: the Default record first, then the servers to store.
     CSavePlan(const std::vector<std::unique_ptr<CVirtualServer>>& records, const CStoredConfiguration& stored);
 

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QUrl>
 
+#include <memory>
+
 namespace {
 
 QMessageBox::Icon ToQt(PromptIcon icon)
@@ -40,27 +42,35 @@ QWidget* CQtPrompt::Owner() const
     return parent_ ? parent_ : QApplication::activeWindow();
 }
 
+QMessageBox* CQtPrompt::MessageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
+                                   PromptIcon icon, QWidget* owner)
+{
+    auto* box = new QMessageBox(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                                QMessageBox::NoButton, owner);
+    switch (buttons) {
+    case PromptButtons::Ok:
+        box->setStandardButtons(QMessageBox::Ok);
+        break;
+    case PromptButtons::OkCancel:
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case PromptButtons::YesNo:
+        // A question whose Yes hands something over is not answered by Enter alone.
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::No);
+        break;
+    case PromptButtons::YesNoCancel:
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    return box;
+}
+
 PromptAnswer CQtPrompt::Message(const std::string& text, const std::string& caption, PromptButtons buttons,
                                 PromptIcon icon)
 {
-    QMessageBox box(ToQt(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::NoButton, Owner());
-    switch (buttons) {
-    case PromptButtons::Ok:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    case PromptButtons::OkCancel:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        break;
-    case PromptButtons::YesNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::No);
-        break;
-    case PromptButtons::YesNoCancel:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
-        break;
-    }
-    switch (box.exec()) {
+    std::unique_ptr<QMessageBox> box(MessageBox(text, caption, buttons, icon, Owner()));
+    switch (box->exec()) {
     case QMessageBox::Yes: return PromptAnswer::Yes;
     case QMessageBox::No: return PromptAnswer::No;
     case QMessageBox::Cancel: return PromptAnswer::Cancel;

@@ -5,6 +5,7 @@
 
 #include "console/core/Prompt.h"
 
+class QMessageBox;
 class QWidget;
 
 class CQtPrompt : public IPrompt {
@@ -19,6 +20,10 @@ public:
     std::optional<std::string> SaveFileName(const std::string& title, const std::string& filter,
                                             const std::string& defaultSuffix) override;
     bool OpenUrl(const std::string& url) override;
+
+    // The box Message shows, not yet shown.
+    static QMessageBox* MessageBox(const std::string& text, const std::string& caption, PromptButtons buttons,
+                                   PromptIcon icon, QWidget* owner);
 
 private:
     QWidget* Owner() const;

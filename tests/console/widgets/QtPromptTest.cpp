@@ -23,6 +23,22 @@ TEST(QtPrompt, RememberedNoticeIsNotShownAgain)
     QSettings("Tessary Quorle", "WLStatus").remove("DontShowAgain/test-key");
 }
 
+// A question whose Yes hands something over: Enter alone answers No, and so
+// does closing the box.
+TEST(QtPrompt, AYesNoQuestionLeansToNo)
+{
+    bool defaultIsNo = false;
+    QTimer::singleShot(20, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            defaultIsNo = box->defaultButton() == box->button(QMessageBox::No);
+            box->reject();
+        }
+    });
+    CQtPrompt prompt;
+    EXPECT_EQ(prompt.Message("Take it?", "caption", PromptButtons::YesNo, PromptIcon::Question), PromptAnswer::No);
+    EXPECT_TRUE(defaultIsNo);
+}
+
 // Typing "log" where "log.txt" exists asks before replacing it: the dialog
 // adds the suffix before its own question, and returns the name it asked about.
 TEST(QtPrompt, SaveAsksAboutTheNameWithItsSuffix)
