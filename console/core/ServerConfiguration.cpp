@@ -199,14 +199,14 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
     if (afterStop)
         afterStop();
 
-    std::vector<std::string> errors;
+    std::vector<SaveError> errors;
     const Written written = Write(plan, errors);
     // The service runs again before anything is said, and nothing is said
     // before the registry and the folders agree.
     if (HRESULT hr = service.StartServerService(); FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_SERVICE_DOES_NOT_EXIST))
-        errors.push_back(CServiceCommands::kStartError + CServiceCommands::ErrorText(hr));
-    for (const std::string& error : errors)
-        prompt.Message(error, kTitle, PromptButtons::Ok, PromptIcon::Error);
+        errors.push_back({CServiceCommands::kStartError + CServiceCommands::ErrorText(hr), PromptIcon::Error});
+    for (const SaveError& error : errors)
+        prompt.Message(error.text, kTitle, PromptButtons::Ok, error.icon);
     if (written == Written::Changed)
         return OfferReload(prompt);
     // Whatever could not be stored is still unsaved.
@@ -231,15 +231,16 @@ CServerConfiguration::SaveResult CServerConfiguration::OfferReload(IPrompt& prom
     return SaveResult::Reloaded;
 }
 
-CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan, std::vector<std::string>& errors)
+CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan, std::vector<SaveError>& errors)
 {
     const auto fail = [&](const std::string& names, HRESULT hr) {
-        errors.push_back(names.empty() ? std::string(kDeleteFailed) : RecordError(names, hr));
+        errors.push_back(names.empty() ? SaveError{kDeleteFailed, PromptIcon::Error}
+                                       : SaveError{RecordError(names, hr), PromptIcon::Information});
         return Written::Failed;
     };
     const auto undo = [&](CSaveJournal& journal) {
         if (std::string problem = journal.Undo(); !problem.empty())
-            errors.push_back(problem);
+            errors.push_back({problem, PromptIcon::Error});
     };
     CSaveJournal journal(plan.Moves());
     if (!journal.Empty()) {

@@ -95,8 +95,12 @@ public:
 
 private:
     enum class Written { Saved, Failed, Changed };
+    struct SaveError {
+        std::string text;
+        PromptIcon icon;
+    };
     // The journal and the folders, then the registry; errors for the boxes.
-    Written Write(const CSavePlan& plan, std::vector<std::string>& errors);
+    Written Write(const CSavePlan& plan, std::vector<SaveError>& errors);
     // Whether the registry still holds what this console loaded or saved;
     // ERROR_SUCCESS or why it cannot be read. Run under the registry's lock.
     LONG StillStored(bool& same) const;

@@ -244,7 +244,7 @@ TEST_F(ServerConfigurationTest, OneFolderThatCannotBeMadeSavesNothing)
     EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
     ASSERT_EQ(prompt_.records.size(), 1u);
     EXPECT_EQ(prompt_.records[0].text, "Error saving Virtual Server 35002: The system cannot find the path specified.");
-    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Information);
     EXPECT_EQ(StoredServerCount(), 0u);
     EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001")));
     EXPECT_EQ(service_.log, (std::vector<std::string>{"stop", "start"}));
