@@ -178,10 +178,15 @@ struct ChildRun {
     std::chrono::microseconds saveTime{0};
 };
 
+// When this process takes the registry's lock during a run: never, at a
+// moment, or once the save has moved its last renamed folder (so that the
+// kill finds it waiting to store the list).
+enum class Hold { None, AtMoment, AfterTheMoves };
+
 // Runs the save in a child of its own, killed after kill (never when
-// negative); with hold at or above 0, this process takes the registry's lock
-// after hold and keeps it until the kill.
-ChildRun RunChild(std::chrono::microseconds kill, std::chrono::microseconds hold)
+// negative); the lock, when taken, is kept until the kill.
+ChildRun RunChild(std::chrono::microseconds kill, Hold hold = Hold::None,
+                  std::chrono::microseconds holdAt = std::chrono::microseconds(0))
 {
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
@@ -201,9 +206,15 @@ ChildRun RunChild(std::chrono::microseconds kill, std::chrono::microseconds hold
     const auto started = std::chrono::steady_clock::now();
     if (kill.count() >= 0) {
         std::unique_ptr<CRegistryLock> lock;
-        if (hold.count() >= 0 && hold < kill) {
-            std::this_thread::sleep_for(hold);
+        if (hold == Hold::AtMoment && holdAt < kill) {
+            std::this_thread::sleep_for(holdAt);
             lock = std::make_unique<CRegistryLock>();
+        } else if (hold == Hold::AfterTheMoves) {
+            while (!fs::exists(FolderOf(NewName(kServers - 1))) && std::chrono::steady_clock::now() < started + kill)
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+            lock = std::make_unique<CRegistryLock>();
+            kill = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started) +
+                   std::chrono::milliseconds(5);
         }
         std::this_thread::sleep_until(started + kill);
         ::kill(child, SIGKILL);
@@ -241,31 +252,33 @@ TEST_F(ConfigurationSaveKill, EveryKillLeavesEveryServersDataWhereItsRecordSays)
 {
     // How long an uninterrupted save takes, so that the kills fall inside one.
     SeedOldList();
-    const ChildRun whole = RunChild(std::chrono::microseconds(-1), std::chrono::microseconds(-1));
+    const ChildRun whole = RunChild(std::chrono::microseconds(-1));
     ASSERT_EQ(whole.ending, "d");
     ASSERT_EQ(StoredList(), "new");
     ASSERT_EQ(DataWhereNamed(), "");
     std::mt19937 random(20261209);
     std::uniform_int_distribution<long> at(0, whole.saveTime.count() * 5 / 4);
     std::map<std::string, int> seen;
-    int held = 0;
+    int movedBack = 0;
     for (int kill = 0; kill < kKills; ++kill) {
         SeedOldList();
         const auto killAt = std::chrono::microseconds(at(random));
-        // Every other run, another process takes the lock and keeps it until the kill.
-        const auto holdAt = std::chrono::microseconds(kill % 2 == 0 ? -1 : at(random));
-        held += holdAt.count() >= 0 && holdAt < killAt;
-        RunChild(killAt, holdAt);
+        const auto holdAt = std::chrono::microseconds(at(random));
+        const Hold hold = kill % 3 == 0 ? Hold::None : kill % 3 == 1 ? Hold::AtMoment : Hold::AfterTheMoves;
+        RunChild(hold == Hold::AfterTheMoves ? whole.saveTime * 4 : killAt, hold, holdAt);
+        const bool moved = fs::exists(FolderOf(NewName(kServers - 1)));
         // The next console to open the configuration puts things right.
         CServerConfiguration next;
         EXPECT_EQ(next.Load(), "");
         const std::string list = StoredList();
         ++seen[list];
-        const std::string where = "after a kill at " + std::to_string(killAt.count()) + " us (lock taken at " +
-                                  std::to_string(holdAt.count()) + " us)";
+        movedBack += moved && list == "old";
+        const std::string where = "after a kill at " + std::to_string(killAt.count()) + " us (lock: " +
+                                  std::to_string(static_cast<int>(hold)) + ", at " + std::to_string(holdAt.count()) +
+                                  " us)";
         ASSERT_TRUE(list == "old" || list == "new") << list << " " << where;
         ASSERT_EQ(DataWhereNamed(), "") << where;
     }
-    std::cout << "save " << whole.saveTime.count() << " us; after " << kKills << " kills (" << held
-              << " while the lock was held elsewhere): " << seen["old"] << " old lists, " << seen["new"] << " new\n";
+    std::cout << "save " << whole.saveTime.count() << " us; after " << kKills << " kills: " << seen["old"]
+              << " old lists, " << seen["new"] << " new; " << movedBack << " times folders were moved back\n";
 }
