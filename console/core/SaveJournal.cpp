@@ -12,6 +12,7 @@ constexpr const char* kStateValue = "State";
 constexpr const char* kMoving = "moving";
 // The registry holds the new list; originals of copies remain to be removed.
 constexpr const char* kFinishing = "finishing";
+constexpr const char* kNotRemoved = "The record of an unfinished save cannot be removed from the registry.";
 
 } // namespace
 
@@ -131,13 +132,13 @@ std::string CSaveJournal::Recover()
         for (const CFolderMove& move : journal.moves_)
             move.Finish();
         if (Remove() != ERROR_SUCCESS)
-            return "The record of an unfinished save cannot be removed from the registry.";
+            return kNotRemoved;
         return "";
     }
     std::string problem = journal.UndoMoves();
     if (!problem.empty())
         return "A save that did not end left folders that cannot be put back:\n" + problem;
     if (Remove() != ERROR_SUCCESS)
-        return "The record of an unfinished save cannot be removed from the registry.";
+        return kNotRemoved;
     return "";
 }

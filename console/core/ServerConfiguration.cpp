@@ -171,8 +171,7 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
     if (std::string problem = CSaveJournal::Recover(); !problem.empty())
         return refuse(problem);
     bool same = false;
-    if (LONG rc = [&] { CRegistryLock lock; return lock.Error() != ERROR_SUCCESS ? lock.Error() : StillStored(same); }();
-        rc != ERROR_SUCCESS) {
+    if (FAILED(WhileStillStored(same))) {
         prompt.Message(kDeleteFailed, kTitle, PromptButtons::Ok, PromptIcon::Error);
         return SaveResult::Failed;
     }
@@ -214,12 +213,17 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
     return written == Written::Saved ? SaveResult::Saved : SaveResult::Failed;
 }
 
-LONG CServerConfiguration::StillStored(bool& same) const
+HRESULT CServerConfiguration::WhileStillStored(bool& same, const std::function<HRESULT()>& then) const
 {
+    same = false;
+    CRegistryLock lock;
+    if (lock.Error() != ERROR_SUCCESS)
+        return FromRegistry(lock.Error());
     CStoredConfiguration now;
-    const LONG rc = now.Read();
-    same = rc == ERROR_SUCCESS && now == stored_;
-    return rc;
+    if (LONG rc = now.Read(); rc != ERROR_SUCCESS)
+        return FromRegistry(rc);
+    same = now == stored_;
+    return same && then ? then() : S_OK;
 }
 
 CServerConfiguration::SaveResult CServerConfiguration::OfferReload(IPrompt& prompt)
@@ -245,15 +249,7 @@ CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan,
     CSaveJournal journal(plan.Moves());
     if (!journal.Empty()) {
         bool same = false;
-        HRESULT hr = S_OK;
-        {
-            CRegistryLock lock;
-            const LONG rc = lock.Error() != ERROR_SUCCESS ? lock.Error() : StillStored(same);
-            if (rc != ERROR_SUCCESS)
-                hr = FromRegistry(rc);
-            else if (same)
-                hr = journal.Begin();
-        }
+        HRESULT hr = WhileStillStored(same, [&journal] { return journal.Begin(); });
         if (FAILED(hr))
             return fail(plan.ChangedNames(), hr);
         if (!same)
@@ -270,20 +266,17 @@ CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan,
     plan.AddRegistryChanges(registry);
     journal.Commit(registry);
     bool same = false;
-    LONG rc = ERROR_SUCCESS;
-    {
-        CRegistryLock lock;
-        rc = lock.Error() != ERROR_SUCCESS ? lock.Error() : StillStored(same);
-        if (rc == ERROR_SUCCESS && same && !registry.Empty())
-            rc = registry.Commit();
-        if (rc == ERROR_SUCCESS && same)
+    const HRESULT hr = WhileStillStored(same, [&] {
+        const LONG rc = registry.Empty() ? static_cast<LONG>(ERROR_SUCCESS) : registry.Commit();
+        if (rc == ERROR_SUCCESS)
             stored_.Read();
-    }
-    if (rc != ERROR_SUCCESS || !same) {
+        return FromRegistry(rc);
+    });
+    if (FAILED(hr) || !same) {
         // The registry still names the old folders: put them back.
         undo(journal);
-        if (rc != ERROR_SUCCESS)
-            return fail(plan.ChangedNames(), FromRegistry(rc));
+        if (FAILED(hr))
+            return fail(plan.ChangedNames(), hr);
         return Written::Changed;
     }
     journal.Finish();

@@ -101,9 +101,10 @@ private:
     };
     // The journal and the folders, then the registry; errors for the boxes.
     Written Write(const CSavePlan& plan, std::vector<SaveError>& errors);
-    // Whether the registry still holds what this console loaded or saved;
-    // ERROR_SUCCESS or why it cannot be read. Run under the registry's lock.
-    LONG StillStored(bool& same) const;
+    // Holding the registry's lock: whether the registry still holds what this
+    // console loaded or saved, and if so, then (in the same hold). S_OK, or
+    // why the lock or the registry could not be had, or what then answers.
+    HRESULT WhileStillStored(bool& same, const std::function<HRESULT()>& then = {}) const;
     SaveResult OfferReload(IPrompt& prompt);
 
     std::vector<std::unique_ptr<CVirtualServer>> records_;
