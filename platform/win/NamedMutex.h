@@ -4,7 +4,9 @@
 // Kept in <state root>/locks/<name>.lock; a name holds no '/'.
 //
 // The hold is an flock on the file, so it goes with the descriptor: a child
-// forked without exec shares its parent's hold until it ends.
+// forked without exec shares its parent's hold until it ends. A hold is
+// always of the file under the name at the time it was taken, so that two
+// holders never hold two files of one name.
 
 #include <string>
 
@@ -22,6 +24,8 @@ public:
     // an empty name or one with '/').
     bool TryLock();
     bool Held() const { return fd_ >= 0; }
+    // The file that holds it, for messages about a mutex that cannot be made.
+    std::string Path() const;
 
 private:
     std::string name_;

@@ -3,8 +3,13 @@
 #include "platform/win/NamedMutex.h"
 #include "tests/support/TestSupport.h"
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -71,3 +76,42 @@ TEST_F(NamedMutexTest, AKilledHolderReleasesIt)
 }
 
 } // namespace
+
+// A cleaner that removes the file only while it holds it (so never under a
+// holder) races the open of one that is about to lock: that one must not then
+// hold the removed file while a third holds the new one.
+TEST_F(NamedMutexTest, ACleanerRemovingTheFileNeverLetsTwoHoldIt)
+{
+    const std::string path = CNamedMutex("cleaned").Path();
+    std::atomic<bool> done{false};
+    std::thread cleaner([&] {
+        while (!done) {
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                ::unlink(path.c_str());
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
+    std::atomic<int> holders{0}, overlaps{0}, holds{0};
+    auto contend = [&] {
+        for (int i = 0; i < 5000; ++i) {
+            CNamedMutex mutex("cleaned");
+            if (!mutex.TryLock())
+                continue;
+            ++holds;
+            if (++holders > 1)
+                ++overlaps;
+            // Held a while, so that a second holder would meet this one.
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            --holders;
+        }
+    };
+    std::thread a(contend), b(contend);
+    a.join();
+    b.join();
+    done = true;
+    cleaner.join();
+    EXPECT_EQ(overlaps, 0);
+    EXPECT_GT(holds, 0);
+}
