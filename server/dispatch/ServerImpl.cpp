@@ -5,6 +5,7 @@
 #include "platform/file/File.h"
 #include "platform/file/FileSystem.h"
 #include "platform/registry/Registry.h"
+#include "platform/win/LastError.h"
 #include "platform/win/StateRoot.h"
 #include "platform/win/StringCompare.h"
 #include "platform/win/Time.h"
@@ -91,6 +92,11 @@ HRESULT CServerImpl::Initialize(const char* folder, size_t length)
     try {
         std::string text = folder == nullptr || length == 0 ? DefaultStorageFolder() : std::string(folder, length);
         storageFolder_ = text.substr(0, std::min(text.size(), kFolderCapacity));
+        // A folder that is missing or cannot be opened is served unlocked, as
+        // it always was; only a save's hold keeps the server out.
+        if (!folderLock_.TryLock(storageFolder_.c_str(), CFolderLock::Mode::Shared) &&
+            GetLastError() == ERROR_SHARING_VIOLATION)
+            return HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION);
         files_.SetFolder(&log_, storageFolder_.c_str());
 
         userList_.SetUp(&log_, &files_, 2);
@@ -120,6 +126,9 @@ HRESULT CServerImpl::Shutdown()
         UnloadSnapins();
     } catch (...) {
     }
+    // Last: the service reports stopped after this, and a save waiting for
+    // that must find the folder free.
+    folderLock_.Unlock();
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include "server/dispatch/BaseWLImpl.h"
 #include "server/dispatch/CLInvokeImpl.h"
 #include "common/callrecord/InvokeData.h"
+#include "platform/file/FolderLock.h"
 #include "server/dispatch/SnapinRecord.h"
 #include "server/dispatch/ULInvokeImpl.h"
 #include "server/dispatch/WinFileImpl.h"
@@ -22,7 +23,10 @@ public:
     CServerImpl(const CServerImpl&) = delete;
     CServerImpl& operator=(const CServerImpl&) = delete;
 
+    // HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), with nothing done, when a
+    // configuration save holds the storage folder: the server must not start.
     virtual HRESULT Initialize(const char* folder, size_t length);
+    // Ends by letting the storage folder go.
     virtual HRESULT Shutdown();
     virtual HRESULT InvokeFunction(CInvokeData* record);
 
@@ -74,6 +78,8 @@ private:
     GUID serverGuid_ = GUID_NULL;
     LONG port_;
     std::string storageFolder_;
+    // Held shared while serving, so that no save moves the folder under us.
+    CFolderLock folderLock_;
 };
 
 // The machine's server identity, shared by every virtual server; created in

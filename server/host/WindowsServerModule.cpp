@@ -25,6 +25,8 @@ namespace {
 // The message-table entry that shows its one insertion string as it is.
 constexpr DWORD kMessageAsLogged = 0x69200002u;
 constexpr size_t kHostMessageCapacity = 256;
+// The name the console gives the server of the main key's folder.
+constexpr const char* kDefaultServerName = "Default";
 
 std::atomic<CWindowsServerModule*> g_module{nullptr};
 // Held while the module is set or cleared and while a control runs in it:
@@ -98,16 +100,13 @@ void CWindowsServerModule::CreateVirtualServers()
         RegCloseKey(main);
     }
 
-    owned_.push_back(std::make_unique<CServerImpl>(tq::kDefaultPort));
-    CServerImpl* defaultServer = owned_.back().get();
-    servers_[tq::kDefaultPort] = defaultServer;
     if (folder.empty()) {
         // A folder named after the program, relative to the current directory.
         std::string program = GetModuleFileName();
         auto slash = program.rfind('/');
         folder = slash == std::string::npos ? program : program.substr(slash + 1);
     }
-    defaultServer->Initialize(folder.c_str(), folder.size());
+    AddServer(kDefaultServerName, tq::kDefaultPort, folder);
 
     HKEY virtualServers = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey, 0, KEY_READ, &virtualServers) != ERROR_SUCCESS)
@@ -123,18 +122,30 @@ void CWindowsServerModule::CreateVirtualServers()
         std::string subFolder = ReadFolderValue(sub);
         DWORD port = ReadPortValue(sub);
         RegCloseKey(sub);
-        if (!subFolder.empty() && PathExists(subFolder.c_str()) && port != 0) {
-            owned_.push_back(std::make_unique<CServerImpl>(static_cast<LONG>(port)));
-            CServerImpl* server = owned_.back().get();
-            servers_[static_cast<LONG>(port)] = server;
-            server->Initialize(subFolder.c_str(), subFolder.size());
-        } else {
-            char text[MAX_PATH + 64];
-            std::snprintf(text, sizeof text, "Not starting %s: Storage folder doesn't exist", name);
-            LogEventEx(kMessageAsLogged, text, EVENTLOG_ERROR_TYPE);
-        }
+        if (!subFolder.empty() && PathExists(subFolder.c_str()) && port != 0)
+            AddServer(name, static_cast<LONG>(port), subFolder);
+        else
+            LogNotStarting(name, "Storage folder doesn't exist");
     }
     RegCloseKey(virtualServers);
+}
+
+void CWindowsServerModule::AddServer(const char* name, LONG port, const std::string& folder)
+{
+    auto server = std::make_unique<CServerImpl>(port);
+    if (server->Initialize(folder.c_str(), folder.size()) == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)) {
+        LogNotStarting(name, "Storage folder is in use");
+        return;
+    }
+    servers_[port] = server.get();
+    owned_.push_back(std::move(server));
+}
+
+void CWindowsServerModule::LogNotStarting(const char* name, const char* reason)
+{
+    char text[MAX_PATH + 64];
+    std::snprintf(text, sizeof text, "Not starting %s: %s", name, reason);
+    LogEventEx(kMessageAsLogged, text, EVENTLOG_ERROR_TYPE);
 }
 
 HRESULT CWindowsServerModule::DispatchToServer(LONG port, CInvokeData* record)
@@ -165,6 +176,12 @@ void CWindowsServerModule::ShutdownServers()
         server->Shutdown();
         LogMessage("Virtual server on port %d stopped", static_cast<int>(port));
     }
+    // One that a later subkey of its port replaced never served, yet it has
+    // its lists open and holds its folder: it lets them go before the service
+    // says it stopped, as the others do.
+    for (const auto& server : owned_)
+        if (Server(server->Port()) != server.get())
+            server->Shutdown();
 }
 
 void CWindowsServerModule::ReportHostEvent(DWORD eventId, const char* text, WORD type, bool echo)

@@ -65,7 +65,8 @@ public:
     // Ports of the running virtual servers, ascending.
     std::vector<LONG> Ports() const;
     CServerImpl* Server(LONG port) const;
-    // Shuts every virtual server down, in ascending port order.
+    // Shuts every virtual server down, in ascending port order (then those
+    // that a later subkey of their port replaced).
     void ShutdownServers();
 
 protected:
@@ -73,6 +74,10 @@ protected:
     void ReportStatus(DWORD state);
     void ListenThread();
     void ReportRpcError(const char* format, RPC_STATUS status, const char* first = nullptr);
+    // Makes the virtual server and puts it on its port, unless a save holds
+    // its folder (then an error event names it).
+    void AddServer(const char* name, LONG port, const std::string& folder);
+    void LogNotStarting(const char* name, const char* reason);
 
     std::string serviceName_ = "TQWL";
     bool isService_ = true;

@@ -1,6 +1,7 @@
 #include "server/host/WindowsServerModule.h"
 
 #include "common/Names.h"
+#include "platform/file/FolderLock.h"
 #include "platform/rpc/RemoteInvokeNdr.h"
 #include "platform/rpc/RpcCall.h"
 #include "platform/rpc/RpcPdu.h"
@@ -145,6 +146,36 @@ TEST_F(VirtualServersTest, LaterSubkeyOfTheSamePortWins)
     EXPECT_EQ(module_.Ports(), (std::vector<LONG>{34347, 40010}));
     EXPECT_EQ(module_.Server(40010)->StorageFolder(), b.Path());
     EXPECT_EQ(module_.Server(34347)->StorageFolder(), c.Path());
+    // The replaced server lets its folder go at the shutdown too.
+    module_.ShutdownServers();
+    CFolderLock save;
+    EXPECT_TRUE(save.TryLock(a.Path().c_str(), CFolderLock::Mode::Exclusive));
+}
+
+// A virtual server holds its folder shared while it serves, so a save cannot
+// take it; a folder a save holds at start keeps its server from starting.
+TEST_F(VirtualServersTest, ServersHoldTheirFoldersAndAFolderASaveHoldsIsNotServed)
+{
+    tqtest::TempFolder main, held, free;
+    HKEY key = Key(tq::kWardlakeKey);
+    SetText(key, tq::kStorageFolderValue, main.Path());
+    RegCloseKey(key);
+    AddVirtualServer("Held", held.Path(), 40020);
+    AddVirtualServer("Free", free.Path(), 40021);
+    CFolderLock saveMain, saveHeld, saveFree;
+    ASSERT_TRUE(saveMain.TryLock(main.Path().c_str(), CFolderLock::Mode::Exclusive));
+    ASSERT_TRUE(saveHeld.TryLock(held.Path().c_str(), CFolderLock::Mode::Exclusive));
+    module_.CreateVirtualServers();
+    EXPECT_EQ(module_.Ports(), std::vector<LONG>{40021});
+    const std::string log = EventLogText();
+    for (const char* name : {"Default", "Held"})
+        EXPECT_NE(log.find(std::string("Not starting ") + name + ": Storage folder is in use"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(held.Path())); // nothing of the server was made there
+
+    EXPECT_FALSE(saveFree.TryLock(free.Path().c_str(), CFolderLock::Mode::Exclusive));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    module_.ShutdownServers();
+    EXPECT_TRUE(saveFree.TryLock(free.Path().c_str(), CFolderLock::Mode::Exclusive));
 }
 
 TEST_F(VirtualServersTest, CallRecordRoundAndItsFailures)
