@@ -1,17 +1,18 @@
 #include "console/core/FolderMove.h"
 
 #include "console/core/RegistryValue.h"
-#include "console/core/StorageFolder.h"
 #include "console/core/ServiceCommands.h"
+#include "console/core/StorageFolder.h"
+#include "console/core/TextFormat.h"
 #include "console/core/VirtualServer.h"
+#include "platform/file/File.h"
+#include "platform/file/FolderTree.h"
 #include "platform/registry/RegistryTransaction.h"
 #include "platform/win/Guid.h"
 #include "platform/win/LastError.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <dirent.h>
-#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,30 +23,44 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kServerValue = "Server";
+constexpr const char* kStoredNameValue = "Server";
+constexpr const char* kNewNameValue = "NewName";
 constexpr const char* kFromValue = "From";
 constexpr const char* kFromIdValue = "FromId";
 constexpr const char* kToValue = "To";
 constexpr const char* kScratchValue = "Scratch";
 constexpr const char* kScratchIdValue = "ScratchId";
+constexpr const char* kBackValue = "Back";
+constexpr const char* kBackIdValue = "BackId";
 constexpr const char* kScratchPrefix = ".tqsave-";
 
-HRESULT FromErrno(int error)
-{
-    return HRESULT_FROM_WIN32(Win32ErrorFromErrno(error));
-}
+constexpr const char* kInUse = "The folder \"%s\" is in use by a running server or by another console: %s";
+constexpr const char* kCannotGoBack = "The folder of %s cannot go back to \"%s\": %s";
+constexpr const char* kNewLeft = "The new folder \"%s\" of %s could not be removed: %s It holds a copy of the "
+                                 "administrative password; remove it by hand.";
+constexpr const char* kCopyLeft = "The copy \"%s\" of the folder of %s could not be removed: %s Remove it by hand; "
+                                  "the server's data is in \"%s\".";
+constexpr const char* kOldKept = "The old folder \"%s\" of %s could not be removed: %s It still holds a copy of the "
+                                 "server's users and administrative password; remove it by hand.";
+constexpr const char* kScratchLeft = "The unfinished copy \"%s\" could not be removed: %s Remove it by hand.";
 
 HRESULT LastErrorResult()
 {
     return HRESULT_FROM_WIN32(GetLastError());
 }
 
-std::optional<PathIdentity> IdentityOf(const std::string& path)
+std::string SystemText(HRESULT hr)
 {
-    PathIdentity id;
-    if (path.empty() || !GetPathIdentity(path.c_str(), &id))
+    return CServiceCommands::ErrorText(hr);
+}
+
+// The identity of the name itself: a link is never taken for what it leads to.
+std::optional<PathIdentity> OwnIdentity(const std::string& path)
+{
+    struct stat st{};
+    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
         return std::nullopt;
-    return id;
+    return PathIdentity{static_cast<ULONGLONG>(st.st_dev), static_cast<ULONGLONG>(st.st_ino)};
 }
 
 std::string IdentityText(const std::optional<PathIdentity>& id)
@@ -55,145 +70,129 @@ std::string IdentityText(const std::optional<PathIdentity>& id)
 
 std::optional<PathIdentity> ParseIdentity(const std::string& text)
 {
-    PathIdentity id;
     unsigned long long device = 0, inode = 0;
     if (std::sscanf(text.c_str(), "%llu:%llu", &device, &inode) != 2)
         return std::nullopt;
-    id.device = device;
-    id.inode = inode;
-    return id;
+    return PathIdentity{device, inode};
 }
 
-bool WriteAll(int fd, const char* data, size_t size)
+// A name of our own beside path that nothing has, so that whatever bears it
+// later is ours.
+HRESULT FreshScratch(const std::string& path, std::string& scratch)
 {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    const std::string parent = ParentFolder(path);
+    do {
+        GUID guid{};
+        if (UuidCreate(&guid) != RPC_S_OK)
+            return E_FAIL;
+        scratch = (parent.empty() ? "" : parent == "/" ? "/" : parent + "/") + kScratchPrefix + UuidToString(guid);
+    } while (NameTaken(scratch));
+    return S_OK;
 }
 
-// Copies one file to a new name and syncs it: 0, or the errno of the failure.
-int CopyFile(const std::string& from, const std::string& to, mode_t mode)
+void MakeParents(const std::string& path)
 {
-    const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        return errno;
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode & 07777);
-    if (out < 0) {
-        const int error = errno;
-        ::close(in);
-        return error;
-    }
-    int error = 0;
+    std::error_code ignored;
+    if (const std::string parent = ParentFolder(path); !parent.empty())
+        fs::create_directories(parent, ignored);
+}
+
+// A new folder, taken at once.
+HRESULT MakeLockedFolder(const std::string& path, CFolderLock& lock, std::optional<PathIdentity>& id)
+{
+    MakeParents(path);
+    if (::mkdir(path.c_str(), 0755) != 0)
+        return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
+    if (!lock.TryLock(path.c_str(), CFolderLock::Mode::Exclusive))
+        return LastErrorResult();
+    id = lock.Identity();
+    return S_OK;
+}
+
+// One file to a new name, synced, with its permission bits.
+bool CopyOneFile(const std::string& from, const std::string& to)
+{
+    CFile in, out;
+    FileInfo info;
+    if (!in.OpenRegular(from.c_str(), false) || !in.GetInfo(&info) || !out.Create(to.c_str(), info.permissions))
+        return false;
     std::vector<char> buffer(1 << 16);
     for (;;) {
-        const ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || !WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
-            error = n == 0 ? 0 : errno;
+        size_t done = 0;
+        if (!in.Read(buffer.data(), buffer.size(), &done))
+            return false;
+        if (done == 0)
             break;
-        }
+        if (!out.Write(buffer.data(), done))
+            return false;
     }
-    if (error == 0 && ::fsync(out) != 0)
-        error = errno;
-    if (::close(out) != 0 && error == 0)
-        error = errno;
-    ::close(in);
-    return error;
-}
-
-// Copies what the folder from holds into the existing folder into, and syncs
-// it: 0, or the errno of the first failure. Only files, folders and links are
-// a storage folder's business.
-int CopyTree(const std::string& from, const std::string& into)
-{
-    DIR* dir = ::opendir(from.c_str());
-    if (dir == nullptr)
-        return errno;
-    int error = 0;
-    while (error == 0) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir);
-        if (entry == nullptr) {
-            error = errno;
-            break;
-        }
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
-            continue;
-        const std::string source = from + "/" + name;
-        const std::string target = into + "/" + name;
-        struct stat st{};
-        if (::lstat(source.c_str(), &st) != 0) {
-            error = errno;
-        } else if (S_ISDIR(st.st_mode)) {
-            if (::mkdir(target.c_str(), st.st_mode & 07777) != 0)
-                error = errno;
-            else
-                error = CopyTree(source, target);
-        } else if (S_ISREG(st.st_mode)) {
-            error = CopyFile(source, target, st.st_mode);
-        } else if (S_ISLNK(st.st_mode)) {
-            std::vector<char> link(static_cast<size_t>(st.st_size) + 1);
-            const ssize_t n = ::readlink(source.c_str(), link.data(), link.size());
-            if (n < 0)
-                error = errno;
-            else if (::symlink(std::string(link.data(), static_cast<size_t>(n)).c_str(), target.c_str()) != 0)
-                error = errno;
-        }
-    }
-    ::closedir(dir);
-    if (error == 0 && !FlushFolder(into.c_str()))
-        error = EIO;
-    return error;
+    return out.Flush() && out.Close();
 }
 
 } // namespace
 
-CFolderMove::CFolderMove(std::string server, std::string from, std::string to)
-    : server_(std::move(server)), from_(from.empty() ? from : WithoutTrailingSlash(from)),
-      to_(WithoutTrailingSlash(to))
+CFolderMove::CFolderMove(std::string storedName, std::string newName, std::string from, std::string to)
+    : storedName_(std::move(storedName)), newName_(std::move(newName)),
+      from_(from.empty() ? from : WithoutTrailingSlash(from)), to_(WithoutTrailingSlash(to))
 {
+}
+
+std::string CFolderMove::Named(bool stored) const
+{
+    if (stored && storedName_.empty())
+        return "the new server \"" + newName_ + "\"";
+    return "\"" + (stored ? storedName_ : newName_) + "\"";
+}
+
+CFolderMove::Outcome CFolderMove::Say(Outcome outcome, const std::string& problem)
+{
+    problem_ += (problem_.empty() ? "" : "\n") + problem;
+    return outcome;
+}
+
+CFolderMove::Outcome CFolderMove::InUse(const std::string& path)
+{
+    return Say(Outcome::InUse,
+               Format(kInUse, path.c_str(), SystemText(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION)).c_str()));
+}
+
+CFolderMove::Taken CFolderMove::Take(const std::string& path, const std::optional<PathIdentity>& id,
+                                     CFolderLock& lock)
+{
+    if (!id || OwnIdentity(path) != id)
+        return Taken::NotOurs;
+    if (lock.Held() && lock.Identity() == *id)
+        return Taken::Ours;
+    if (!lock.TryLock(path.c_str(), CFolderLock::Mode::Exclusive))
+        return GetLastError() == ERROR_SHARING_VIOLATION ? Taken::InUse : Taken::NotOurs;
+    if (lock.Identity() == *id)
+        return Taken::Ours;
+    lock.Unlock();
+    return Taken::NotOurs;
+}
+
+CFolderMove::Taken CFolderMove::TakeOriginal()
+{
+    // The original, or the copy that went back in its place.
+    const Taken original = Take(from_, fromId_, fromLock_);
+    return original == Taken::NotOurs ? Take(from_, backId_, backLock_) : original;
 }
 
 HRESULT CFolderMove::Plan()
 {
     if (!from_.empty()) {
-        fromId_ = IdentityOf(from_);
-        if (!fromId_)
+        if (!fromLock_.TryLock(from_.c_str(), CFolderLock::Mode::Exclusive))
             return LastErrorResult();
+        fromId_ = fromLock_.Identity();
+        if (OwnIdentity(from_) != fromId_)
+            return HRESULT_FROM_WIN32(ERROR_DIRECTORY); // a link: only a folder itself moves
     }
-    // A name of our own that nothing has, so that whatever bears it later is ours.
-    const std::string parent = ParentFolder(to_);
-    do {
-        GUID guid{};
-        if (UuidCreate(&guid) != RPC_S_OK)
-            return E_FAIL;
-        scratch_ = (parent.empty() ? "" : parent == "/" ? "/" : parent + "/") + kScratchPrefix + UuidToString(guid);
-    } while (NameTaken(scratch_));
-    return S_OK;
+    return FreshScratch(to_, scratch_);
 }
 
 HRESULT CFolderMove::MakeScratch()
 {
-    const std::string parent = ParentFolder(to_);
-    std::error_code ec;
-    if (!parent.empty())
-        fs::create_directories(parent, ec);
-    if (::mkdir(scratch_.c_str(), 0755) != 0)
-        return FromErrno(errno);
-    scratchId_ = IdentityOf(scratch_);
-    return scratchId_ ? S_OK : LastErrorResult();
+    return MakeLockedFolder(scratch_, scratchLock_, scratchId_);
 }
 
 HRESULT CFolderMove::Apply(const std::string& settingsFolder)
@@ -202,82 +201,171 @@ HRESULT CFolderMove::Apply(const std::string& settingsFolder)
         // The administrative settings (the password among them) come from the
         // Default server's folder only; without one the folder starts without them.
         const std::string settings = JoinFolder(settingsFolder, CVirtualServer::kAdminSettingsFile);
-        struct stat st{};
-        if (!settingsFolder.empty() && ::stat(settings.c_str(), &st) == 0)
-            if (int error = CopyFile(settings, JoinFolder(scratch_, CVirtualServer::kAdminSettingsFile), st.st_mode))
-                return FromErrno(error);
+        if (!settingsFolder.empty() && PathExists(settings) &&
+            !CopyOneFile(settings, JoinFolder(scratch_, CVirtualServer::kAdminSettingsFile)))
+            return LastErrorResult();
         if (!MovePath(scratch_.c_str(), to_.c_str()))
             return LastErrorResult();
     } else if (MovePath(from_.c_str(), to_.c_str())) {
-        ::rmdir(scratch_.c_str());
         FlushFolder(ParentFolder(from_).c_str());
     } else {
         if (GetLastError() != ERROR_NOT_SAME_DEVICE)
             return LastErrorResult();
-        if (int error = CopyTree(from_, scratch_))
-            return FromErrno(error);
-        if (!MovePath(scratch_.c_str(), to_.c_str()))
+        if (!CopyFolderTree(from_.c_str(), scratch_.c_str()) || !MovePath(scratch_.c_str(), to_.c_str()))
             return LastErrorResult();
-        copied_ = true;
     }
     FlushFolder(ParentFolder(to_).c_str());
     return S_OK;
 }
 
-std::string CFolderMove::Undo() const
+bool CFolderMove::ClearScratch(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock)
 {
-    const auto toId = IdentityOf(to_);
-    const auto failed = [this](const std::string& what) {
-        return what + " of \"" + server_ + "\" cannot be moved back to \"" + from_ + "\": " +
-               CServiceCommands::ErrorText(HRESULT_FROM_WIN32(GetLastError()));
+    if (path.empty())
+        return true;
+    if (!id) {
+        ::rmdir(path.c_str()); // made, perhaps, but never noted: only an empty one may go
+        return true;
+    }
+    const Taken taken = Take(path, id, lock);
+    if (taken == Taken::InUse)
+        return false;
+    if (taken == Taken::Ours && !RemoveFolderTree(path.c_str()))
+        Say(Outcome::Left, Format(kScratchLeft, path.c_str(), SystemText(LastErrorResult()).c_str()));
+    return true;
+}
+
+HRESULT CFolderMove::CopyBack()
+{
+    if (HRESULT hr = FreshScratch(from_, back_); FAILED(hr))
+        return hr;
+    backId_.reset();
+    // Noted before it is made, and its identity once it is, as the scratch folder is.
+    if (!Note(kBackValue, back_) || !Note(kBackIdValue, ""))
+        return LastErrorResult();
+    if (HRESULT hr = MakeLockedFolder(back_, backLock_, backId_); FAILED(hr))
+        return hr;
+    if (!Note(kBackIdValue, IdentityText(backId_)))
+        return LastErrorResult();
+    if (!CopyFolderTree(to_.c_str(), back_.c_str()) || !MovePath(back_.c_str(), from_.c_str())) {
+        const HRESULT hr = LastErrorResult();
+        RemoveFolderTree(back_.c_str());
+        return hr;
+    }
+    FlushFolder(ParentFolder(from_).c_str());
+    return S_OK;
+}
+
+CFolderMove::Outcome CFolderMove::Undo()
+{
+    problem_.clear();
+    // What a killed copy left half made goes first.
+    if (!ClearScratch(scratch_, scratchId_, scratchLock_))
+        return InUse(scratch_);
+    if (!ClearScratch(back_, backId_, backLock_))
+        return InUse(back_);
+    const Outcome cleared = problem_.empty() ? Outcome::Done : Outcome::Left;
+    const auto stranded = [this](HRESULT hr) {
+        return Say(Outcome::Stranded, Format(kCannotGoBack, Named(true).c_str(), from_.c_str(), SystemText(hr).c_str()));
     };
-    if (fromId_ && toId == fromId_) {
+
+    switch (Take(to_, fromId_, fromLock_)) {
+    case Taken::InUse:
+        return InUse(to_);
+    case Taken::Ours:
         // The original was renamed into place.
-        if (NameTaken(from_)) {
-            SetLastError(ERROR_ALREADY_EXISTS);
-            return failed("The folder \"" + to_ + "\"");
-        }
         if (!MovePath(to_.c_str(), from_.c_str()))
-            return failed("The folder \"" + to_ + "\"");
-    } else if (scratchId_ && toId == scratchId_) {
-        // Our copy, or the new folder, is in place.
-        std::error_code ec;
-        if (from_.empty() || IdentityOf(from_) == fromId_)
-            fs::remove_all(to_, ec);
-        else if (!MovePath(to_.c_str(), from_.c_str())) // the copy is all there is of it
-            return failed("The copy \"" + to_ + "\"");
+            return stranded(LastErrorResult());
+        FlushFolder(ParentFolder(from_).c_str());
+        FlushFolder(ParentFolder(to_).c_str());
+        return cleared;
+    case Taken::NotOurs:
+        break;
     }
-    if (scratchId_ && IdentityOf(scratch_) == scratchId_) {
-        std::error_code ec;
-        fs::remove_all(scratch_, ec);
-    } else if (!scratchId_) {
-        ::rmdir(scratch_.c_str()); // made, perhaps, but never used: empty
+    switch (Take(to_, scratchId_, scratchLock_)) {
+    case Taken::InUse:
+        return InUse(to_);
+    case Taken::NotOurs:
+        return cleared; // nothing of ours at the target
+    case Taken::Ours:
+        break;
     }
-    return "";
+    // Our copy, or the new folder, is in place.
+    if (!from_.empty()) {
+        const Taken original = TakeOriginal();
+        if (original == Taken::InUse)
+            return InUse(from_);
+        if (original == Taken::NotOurs) {
+            // The copy is all there is of the server's data: it goes back whole.
+            if (NameTaken(from_))
+                return stranded(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+            if (HRESULT hr = CopyBack(); FAILED(hr))
+                return stranded(hr);
+        }
+    }
+    if (!RemoveFolderTree(to_.c_str())) {
+        const std::string why = SystemText(LastErrorResult());
+        if (from_.empty())
+            return Say(Outcome::Left, Format(kNewLeft, to_.c_str(), Named(true).c_str(), why.c_str()));
+        return Say(Outcome::Left, Format(kCopyLeft, to_.c_str(), Named(true).c_str(), why.c_str(), from_.c_str()));
+    }
+    FlushFolder(ParentFolder(to_).c_str());
+    return cleared;
 }
 
-void CFolderMove::Finish() const
+CFolderMove::Outcome CFolderMove::Finish()
 {
-    std::error_code ec;
-    if (fromId_ && IdentityOf(from_) == fromId_ && IdentityOf(to_) != fromId_)
-        fs::remove_all(from_, ec);
-    if (scratchId_ && IdentityOf(scratch_) == scratchId_)
-        fs::remove_all(scratch_, ec);
+    problem_.clear();
+    // Only the original of a copy goes, and only while the complete copy is
+    // in place where the stored list names it.
+    if (!from_.empty() && scratchId_ && OwnIdentity(to_) == scratchId_) {
+        switch (TakeOriginal()) {
+        case Taken::InUse:
+            return InUse(from_);
+        case Taken::Ours:
+            if (RemoveFolderTree(from_.c_str()))
+                FlushFolder(ParentFolder(from_).c_str());
+            else
+                Say(Outcome::Left, Format(kOldKept, from_.c_str(), Named(false).c_str(),
+                                                    SystemText(LastErrorResult()).c_str()));
+            break;
+        case Taken::NotOurs:
+            break;
+        }
+    }
+    if (!ClearScratch(scratch_, scratchId_, scratchLock_))
+        return InUse(scratch_);
+    return problem_.empty() ? Outcome::Done : Outcome::Left;
 }
 
-void CFolderMove::Write(CRegistryTransaction& journal, const std::string& keyPath) const
+bool CFolderMove::Note(const char* name, const std::string& text) const
 {
+    if (keyPath_.empty())
+        return true;
+    CRegistryTransaction journal;
+    journal.SetText(HKEY_LOCAL_MACHINE, keyPath_, name, text);
+    const LONG rc = journal.Commit();
+    SetLastError(static_cast<DWORD>(rc));
+    return rc == ERROR_SUCCESS;
+}
+
+void CFolderMove::Write(CRegistryTransaction& journal, const std::string& keyPath)
+{
+    keyPath_ = keyPath;
     journal.CreateKey(HKEY_LOCAL_MACHINE, keyPath);
-    journal.SetText(HKEY_LOCAL_MACHINE, keyPath, kServerValue, server_);
-    journal.SetText(HKEY_LOCAL_MACHINE, keyPath, kFromValue, from_);
-    journal.SetText(HKEY_LOCAL_MACHINE, keyPath, kFromIdValue, IdentityText(fromId_));
-    journal.SetText(HKEY_LOCAL_MACHINE, keyPath, kToValue, to_);
-    journal.SetText(HKEY_LOCAL_MACHINE, keyPath, kScratchValue, scratch_);
+    const auto set = [&](const char* name, const std::string& text) {
+        journal.SetText(HKEY_LOCAL_MACHINE, keyPath, name, text);
+    };
+    set(kStoredNameValue, storedName_);
+    set(kNewNameValue, newName_);
+    set(kFromValue, from_);
+    set(kFromIdValue, IdentityText(fromId_));
+    set(kToValue, to_);
+    set(kScratchValue, scratch_);
 }
 
-void CFolderMove::WriteScratchIdentity(CRegistryTransaction& journal, const std::string& keyPath) const
+void CFolderMove::WriteScratchIdentity(CRegistryTransaction& journal) const
 {
-    journal.SetText(HKEY_LOCAL_MACHINE, keyPath, kScratchIdValue, IdentityText(scratchId_));
+    journal.SetText(HKEY_LOCAL_MACHINE, keyPath_, kScratchIdValue, IdentityText(scratchId_));
 }
 
 CFolderMove CFolderMove::Read(const std::string& keyPath)
@@ -285,18 +373,17 @@ CFolderMove CFolderMove::Read(const std::string& keyPath)
     const auto text = [&keyPath](const char* name) {
         return ReadRegistryString(HKEY_LOCAL_MACHINE, keyPath.c_str(), name).value_or("");
     };
-    CFolderMove move;
-    move.server_ = text(kServerValue);
-    move.from_ = text(kFromValue);
-    move.fromId_ = ParseIdentity(text(kFromIdValue));
-    move.to_ = text(kToValue);
-    move.scratch_ = text(kScratchValue);
-    move.scratchId_ = ParseIdentity(text(kScratchIdValue));
     // Only a folder of our own naming is ever removed as a scratch folder.
-    const std::string leaf = move.scratch_.substr(move.scratch_.find_last_of('/') + 1);
-    if (leaf.rfind(kScratchPrefix, 0) != 0) {
-        move.scratch_.clear();
-        move.scratchId_.reset();
-    }
+    const auto scratchName = [](std::string path) {
+        const std::string leaf = path.substr(path.find_last_of('/') + 1);
+        return leaf.rfind(kScratchPrefix, 0) == 0 ? path : std::string();
+    };
+    CFolderMove move(text(kStoredNameValue), text(kNewNameValue), text(kFromValue), text(kToValue));
+    move.keyPath_ = keyPath;
+    move.fromId_ = ParseIdentity(text(kFromIdValue));
+    move.scratch_ = scratchName(text(kScratchValue));
+    move.scratchId_ = move.scratch_.empty() ? std::nullopt : ParseIdentity(text(kScratchIdValue));
+    move.back_ = scratchName(text(kBackValue));
+    move.backId_ = move.back_.empty() ? std::nullopt : ParseIdentity(text(kBackIdValue));
     return move;
 }

@@ -1,16 +1,21 @@
 #pragma once
 // One storage folder that a configuration save puts in place: a server's
-// folder moved to its new name, or a new server's folder made. It is written
-// into the save's journal before anything on disk changes, so that it can be
-// undone, or finished, from what is on disk alone, by this console or by
-// whoever opens the configuration after this one was killed.
+// folder moved to its new name, or a new server's folder made. It is one
+// entry of the save's journal (see CSaveJournal for the rule every step here
+// follows), written down before anything on disk changes, so that it can be
+// undone or finished from what is on disk and in the journal alone, by this
+// console or by whoever opens the configuration after this one was killed.
 //
-// Copies and new folders are built in a scratch folder beside the target,
-// named afresh for the save, and renamed into place whole. What is ours on
-// disk is known by identity: the original folder's, noted before the
-// journal is written, and the scratch folder's, noted once it is made.
+// What is the save's own on disk is known by identity, never by name: the
+// original folder's, noted once the save holds its lock, and the scratch
+// folder's, beside the target, noted once it is made and locked. A copy
+// (across file systems) and a new folder are built in the scratch folder and
+// renamed into place whole, so a target that bears the scratch identity is
+// complete. After a plain rename the empty scratch folder stays until the
+// journal ends, so that its identity is given to nothing else meanwhile.
 
 #include "platform/file/FileSystem.h"
+#include "platform/file/FolderLock.h"
 #include "platform/registry/Registry.h"
 
 #include <optional>
@@ -20,44 +25,79 @@ class CRegistryTransaction;
 
 class CFolderMove {
 public:
-    CFolderMove() = default;
-    // from "" makes a new folder at to.
-    CFolderMove(std::string server, std::string from, std::string to);
+    // What an undo or a finish came to.
+    enum class Outcome {
+        Done,     // nothing of it is left to do
+        InUse,    // a folder it must take is held by another process: try again later
+        Stranded, // the data cannot go back: it stays at To() (undo only)
+        Left,     // done, but something could not be removed (Problem() says what)
+    };
 
-    // Picks the scratch name and notes the original's identity.
+    CFolderMove() = default;
+    // from "" makes a new folder at to. storedName: the server's name in the
+    // stored list ("" for a new server); newName: its name once saved.
+    CFolderMove(std::string storedName, std::string newName, std::string from, std::string to);
+
+    // Takes the folder to move (ERROR_SHARING_VIOLATION when a running server
+    // or another console holds it), notes its identity, picks the scratch name.
     HRESULT Plan();
-    // Makes the target's missing parents and the scratch folder, and notes
-    // the scratch folder's identity.
+    // Makes the target's missing parents and the scratch folder, takes it and
+    // notes its identity.
     HRESULT MakeScratch();
     // A folder is renamed; across file systems it is copied into the scratch
     // folder and that is renamed into place, the original staying until
     // Finish. A new folder comes from the scratch folder, with a copy of the
     // administrative settings file of settingsFolder ("" for none).
     HRESULT Apply(const std::string& settingsFolder);
-    // Puts back what Apply did: "" when nothing is left to undo, else why.
-    std::string Undo() const;
-    // Once the registry names the target: removes the original of a copy and
-    // a scratch folder left over.
-    void Finish() const;
+    // While the stored list still names the original: puts it back. A copy
+    // whose original is gone is copied back.
+    Outcome Undo();
+    // Once the stored list names the target: removes the original of a copy,
+    // only while its complete copy is in place, and the scratch folder.
+    Outcome Finish();
+    // Why, after an outcome other than Done.
+    const std::string& Problem() const { return problem_; }
 
     // The journal's record of it, in the key at keyPath; and back.
-    void Write(CRegistryTransaction& journal, const std::string& keyPath) const;
-    void WriteScratchIdentity(CRegistryTransaction& journal, const std::string& keyPath) const;
+    void Write(CRegistryTransaction& journal, const std::string& keyPath);
+    void WriteScratchIdentity(CRegistryTransaction& journal) const;
     static CFolderMove Read(const std::string& keyPath);
 
-    const std::string& Server() const { return server_; }
+    // The server as a message names it: by the name the stored list has
+    // before the save (stored) or after it.
+    std::string Named(bool stored) const;
+    const std::string& StoredName() const { return storedName_; }
+    const std::string& NewName() const { return newName_; }
     const std::string& From() const { return from_; }
     const std::string& To() const { return to_; }
     const std::string& Scratch() const { return scratch_; }
-    // Whether Apply copied the folder, so that its original is still there.
-    bool Copied() const { return copied_; }
 
 private:
-    std::string server_;
+    enum class Taken { Ours, NotOurs, InUse };
+    Taken Take(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock);
+    Taken TakeOriginal();
+    // Removes a scratch folder of ours left at its own name (a partial copy,
+    // an empty one); false when another process holds it.
+    bool ClearScratch(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock);
+    HRESULT CopyBack();
+    // One value of its journal entry, written at once.
+    bool Note(const char* name, const std::string& text) const;
+    // Adds to what Problem() says.
+    Outcome Say(Outcome outcome, const std::string& problem);
+    Outcome InUse(const std::string& path);
+
+    std::string storedName_;
+    std::string newName_;
     std::string from_;
     std::string to_; // without its trailing "/", as file calls want it
     std::string scratch_;
+    std::string back_; // where a copy goes back beside from_ before it takes that name
     std::optional<PathIdentity> fromId_;
     std::optional<PathIdentity> scratchId_;
-    bool copied_ = false;
+    std::optional<PathIdentity> backId_;
+    CFolderLock fromLock_;
+    CFolderLock scratchLock_;
+    CFolderLock backLock_;
+    std::string keyPath_;
+    std::string problem_;
 };

@@ -1,18 +1,54 @@
 #include "console/core/SaveJournal.h"
 
+#include "common/Names.h"
 #include "console/core/RegistryValue.h"
+#include "console/core/StorageFolder.h"
+#include "console/core/TextFormat.h"
+#include "console/core/VirtualServer.h"
+#include "platform/registry/RegistryLock.h"
 #include "platform/registry/RegistryTransaction.h"
+#include "platform/win/Guid.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace {
 
 constexpr const char* kStateValue = "State";
+constexpr const char* kIdValue = "Id";
 // Folders are being moved; the registry still holds the old list.
 constexpr const char* kMoving = "moving";
-// The registry holds the new list; originals of copies remain to be removed.
+// The registry holds the new list; what the moves left behind is to be removed.
 constexpr const char* kFinishing = "finishing";
+
 constexpr const char* kNotRemoved = "The record of an unfinished save cannot be removed from the registry.";
+constexpr const char* kFollowed = " Its data stays in \"%s\", and the configuration now names that folder.";
+constexpr const char* kNamedByNone =
+    " Its data is in \"%s\", which no stored server names: move it to \"%s\" by hand while neither program runs, "
+    "or point a server at it.";
+constexpr const char* kBlocked = "A save that did not end cannot be put right yet:\n\n";
+constexpr const char* kBlockedEnd =
+    "\n\nNo configuration can be saved until it is; that is tried again whenever the configuration is opened or "
+    "saved.";
+constexpr const char* kPutRight = "A save that did not end was put right, but:\n\n";
+
+// The journal's id as the registry holds it: nothing when there is none.
+std::optional<std::string> StoredId()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CSaveJournal::kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::string id = ReadRegistryString(key, kIdValue).value_or("");
+    RegCloseKey(key);
+    return id;
+}
+
+void Append(std::string& text, const std::string& more)
+{
+    if (!more.empty())
+        text += (text.empty() ? "" : "\n\n") + more;
+}
 
 } // namespace
 
@@ -23,122 +59,150 @@ std::string CSaveJournal::EntryKey(size_t index)
     return std::string(kKey) + "\\" + std::to_string(index + 1);
 }
 
-LONG CSaveJournal::Remove()
+bool CSaveJournal::IsStored() const
 {
-    CRegistryTransaction registry;
-    registry.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
-    return registry.Commit();
+    return StoredId() == id_;
 }
 
-HRESULT CSaveJournal::Begin()
+HRESULT CSaveJournal::Begin(const CFolderMove*& failed)
 {
+    failed = nullptr;
+    for (CFolderMove& move : moves_)
+        if (HRESULT hr = move.Plan(); FAILED(hr)) {
+            failed = &move;
+            return hr;
+        }
+    GUID guid{};
+    if (UuidCreate(&guid) != RPC_S_OK)
+        return E_FAIL;
+    const std::string id = UuidToString(guid);
     CRegistryTransaction journal;
-    journal.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
     journal.CreateKey(HKEY_LOCAL_MACHINE, kKey);
     journal.SetText(HKEY_LOCAL_MACHINE, kKey, kStateValue, kMoving);
-    for (size_t i = 0; i < moves_.size(); ++i) {
-        if (HRESULT hr = moves_[i].Plan(); FAILED(hr))
-            return hr;
+    journal.SetText(HKEY_LOCAL_MACHINE, kKey, kIdValue, id);
+    for (size_t i = 0; i < moves_.size(); ++i)
         moves_[i].Write(journal, EntryKey(i));
-    }
-    const LONG rc = journal.Commit();
-    return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
+    if (const LONG rc = journal.Commit(); rc != ERROR_SUCCESS)
+        return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
+    id_ = id;
+    return S_OK;
 }
 
-HRESULT CSaveJournal::Apply(const std::string& settingsFolder, std::string& server)
+HRESULT CSaveJournal::Apply(const std::string& settingsFolder, const CFolderMove*& failed)
 {
+    failed = nullptr;
     CRegistryTransaction scratch;
-    for (size_t i = 0; i < moves_.size(); ++i) {
-        server = moves_[i].Server();
-        if (HRESULT hr = moves_[i].MakeScratch(); FAILED(hr))
+    for (CFolderMove& move : moves_) {
+        if (HRESULT hr = move.MakeScratch(); FAILED(hr)) {
+            failed = &move;
             return hr;
-        moves_[i].WriteScratchIdentity(scratch, EntryKey(i));
+        }
+        move.WriteScratchIdentity(scratch);
     }
     // Until the journal knows them, nothing may be built in them.
-    if (LONG rc = scratch.Commit(); rc != ERROR_SUCCESS)
+    if (const LONG rc = scratch.Commit(); rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
-    for (CFolderMove& move : moves_) {
-        server = move.Server();
-        if (HRESULT hr = move.Apply(settingsFolder); FAILED(hr))
+    for (CFolderMove& move : moves_)
+        if (HRESULT hr = move.Apply(settingsFolder); FAILED(hr)) {
+            failed = &move;
             return hr;
-    }
-    server.clear();
+        }
     return S_OK;
 }
 
 void CSaveJournal::Commit(CRegistryTransaction& registry) const
 {
-    if (moves_.empty())
-        return;
-    bool copied = false;
-    for (const CFolderMove& move : moves_)
-        copied |= move.Copied();
-    if (copied)
+    if (!moves_.empty())
         registry.SetText(HKEY_LOCAL_MACHINE, kKey, kStateValue, kFinishing);
-    else
-        registry.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
 }
 
-void CSaveJournal::Finish()
+std::string CSaveJournal::Finish()
 {
-    bool copied = false;
-    for (const CFolderMove& move : moves_) {
-        copied |= move.Copied();
-        move.Finish();
-    }
-    // Otherwise the list's own change removed the journal.
-    if (copied)
-        Remove();
-    moves_.clear();
-}
-
-std::string CSaveJournal::UndoMoves() const
-{
-    std::string problems;
-    for (auto it = moves_.rbegin(); it != moves_.rend(); ++it)
-        if (std::string problem = it->Undo(); !problem.empty())
-            problems += (problems.empty() ? "" : "\n") + problem;
-    return problems;
+    return moves_.empty() ? std::string() : Settle(true).problem;
 }
 
 std::string CSaveJournal::Undo()
 {
-    std::string problem = UndoMoves();
-    if (problem.empty())
-        Remove();
-    moves_.clear();
-    return problem;
+    return moves_.empty() ? std::string() : Settle(false).problem;
 }
 
-std::string CSaveJournal::Recover()
+CSaveJournal::Recovery CSaveJournal::Settle(bool finishing)
+{
+    Recovery recovery;
+    std::vector<CFolderMove*> stranded;
+    for (size_t n = 0; n < moves_.size(); ++n) {
+        // Put back last first.
+        CFolderMove& move = finishing ? moves_[n] : moves_[moves_.size() - 1 - n];
+        switch (finishing ? move.Finish() : move.Undo()) {
+        case CFolderMove::Outcome::Done:
+            break;
+        case CFolderMove::Outcome::Stranded:
+            stranded.push_back(&move);
+            break;
+        case CFolderMove::Outcome::InUse:
+            recovery.blocked = true;
+            [[fallthrough]];
+        case CFolderMove::Outcome::Left:
+            Append(recovery.problem, move.Problem());
+            break;
+        }
+    }
+    // While anything is in use the journal stays as it is, to be run again.
+    if (recovery.blocked)
+        return recovery;
+    {
+        // One registry change: where a folder cannot go back, its stored record
+        // follows its data (when it still names the old folder); and the journal goes.
+        CRegistryLock lock;
+        CRegistryTransaction registry;
+        for (const CFolderMove* move : stranded) {
+            const std::string key = CVirtualServer::KeyPath(move->StoredName());
+            const auto named = ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), tq::kStorageFolderValue);
+            std::string text = move->Problem();
+            if (!move->StoredName().empty() && named && WithoutTrailingSlash(*named) == move->From()) {
+                registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kStorageFolderValue, WithTrailingSlash(move->To()));
+                text += Format(kFollowed, move->To().c_str());
+            } else {
+                text += Format(kNamedByNone, move->To().c_str(), move->From().c_str());
+            }
+            Append(recovery.problem, text);
+        }
+        if (IsStored())
+            registry.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
+        if (!registry.Empty() && registry.Commit() != ERROR_SUCCESS) {
+            Append(recovery.problem, kNotRemoved);
+            recovery.blocked = true;
+        }
+    }
+    moves_.clear(); // and with them the folders' locks
+    return recovery;
+}
+
+CSaveJournal::Recovery CSaveJournal::Recover()
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "";
+        return {};
     const bool finishing = ReadRegistryString(key, kStateValue).value_or("") == kFinishing;
-    std::vector<std::string> entries;
+    CSaveJournal journal;
+    journal.id_ = ReadRegistryString(key, kIdValue).value_or("");
+    std::vector<unsigned long> entries;
     char name[256];
     for (DWORD index = 0;; ++index) {
         DWORD size = sizeof name;
         if (RegEnumKeyExA(key, index, name, &size) != ERROR_SUCCESS)
             break;
-        entries.emplace_back(name, size);
+        entries.push_back(std::strtoul(name, nullptr, 10));
     }
     RegCloseKey(key);
-    CSaveJournal journal;
-    for (const std::string& entry : entries)
-        journal.moves_.push_back(CFolderMove::Read(std::string(kKey) + "\\" + entry));
-    if (finishing) {
-        for (const CFolderMove& move : journal.moves_)
-            move.Finish();
-        if (Remove() != ERROR_SUCCESS)
-            return kNotRemoved;
-        return "";
-    }
-    std::string problem = journal.UndoMoves();
-    if (!problem.empty())
-        return "A save that did not end left folders that cannot be put back:\n" + problem;
-    if (Remove() != ERROR_SUCCESS)
-        return kNotRemoved;
-    return "";
+    // In the order they were made.
+    std::sort(entries.begin(), entries.end());
+    for (unsigned long entry : entries)
+        journal.moves_.push_back(CFolderMove::Read(std::string(kKey) + "\\" + std::to_string(entry)));
+    Recovery recovery = journal.Settle(finishing);
+    if (recovery.blocked)
+        recovery.problem = kBlocked + recovery.problem + kBlockedEnd;
+    else if (!recovery.problem.empty())
+        recovery.problem = kPutRight + recovery.problem;
+    return recovery;
 }

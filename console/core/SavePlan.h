@@ -4,8 +4,10 @@
 // folder of every server that moves or is new, the registry changes, and the
 // questions to ask first. A server's data lies where the stored record names
 // it; the plan never moves a folder onto a name that is taken, never lets two
-// servers share a folder (through links either), and takes over an existing
-// folder that no server uses only when the administrator says so.
+// servers share a folder (through links either) or one lie inside another's,
+// moves only a real folder with no other file system mounted inside, and
+// takes over an existing folder that no server uses only when the
+// administrator says so.
 
 #include "console/core/FolderMove.h"
 #include "console/core/StoredConfiguration.h"
@@ -14,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CRegistryTransaction;
@@ -34,6 +37,8 @@ public:
     // everything as it was.
     const std::vector<std::string>& Questions() const { return questions_; }
     const std::vector<CFolderMove>& Moves() const { return moves_; }
+    // The moves, for the save's journal to take and make.
+    std::vector<CFolderMove> TakeMoves() { return std::move(moves_); }
 
     // Removes the subkeys of servers that are gone or renamed, then writes
     // the servers that are new or changed.
@@ -43,7 +48,10 @@ public:
 
 private:
     void CheckFolders();
+    void CheckNesting(const std::vector<std::string>& data);
     void PlanFolder(const CVirtualServer& record, const std::string& data);
+    // Why the folder cannot be moved whole (a link, a mount inside), or nothing.
+    static std::optional<std::string> Unmovable(const std::string& folder, const std::string& server);
     const CVirtualServer* StoredOf(const CVirtualServer& record) const;
     bool Changed(const CVirtualServer& record) const;
 

@@ -11,6 +11,7 @@
 #include "platform/registry/RegistryLock.h"
 #include "platform/registry/RegistryText.h"
 #include "platform/registry/RegistryTransaction.h"
+#include "platform/win/LastError.h"
 #include "platform/win/NamedMutex.h"
 
 #include <algorithm>
@@ -39,6 +40,26 @@ HRESULT FromRegistry(LONG rc)
     return HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
 }
 
+std::string LockProblem(const CNamedMutex& mutex, DWORD error)
+{
+    return Format(CServerConfiguration::kSaveLockFailed, mutex.Path().c_str()) +
+           CServiceCommands::ErrorText(HRESULT_FROM_WIN32(error));
+}
+
+std::string Unreadable(HRESULT hr)
+{
+    std::string text = CServerConfiguration::kUnreadable + CServiceCommands::ErrorText(hr);
+    if (const std::string where = RegistryFileError(); !where.empty())
+        text += " (" + where + ")";
+    return text;
+}
+
+void Append(std::string& text, const std::string& more)
+{
+    if (!more.empty())
+        text += (text.empty() ? "" : "\n\n") + more;
+}
+
 } // namespace
 
 void CServerConfiguration::Clear()
@@ -52,13 +73,19 @@ std::string CServerConfiguration::Load()
     std::string problem;
     {
         CNamedMutex saving(kSaveMutex);
-        if (saving.TryLock())
-            problem = CSaveJournal::Recover();
+        if (saving.TryLock()) {
+            problem = CSaveJournal::Recover().problem;
+        } else if (const DWORD error = GetLastError(); error != ERROR_ALREADY_EXISTS) {
+            problem = LockProblem(saving, error);
+        }
     }
+    LONG read = ERROR_SUCCESS;
     {
         CRegistryLock lock;
-        stored_.Read();
+        read = stored_.Read();
     }
+    if (read != ERROR_SUCCESS)
+        Append(problem, Unreadable(FromRegistry(read)) + kNothingSaved);
     records_.push_back(std::make_unique<CVirtualServer>(CVirtualServer::kDefaultName, stored_.DefaultFolder(),
                                                         CVirtualServer::kDefaultDescription,
                                                         CVirtualServer::kDefaultPort, true));
@@ -166,18 +193,23 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
     if (auto refusal = Refusal())
         return refuse(*refusal);
     CNamedMutex saving(kSaveMutex);
-    if (!saving.TryLock())
-        return refuse(kAnotherSave);
-    if (std::string problem = CSaveJournal::Recover(); !problem.empty())
-        return refuse(problem);
-    bool same = false;
-    if (FAILED(WhileStillStored(same))) {
-        prompt.Message(kDeleteFailed, kTitle, PromptButtons::Ok, PromptIcon::Error);
-        return SaveResult::Failed;
+    if (!saving.TryLock()) {
+        const DWORD error = GetLastError();
+        return refuse(error == ERROR_ALREADY_EXISTS ? std::string(kAnotherSave) : LockProblem(saving, error));
     }
-    if (!same)
+    const CSaveJournal::Recovery recovery = CSaveJournal::Recover();
+    if (recovery.blocked)
+        return refuse(recovery.problem);
+    if (!recovery.problem.empty())
+        prompt.Message(recovery.problem, kTitle, PromptButtons::Ok, PromptIcon::Warning);
+    Stored stored = Stored::Same;
+    if (HRESULT hr = WhileStillStored(CSaveJournal(), stored); FAILED(hr))
+        return refuse(Unreadable(hr));
+    if (stored == Stored::JournalChanged)
+        return refuse(kAnotherSave);
+    if (stored == Stored::ListChanged)
         return OfferReload(prompt);
-    const CSavePlan plan(records_, stored_);
+    CSavePlan plan(records_, stored_);
     if (plan.Refusal())
         return refuse(*plan.Refusal());
     for (const std::string& question : plan.Questions())
@@ -213,17 +245,24 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
     return written == Written::Saved ? SaveResult::Saved : SaveResult::Failed;
 }
 
-HRESULT CServerConfiguration::WhileStillStored(bool& same, const std::function<HRESULT()>& then) const
+HRESULT CServerConfiguration::WhileStillStored(const CSaveJournal& journal, Stored& stored,
+                                               const std::function<HRESULT()>& then) const
 {
-    same = false;
+    stored = Stored::ListChanged;
     CRegistryLock lock;
     if (lock.Error() != ERROR_SUCCESS)
         return FromRegistry(lock.Error());
     CStoredConfiguration now;
     if (LONG rc = now.Read(); rc != ERROR_SUCCESS)
         return FromRegistry(rc);
-    same = now == stored_;
-    return same && then ? then() : S_OK;
+    if (!(now == stored_))
+        return S_OK;
+    if (!journal.IsStored()) {
+        stored = Stored::JournalChanged;
+        return S_OK;
+    }
+    stored = Stored::Same;
+    return then ? then() : S_OK;
 }
 
 CServerConfiguration::SaveResult CServerConfiguration::OfferReload(IPrompt& prompt)
@@ -235,29 +274,39 @@ CServerConfiguration::SaveResult CServerConfiguration::OfferReload(IPrompt& prom
     return SaveResult::Reloaded;
 }
 
-CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan, std::vector<SaveError>& errors)
+CServerConfiguration::Written CServerConfiguration::Write(CSavePlan& plan, std::vector<SaveError>& errors)
 {
     const auto fail = [&](const std::string& names, HRESULT hr) {
         errors.push_back(names.empty() ? SaveError{kDeleteFailed, PromptIcon::Error}
                                        : SaveError{RecordError(names, hr), PromptIcon::Information});
         return Written::Failed;
     };
-    const auto undo = [&](CSaveJournal& journal) {
+    CSaveJournal journal(plan.TakeMoves());
+    const auto undo = [&] {
         if (std::string problem = journal.Undo(); !problem.empty())
             errors.push_back({problem, PromptIcon::Error});
     };
-    CSaveJournal journal(plan.Moves());
+    Stored stored = Stored::Same;
     if (!journal.Empty()) {
-        bool same = false;
-        HRESULT hr = WhileStillStored(same, [&journal] { return journal.Begin(); });
-        if (FAILED(hr))
-            return fail(plan.ChangedNames(), hr);
-        if (!same)
+        const CFolderMove* failed = nullptr;
+        HRESULT hr = WhileStillStored(journal, stored, [&] { return journal.Begin(failed); });
+        if (stored == Stored::ListChanged)
             return Written::Changed;
-        std::string server;
-        if (hr = journal.Apply(records_.front()->StorageFolder(), server); FAILED(hr)) {
-            fail(server, hr);
-            undo(journal);
+        if (stored == Stored::JournalChanged) {
+            errors.push_back({kAnotherSave, PromptIcon::Error});
+            return Written::Failed;
+        }
+        if (hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) && failed != nullptr) {
+            errors.push_back({Format(kFolderInUse, failed->NewName().c_str(), failed->From().c_str()) +
+                                  CServiceCommands::ErrorText(hr),
+                              PromptIcon::Error});
+            return Written::Failed;
+        }
+        if (FAILED(hr))
+            return fail(failed != nullptr ? failed->NewName() : plan.ChangedNames(), hr);
+        if (hr = journal.Apply(records_.front()->StorageFolder(), failed); FAILED(hr)) {
+            fail(failed != nullptr ? failed->NewName() : plan.ChangedNames(), hr);
+            undo();
             return Written::Failed;
         }
     }
@@ -265,21 +314,23 @@ CServerConfiguration::Written CServerConfiguration::Write(const CSavePlan& plan,
     CRegistryTransaction registry;
     plan.AddRegistryChanges(registry);
     journal.Commit(registry);
-    bool same = false;
-    const HRESULT hr = WhileStillStored(same, [&] {
+    const HRESULT hr = WhileStillStored(journal, stored, [&] {
         const LONG rc = registry.Empty() ? static_cast<LONG>(ERROR_SUCCESS) : registry.Commit();
         if (rc == ERROR_SUCCESS)
             stored_.Read();
         return FromRegistry(rc);
     });
-    if (FAILED(hr) || !same) {
+    if (FAILED(hr) || stored != Stored::Same) {
         // The registry still names the old folders: put them back.
-        undo(journal);
-        if (FAILED(hr))
-            return fail(plan.ChangedNames(), hr);
-        return Written::Changed;
+        undo();
+        if (stored == Stored::JournalChanged) {
+            errors.push_back({kJournalChanged, PromptIcon::Error});
+            return Written::Failed;
+        }
+        return FAILED(hr) ? fail(plan.ChangedNames(), hr) : Written::Changed;
     }
-    journal.Finish();
+    if (std::string left = journal.Finish(); !left.empty())
+        errors.push_back({left, PromptIcon::Warning});
     for (const auto& record : records_)
         if (!record->IsReadOnly())
             record->MarkSaved();

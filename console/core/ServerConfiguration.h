@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+class CSaveJournal;
 class CSavePlan;
 class CServiceCommands;
 
@@ -34,6 +35,14 @@ public:
         "The stored configuration was changed by another program since this console loaded or saved it, so it "
         "was not saved.\n\nLoad the stored configuration now? Your changes here will be lost.";
     static constexpr const char* kAnotherSave = "Another console is saving the configuration right now.";
+    static constexpr const char* kSaveLockFailed =
+        "The lock that keeps two consoles from saving at once, \"%s\", cannot be taken: ";
+    static constexpr const char* kUnreadable = "The configuration cannot be read: ";
+    static constexpr const char* kNothingSaved = " Nothing can be saved until the registry file is mended.";
+    static constexpr const char* kFolderInUse = "Error saving %s: a running server is using its storage folder \"%s\". ";
+    static constexpr const char* kJournalChanged =
+        "While this save ran, another console or program changed or removed its record of the folders it moves, so "
+        "the configuration was not saved.";
     static constexpr const char* kNotStopped = "The service did not stop, so the configuration was not saved.";
     // Consoles that save take it, so that one save's folders never meet another's.
     static constexpr const char* kSaveMutex = "WLStatus.SaveConfiguration";
@@ -41,7 +50,8 @@ public:
     // Reads the registry afresh: the Default record from the main key (also
     // when the key is missing), then one record per readable subkey. A save
     // that did not end (the console was killed) is put right first, unless
-    // another console is saving: "" then, else why it could not be.
+    // another console is saving. What to say: "" when all went well, else
+    // what recovery did or could not do, or why the registry cannot be read.
     std::string Load();
     void Clear();
 
@@ -95,16 +105,20 @@ public:
 
 private:
     enum class Written { Saved, Failed, Changed };
+    // What the registry holds against what this console loaded or last saved.
+    enum class Stored { Same, ListChanged, JournalChanged };
     struct SaveError {
         std::string text;
         PromptIcon icon;
     };
     // The journal and the folders, then the registry; errors for the boxes.
-    Written Write(const CSavePlan& plan, std::vector<SaveError>& errors);
-    // Holding the registry's lock: whether the registry still holds what this
-    // console loaded or saved, and if so, then (in the same hold). S_OK, or
-    // why the lock or the registry could not be had, or what then answers.
-    HRESULT WhileStillStored(bool& same, const std::function<HRESULT()>& then = {}) const;
+    Written Write(CSavePlan& plan, std::vector<SaveError>& errors);
+    // Holding the registry's lock: whether the registry still holds the list
+    // this console loaded or saved, and of unfinished saves journal's alone
+    // (or none), and if so, then (in the same hold). S_OK, or why the lock or
+    // the registry could not be had, or what then answers.
+    HRESULT WhileStillStored(const CSaveJournal& journal, Stored& stored,
+                             const std::function<HRESULT()>& then = {}) const;
     SaveResult OfferReload(IPrompt& prompt);
 
     std::vector<std::unique_ptr<CVirtualServer>> records_;

@@ -67,3 +67,33 @@ bool SameFolder(const std::string& a, const std::string& b)
         return WithTrailingSlash(a) == WithTrailingSlash(b);
     return ca == cb;
 }
+
+bool FolderInside(const std::string& inner, const std::string& outer)
+{
+    if (inner.empty() || outer.empty())
+        return false;
+    namespace fs = std::filesystem;
+    const auto resolved = [](const std::string& path) {
+        std::error_code ec;
+        fs::path full = fs::absolute(WithoutTrailingSlash(path), ec);
+        return ec ? fs::path() : fs::weakly_canonical(full, ec);
+    };
+    const fs::path in = resolved(inner);
+    const fs::path out = resolved(outer);
+    PathIdentity outerId;
+    const bool outerExists = GetPathIdentity(outer.c_str(), &outerId);
+    for (fs::path p = in.parent_path(); !p.empty(); p = p.parent_path()) {
+        PathIdentity id;
+        if (outerExists ? GetPathIdentity(p.c_str(), &id) && id == outerId : p == out)
+            return true;
+        if (p == p.root_path())
+            break;
+    }
+    return false;
+}
+
+bool IsLink(const std::string& path)
+{
+    struct stat st{};
+    return !path.empty() && ::lstat(WithoutTrailingSlash(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}

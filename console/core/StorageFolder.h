@@ -27,3 +27,11 @@ bool NameTaken(const std::string& path);
 // both exist (through links, or written differently), the same path with its
 // links resolved when neither does.
 bool SameFolder(const std::string& a, const std::string& b);
+
+// Whether inner lies inside outer, below it (not outer itself): judged by the
+// folders on disk where outer exists (through links and bind mounts), else by
+// the paths with their links resolved.
+bool FolderInside(const std::string& inner, const std::string& outer);
+
+// Whether the folder's own name is a link.
+bool IsLink(const std::string& path);

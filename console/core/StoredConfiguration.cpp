@@ -43,13 +43,13 @@ LONG CStoredConfiguration::Read()
     defaultFolder_ = ReadRegistryString(HKEY_LOCAL_MACHINE, tq::kWardlakeKey, tq::kStorageFolderValue).value_or("");
     servers_.clear();
     std::vector<std::string> names;
-    const LONG error = ReadStoredNames(names);
+    readError_ = ReadStoredNames(names);
     for (const std::string& name : names) {
         CVirtualServer server;
         if (server.Load(name) == S_OK)
             servers_.push_back(std::move(server));
     }
-    return error;
+    return readError_;
 }
 
 const CVirtualServer* CStoredConfiguration::Find(const std::string& name) const
@@ -62,7 +62,8 @@ const CVirtualServer* CStoredConfiguration::Find(const std::string& name) const
 
 bool CStoredConfiguration::operator==(const CStoredConfiguration& other) const
 {
-    if (defaultFolder_ != other.defaultFolder_ || servers_.size() != other.servers_.size())
+    if (readError_ != ERROR_SUCCESS || other.readError_ != ERROR_SUCCESS || defaultFolder_ != other.defaultFolder_ ||
+        servers_.size() != other.servers_.size())
         return false;
     return std::all_of(servers_.begin(), servers_.end(), [&other](const CVirtualServer& server) {
         const CVirtualServer* same = other.Find(server.Name());

@@ -21,10 +21,11 @@ public:
     const CVirtualServer* Find(const std::string& name) const;
 
     // The same Default folder and the same servers with the same name, port,
-    // description and folder, in any order.
+    // description and folder, in any order; never so when either could not be read.
     bool operator==(const CStoredConfiguration& other) const;
 
 private:
     std::string defaultFolder_;
     std::vector<CVirtualServer> servers_;
+    LONG readError_ = ERROR_SUCCESS;
 };

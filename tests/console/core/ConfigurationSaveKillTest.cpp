@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -184,9 +185,12 @@ struct ChildRun {
 enum class Hold { None, AtMoment, AfterTheMoves };
 
 // Runs the save in a child of its own, killed after kill (never when
-// negative); the lock, when taken, is kept until the kill.
+// negative); the lock, when taken, is kept until the kill. With whileHeld, the
+// save is not killed: once it has moved its folders and waits for the lock,
+// whileHeld runs, and then the save goes on to its end.
 ChildRun RunChild(std::chrono::microseconds kill, Hold hold = Hold::None,
-                  std::chrono::microseconds holdAt = std::chrono::microseconds(0))
+                  std::chrono::microseconds holdAt = std::chrono::microseconds(0),
+                  const std::function<void()>& whileHeld = {})
 {
     int fds[2];
     EXPECT_EQ(::pipe(fds), 0);
@@ -217,7 +221,10 @@ ChildRun RunChild(std::chrono::microseconds kill, Hold hold = Hold::None,
                    std::chrono::milliseconds(5);
         }
         std::this_thread::sleep_until(started + kill);
-        ::kill(child, SIGKILL);
+        if (whileHeld)
+            whileHeld();
+        else
+            ::kill(child, SIGKILL);
     }
     if (::read(fds[0], &byte, 1) == 1) {
         run.ending = std::string(1, byte);
@@ -281,4 +288,30 @@ TEST_F(ConfigurationSaveKill, EveryKillLeavesEveryServersDataWhereItsRecordSays)
     }
     std::cout << "save " << whole.saveTime.count() << " us; after " << kKills << " kills: " << seen["old"]
               << " old lists, " << seen["new"] << " new; " << movedBack << " times folders were moved back\n";
+}
+
+TEST_F(ConfigurationSaveKill, NoOtherConsoleOrProgramUndoesASaveThatIsStillRunning)
+{
+    // The save's lock file removed by a cleaner while the save waits for the
+    // registry: a second console can take a new lock, but none of the
+    // running save's folders, so it puts nothing back.
+    SeedOldList();
+    std::string second;
+    ChildRun run = RunChild(std::chrono::seconds(20), Hold::AfterTheMoves, {}, [&] {
+        fs::remove(StateRoot() + "/locks/WLStatus.SaveConfiguration.lock");
+        CServerConfiguration console;
+        second = console.Load();
+    });
+    EXPECT_EQ(second.rfind("A save that did not end cannot be put right yet:", 0), 0u) << second;
+    EXPECT_EQ(run.ending, "d");
+    EXPECT_EQ(StoredList(), "new");
+    EXPECT_EQ(DataWhereNamed(), "");
+
+    // Its record of the moves removed meanwhile: it stores nothing and puts its folders back.
+    SeedOldList();
+    run = RunChild(std::chrono::seconds(20), Hold::AfterTheMoves, {},
+                   [] { RegDeleteTreeA(HKEY_LOCAL_MACHINE, CSaveJournal::kKey); });
+    EXPECT_EQ(run.ending, "f");
+    EXPECT_EQ(StoredList(), "old");
+    EXPECT_EQ(DataWhereNamed(), "");
 }

@@ -2,6 +2,7 @@
 
 #include "console/core/ServiceCommands.h"
 
+#include "platform/file/FolderLock.h"
 #include "platform/registry/RegistryTransaction.h"
 #include "tests/support/TestSupport.h"
 
@@ -22,15 +23,19 @@ dev_t DeviceOf(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 ? st.st_dev : 0;
 }
 
-// As a console started after a kill finds it: only what the journal kept.
-CFolderMove ThroughTheJournal(const CFolderMove& move)
+// As a console started after a kill finds it: only what the journal kept,
+// and none of the killed console's locks.
+CFolderMove ThroughTheJournal(CFolderMove move)
 {
     CRegistryTransaction journal;
     move.Write(journal, "SOFTWARE\\Journal");
-    move.WriteScratchIdentity(journal, "SOFTWARE\\Journal");
+    move.WriteScratchIdentity(journal);
     EXPECT_EQ(journal.Commit(), ERROR_SUCCESS);
+    move = CFolderMove();
     return CFolderMove::Read("SOFTWARE\\Journal");
 }
+
+using Outcome = CFolderMove::Outcome;
 
 class FolderMoveTest : public tqtest::StateRootTest {};
 
@@ -57,26 +62,27 @@ TEST_F(FolderMoveTest, MovesAndNewFoldersAreUndoneOrFinishedFromWhatIsOnDisk)
             tqtest::WriteFileText(c.from + "sub/userlist.fdb", "users");
             fs::create_symlink("sub/userlist.fdb", c.from + "link");
         }
-        CFolderMove move("S", c.from, to + "/");
+        CFolderMove move("S", "T", c.from, to + "/");
         ASSERT_EQ(move.Plan(), S_OK);
         ASSERT_EQ(move.MakeScratch(), S_OK);
         EXPECT_TRUE(fs::is_directory(move.Scratch()));
         ASSERT_EQ(move.Apply(Root() + "/default/"), S_OK);
-        EXPECT_FALSE(fs::exists(move.Scratch()));
+        const std::string scratch = move.Scratch();
         if (c.from.empty()) {
             EXPECT_EQ(tqtest::ReadFileText(to + "/appmgr.ad"), "admin");
         } else {
             EXPECT_EQ(tqtest::ReadFileText(to + "/sub/userlist.fdb"), "users");
             EXPECT_EQ(fs::read_symlink(to + "/link"), "sub/userlist.fdb");
         }
-        const CFolderMove found = ThroughTheJournal(move);
+        CFolderMove found = ThroughTheJournal(std::move(move));
         if (c.finish) {
-            found.Finish();
+            EXPECT_EQ(found.Finish(), Outcome::Done);
         } else {
-            EXPECT_EQ(found.Undo(), "");
-            EXPECT_EQ(found.Undo(), ""); // a second run finds nothing left to do
+            EXPECT_EQ(found.Undo(), Outcome::Done) << found.Problem();
+            EXPECT_EQ(found.Undo(), Outcome::Done); // a second run finds nothing left to do
         }
-        // One copy remains, where the registry names it.
+        // One copy remains, where the registry names it, and no scratch folder.
+        EXPECT_FALSE(fs::exists(scratch));
         EXPECT_EQ(fs::exists(to), c.finish);
         if (!c.from.empty()) {
             EXPECT_EQ(fs::exists(c.from), !c.finish);
@@ -89,25 +95,26 @@ TEST_F(FolderMoveTest, MovesAndNewFoldersAreUndoneOrFinishedFromWhatIsOnDisk)
 TEST_F(FolderMoveTest, UndoLeavesAloneWhatIsNotOurs)
 {
     fs::create_directories(Root() + "/A");
-    CFolderMove move("S", Root() + "/A/", Root() + "/B/");
+    CFolderMove move("S", "T", Root() + "/A/", Root() + "/B/");
     ASSERT_EQ(move.Plan(), S_OK);
     ASSERT_EQ(move.MakeScratch(), S_OK);
     // Killed before the move; meanwhile someone made the target.
     fs::create_directories(Root() + "/B");
     tqtest::WriteFileText(Root() + "/B/theirs", "x");
-    EXPECT_EQ(ThroughTheJournal(move).Undo(), "");
+    const std::string scratch = move.Scratch();
+    EXPECT_EQ(ThroughTheJournal(std::move(move)).Undo(), Outcome::Done);
     EXPECT_TRUE(fs::exists(Root() + "/B/theirs"));
     EXPECT_TRUE(fs::exists(Root() + "/A"));
-    EXPECT_FALSE(fs::exists(move.Scratch()));
+    EXPECT_FALSE(fs::exists(scratch));
     // Moved, and the old name taken again since: nothing is put over it.
-    ASSERT_EQ(move.Apply(""), HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
     fs::remove_all(Root() + "/B");
-    CFolderMove again("S", Root() + "/A/", Root() + "/B/");
+    CFolderMove again("S", "T", Root() + "/A/", Root() + "/B/");
     ASSERT_EQ(again.Plan(), S_OK);
     ASSERT_EQ(again.MakeScratch(), S_OK);
     ASSERT_EQ(again.Apply(""), S_OK);
     fs::create_directories(Root() + "/A");
-    EXPECT_NE(again.Undo().find("cannot be moved back"), std::string::npos);
+    EXPECT_EQ(again.Undo(), Outcome::Stranded);
+    EXPECT_NE(again.Problem().find("cannot go back to \"" + Root() + "/A\""), std::string::npos) << again.Problem();
     EXPECT_TRUE(fs::exists(Root() + "/B"));
 }
 
@@ -121,13 +128,70 @@ TEST_F(FolderMoveTest, AFullDiskSaysSoAndLeavesTheOriginal)
         GTEST_SKIP() << "cannot mount a file system here";
     fs::create_directories(Root() + "/A");
     tqtest::WriteFileText(Root() + "/A/userlist.fdb", std::string(256 * 1024, 'u'));
-    CFolderMove move("S", Root() + "/A/", small + "/A/");
+    CFolderMove move("S", "T", Root() + "/A/", small + "/A/");
     ASSERT_EQ(move.Plan(), S_OK);
     ASSERT_EQ(move.MakeScratch(), S_OK);
     const HRESULT hr = move.Apply("");
     EXPECT_EQ(CServiceCommands::ErrorText(hr), "There is not enough space on the disk.");
-    EXPECT_EQ(move.Undo(), "");
+    EXPECT_EQ(move.Undo(), Outcome::Done);
     EXPECT_TRUE(fs::is_empty(small));
     EXPECT_EQ(fs::file_size(Root() + "/A/userlist.fdb"), 256u * 1024);
     ::umount(small.c_str());
+}
+
+TEST_F(FolderMoveTest, OnlyTheOriginalOfACompleteCopyIsEverRemoved)
+{
+    tqtest::TempFolder elsewhere("/dev/shm");
+    if (DeviceOf(elsewhere.Path()) == DeviceOf(Root()))
+        GTEST_SKIP() << "no second file system";
+    const auto seeded = [](const std::string& folder) {
+        fs::create_directories(folder);
+        tqtest::WriteFileText(folder + "/userlist.fdb", "users");
+        return folder + "/";
+    };
+    const auto applied = [](const std::string& from, const std::string& to) {
+        CFolderMove move("S", "T", from, to);
+        EXPECT_EQ(move.Plan(), S_OK);
+        EXPECT_EQ(move.MakeScratch(), S_OK);
+        EXPECT_EQ(move.Apply(""), S_OK);
+        return ThroughTheJournal(std::move(move));
+    };
+    // Renamed, and put back under its old name by hand before the finish.
+    CFolderMove renamed = applied(seeded(Root() + "/A"), Root() + "/B/");
+    fs::rename(Root() + "/B", Root() + "/A");
+    EXPECT_EQ(renamed.Finish(), CFolderMove::Outcome::Done);
+    EXPECT_EQ(tqtest::ReadFileText(Root() + "/A/userlist.fdb"), "users");
+
+    // Copied, and the copy gone from where the list names it: the original stays.
+    CFolderMove copied = applied(seeded(elsewhere.Path() + "/C"), Root() + "/D/");
+    fs::rename(Root() + "/D", Root() + "/D.moved-away");
+    fs::create_directories(Root() + "/D");
+    EXPECT_EQ(copied.Finish(), CFolderMove::Outcome::Done);
+    EXPECT_EQ(tqtest::ReadFileText(elsewhere.Path() + "/C/userlist.fdb"), "users");
+
+    // A running server holds the original: nothing is removed until it lets go.
+    CFolderMove held = applied(seeded(elsewhere.Path() + "/E"), Root() + "/F/");
+    CFolderLock running;
+    ASSERT_TRUE(running.TryLock((elsewhere.Path() + "/E").c_str(), CFolderLock::Mode::Shared));
+    EXPECT_EQ(held.Finish(), CFolderMove::Outcome::InUse);
+    EXPECT_NE(held.Problem().find("is in use by a running server"), std::string::npos);
+    EXPECT_TRUE(fs::exists(elsewhere.Path() + "/E/userlist.fdb"));
+    running.Unlock();
+    EXPECT_EQ(held.Finish(), CFolderMove::Outcome::Done);
+    EXPECT_FALSE(fs::exists(elsewhere.Path() + "/E"));
+    EXPECT_EQ(tqtest::ReadFileText(Root() + "/F/userlist.fdb"), "users");
+
+    // The original of a copy gone before the undo: the copy goes back whole;
+    // its old name taken by something else: the copy stays, and says where.
+    for (const bool taken : {false, true}) {
+        CFolderMove orphaned = applied(seeded(elsewhere.Path() + "/G"), Root() + "/H/");
+        fs::remove_all(elsewhere.Path());
+        if (taken)
+            fs::create_directories(elsewhere.Path() + "/G");
+        EXPECT_EQ(orphaned.Undo(), taken ? CFolderMove::Outcome::Stranded : CFolderMove::Outcome::Done)
+            << orphaned.Problem();
+        EXPECT_EQ(tqtest::ReadFileText((taken ? Root() + "/H" : elsewhere.Path() + "/G") + "/userlist.fdb"), "users");
+        EXPECT_EQ(fs::exists(Root() + "/H"), taken);
+        fs::remove_all(Root() + "/H");
+    }
 }

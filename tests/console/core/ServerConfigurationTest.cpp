@@ -3,6 +3,7 @@
 #include "console/core/SaveJournal.h"
 #include "console/core/ServiceCommands.h"
 #include "console/core/StorageFolder.h"
+#include "platform/file/FolderLock.h"
 #include "tests/console/core/ConsoleRegistry.h"
 #include "tests/console/core/FakeServiceController.h"
 #include "tests/console/widgets/RecordingPrompt.h"
@@ -10,7 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <linux/fs.h>
+#include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 using namespace consoletest;
 namespace fs = std::filesystem;
@@ -30,6 +37,8 @@ protected:
         service_.query = {ServiceQuery::Outcome::State, SERVICE_RUNNING};
     }
     std::string Folder(const std::string& name) const { return install_ + "/" + name + "/"; }
+    // The same without its trailing "/", as a journal names it.
+    std::string Install(const std::string& name) const { return install_ + "/" + name; }
     // A stored server whose folder exists.
     void StoreWithFolder(const std::string& name, DWORD port)
     {
@@ -39,6 +48,16 @@ protected:
     CServerConfiguration::SaveResult Save(const std::function<void()>& afterStop = {})
     {
         return config_.SaveConfiguration(commands_, prompt_, afterStop);
+    }
+    // A save of the stored list as loaded afresh and then edited.
+    CServerConfiguration::SaveResult SaveAfter(const std::function<void()>& edit)
+    {
+        config_.Load();
+        edit();
+        config_.SetModified();
+        prompt_.records.clear();
+        service_.log.clear();
+        return Save();
     }
     // What the details pane does to the record at index.
     void Rename(size_t index, const std::string& name)
@@ -252,20 +271,44 @@ TEST_F(ServerConfigurationTest, OneFolderThatCannotBeMadeSavesNothing)
     EXPECT_TRUE(config_.IsModified());
 }
 
-TEST_F(ServerConfigurationTest, AStoredListThatCannotBeDeletedIsLeftAlone)
+TEST_F(ServerConfigurationTest, WhatKeepsASaveFromStartingIsSaidInTheSystemsWords)
 {
-    config_.Load();
+    // A damaged registry file: said at load, and never saved over.
+    StoreWithFolder("A", 35001);
+    const std::string good = tqtest::ReadFileText(RegistryFilePath());
+    tqtest::WriteFileText(RegistryFilePath(), "this is no registry file\n");
+    const std::string said = config_.Load();
+    EXPECT_EQ(said.rfind("The configuration cannot be read: The structure of one of the files containing registry data "
+                         "is corrupt. (" + RegistryFilePath() + ", line 1",
+                         0),
+              0u)
+        << said;
     config_.NewServer(prompt_);
     prompt_.records.clear();
-    tqtest::WriteFileText(RegistryFilePath(), "this is no registry file\n");
-
-    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused);
     ASSERT_EQ(prompt_.records.size(), 1u);
-    EXPECT_EQ(prompt_.records[0].text, "Unable to delete existing configuration.");
-    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Error);
-    EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001")));
+    EXPECT_EQ(prompt_.records[0].text.rfind(CServerConfiguration::kUnreadable, 0), 0u);
     EXPECT_TRUE(service_.log.empty());
-    EXPECT_TRUE(config_.IsModified());
+    EXPECT_FALSE(fs::exists(Folder("Virtual Server 35001")));
+    // Mended by hand: what was loaded from the damaged file is not what is stored.
+    tqtest::WriteFileText(RegistryFilePath(), good);
+    prompt_.answers = {PromptAnswer::No};
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(prompt_.records.back().text, CServerConfiguration::kChangedElsewhere);
+
+    // The lock that keeps saves apart cannot be made: the reason, not "another console".
+    config_.Load();
+    fs::remove_all(Root() + "/locks");
+    tqtest::WriteFileText(Root() + "/locks", "");
+    const std::string lockSaid = "The lock that keeps two consoles from saving at once, \"" + Root() +
+                                 "/locks/WLStatus.SaveConfiguration.lock\", cannot be taken: The system cannot find "
+                                 "the path specified.";
+    EXPECT_EQ(config_.Load(), lockSaid);
+    config_.SetModified();
+    prompt_.records.clear();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(prompt_.records.back().text, lockSaid + CServerConfiguration::kNotSaved);
+    EXPECT_TRUE(service_.log.empty());
 }
 
 TEST_F(ServerConfigurationTest, AServiceThatDoesNotStartAgainIsReported)
@@ -311,7 +354,9 @@ TEST_F(ServerConfigurationTest, RecordsThatWouldOverwriteOrShareAreRefused)
         {[&] { config_.At(2)->SetStorageFolder(install_ + "/default"); },
          "folder \"" + install_ + "/default\" of \"Beta\" belongs to \"Default\""},
         {[&] { rename(1, "Beta"), rename(2, "Alpha"); }, "of \"Beta\" belongs to \"Alpha\""},
-        {[&] { config_.At(2)->SetStorageFolder(install_ + "/Alpha"); }, "of \"Alpha\" belongs to \"Beta\""},
+        {[&] { config_.At(2)->SetStorageFolder(install_ + "/Alpha"); }, "of \"Beta\" belongs to \"Alpha\""},
+        {[&] { config_.At(2)->SetStorageFolder(install_ + "/Alpha/Beta/"); },
+         "Alpha/Beta/\" of \"Beta\" lies inside the storage folder \"" + install_ + "/Alpha/\" of \"Alpha\""},
     };
     for (const Case& c : cases) {
         config_.Load();
@@ -425,19 +470,11 @@ TEST_F(ServerConfigurationTest, NoSaveLosesOrHandsOverAServersData)
         tqtest::WriteFileText(folder + "/userlist.fdb", name + " users");
         StoreServer(name, port, WithTrailingSlash(folder));
     };
-    const auto saveAfter = [this](const std::function<void()>& edit) {
-        config_.Load();
-        edit();
-        config_.SetModified();
-        prompt_.records.clear();
-        service_.log.clear();
-        return Save();
-    };
 
     // A folder that looks like a scratch name of another's move keeps its data.
     seed("A", 35001, elsewhere.Path() + "/A");
     seed("B.partial-copy", 35002, install_ + "/B.partial-copy");
-    EXPECT_EQ(saveAfter([&] { Rename(1, "B"); }), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(SaveAfter([&] { Rename(1, "B"); }), CServerConfiguration::SaveResult::Saved);
     EXPECT_EQ(users("B"), "A users");
     EXPECT_EQ(users("B.partial-copy"), "B.partial-copy users");
     EXPECT_FALSE(fs::exists(elsewhere.Path() + "/A"));
@@ -446,7 +483,7 @@ TEST_F(ServerConfigurationTest, NoSaveLosesOrHandsOverAServersData)
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey);
     seed("Old", 35001, install_ + "/Old");
     seed("Gone", 35002, install_ + "/Gone");
-    EXPECT_EQ(saveAfter([&] {
+    EXPECT_EQ(SaveAfter([&] {
                   config_.Delete(2);
                   Rename(1, "Gone");
                   Rename(1, "Gone");
@@ -466,20 +503,20 @@ TEST_F(ServerConfigurationTest, NoSaveLosesOrHandsOverAServersData)
         Rename(2, "Gone");
     };
     prompt_.answers = {PromptAnswer::No};
-    EXPECT_EQ(saveAfter(replaceGone), CServerConfiguration::SaveResult::Refused);
+    EXPECT_EQ(SaveAfter(replaceGone), CServerConfiguration::SaveResult::Refused);
     EXPECT_EQ(prompt_.records.back().buttons, PromptButtons::YesNo);
     EXPECT_NE(prompt_.records.back().text.find("administrative password of a deleted server"), std::string::npos);
     EXPECT_TRUE(service_.log.empty());
     EXPECT_EQ(StoredPort("Gone"), 35002u);
     prompt_.answers = {PromptAnswer::Yes};
-    EXPECT_EQ(saveAfter(replaceGone), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(SaveAfter(replaceGone), CServerConfiguration::SaveResult::Saved);
     EXPECT_EQ(StoredText("Gone", "Description"), "Virtual Server 35002");
     EXPECT_EQ(users("Gone"), "Gone users");
     EXPECT_FALSE(fs::exists(Folder("Gone") + "appmgr.ad"));
 
     // Names that differ in case only, with a move that fails: nothing is lost from the registry.
     tqtest::WriteFileText(Root() + "/file", "");
-    EXPECT_EQ(saveAfter([&] {
+    EXPECT_EQ(SaveAfter([&] {
                   config_.At(1)->SetName("Z");
                   config_.At(1)->SetStorageFolder(Root() + "/file/Z/");
                   Rename(2, "old");
@@ -492,8 +529,8 @@ TEST_F(ServerConfigurationTest, NoSaveLosesOrHandsOverAServersData)
 
     // A link that makes one folder of two is seen through.
     fs::create_directory_symlink(Folder("Old"), install_ + "/Alias");
-    EXPECT_EQ(saveAfter([&] { Rename(2, "Alias"); }), CServerConfiguration::SaveResult::Refused);
-    EXPECT_NE(prompt_.records.back().text.find("of \"Old\" belongs to \"Alias\""), std::string::npos);
+    EXPECT_EQ(SaveAfter([&] { Rename(2, "Alias"); }), CServerConfiguration::SaveResult::Refused);
+    EXPECT_NE(prompt_.records.back().text.find("of \"Alias\" belongs to \"Old\""), std::string::npos);
 
     // A stored server without a folder is left as it is.
     StoreServer("Bare", 35009, "");
@@ -501,7 +538,7 @@ TEST_F(ServerConfigurationTest, NoSaveLosesOrHandsOverAServersData)
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, ServerKey("Bare").c_str(), 0, KEY_ALL_ACCESS, &key);
     RegDeleteValueA(key, "StorageFolder");
     RegCloseKey(key);
-    EXPECT_EQ(saveAfter([&] { config_.At(1)->SetDescription("about"); }), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(SaveAfter([&] { config_.At(1)->SetDescription("about"); }), CServerConfiguration::SaveResult::Saved);
     EXPECT_FALSE(StoredText("Bare", "StorageFolder"));
     EXPECT_EQ(Leftovers(), "");
 }
@@ -552,4 +589,151 @@ TEST_F(ServerConfigurationTest, AServiceThatDoesNotStopChangesNothing)
         EXPECT_TRUE(fs::exists(Folder("A")));
         EXPECT_EQ(StoredText("A", "StorageFolder"), Folder("A"));
     }
+}
+
+TEST_F(ServerConfigurationTest, AFolderThatARunningServerUsesIsNeverMoved)
+{
+    StoreWithFolder("A", 35001);
+    tqtest::WriteFileText(Folder("A") + "userlist.fdb", "users");
+    // A server run by hand, which no service stop reaches.
+    service_.query = {ServiceQuery::Outcome::NotInstalled, 0};
+    service_.stopError = service_.startError = ERROR_SERVICE_DOES_NOT_EXIST;
+    CFolderLock running;
+    ASSERT_TRUE(running.TryLock(Folder("A").c_str(), CFolderLock::Mode::Shared));
+    config_.Load();
+    Rename(1, "B");
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "Error saving B: a running server is using its storage folder \"" +
+                                           Install("A") + "\". The process cannot access the file because it is "
+                                                         "being used by another process.");
+    EXPECT_EQ(tqtest::ReadFileText(Folder("A") + "userlist.fdb"), "users");
+    EXPECT_FALSE(fs::exists(Folder("B")));
+    EXPECT_EQ(StoredText("A", "StorageFolder"), Folder("A"));
+    EXPECT_EQ(Leftovers(), "");
+    EXPECT_TRUE(config_.IsModified());
+
+    // Once it has stopped, the same save goes through.
+    running.Unlock();
+    prompt_.records.clear();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(tqtest::ReadFileText(Folder("B") + "userlist.fdb"), "users");
+}
+
+TEST_F(ServerConfigurationTest, OnlyAWholeFolderOfItsOwnIsMoved)
+{
+    // As a hand-edited registry has them: a folder inside another, and a link.
+    StoreWithFolder("Outer", 35001);
+    fs::create_directories(Folder("Outer") + "Inner");
+    tqtest::WriteFileText(Folder("Outer") + "Inner/userlist.fdb", "inner");
+    StoreServer("Inner", 35002, Folder("Outer") + "Inner/");
+    fs::create_directories(Root() + "/real");
+    fs::create_directory_symlink(Root() + "/real", install_ + "/Linked");
+    StoreServer("Linked", 35003, Folder("Linked"));
+    const std::string inside = "\"" + Folder("Outer") + "Inner/\" of \"Inner\" lies inside the storage folder \"" +
+                               Folder("Outer") + "\" of ";
+    for (const auto& [edit, says] : std::vector<std::pair<std::function<void()>, std::string>>{
+             {[&] { Rename(1, "Moved"); }, inside + "\"Moved\""},
+             {[&] { config_.At(3)->SetDescription("about"); }, inside + "\"Outer\""},
+         }) {
+        EXPECT_EQ(SaveAfter(edit), CServerConfiguration::SaveResult::Refused) << says;
+        EXPECT_NE(prompt_.records.back().text.find(says), std::string::npos) << prompt_.records.back().text;
+        EXPECT_TRUE(service_.log.empty());
+    }
+    // Moving the inner one out mends it.
+    EXPECT_EQ(SaveAfter([&] { Rename(2, "Inner"); }), CServerConfiguration::SaveResult::Saved);
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Inner") + "userlist.fdb"), "inner");
+
+    EXPECT_EQ(SaveAfter([&] { Rename(3, "Relinked"); }), CServerConfiguration::SaveResult::Refused);
+    EXPECT_NE(prompt_.records.back().text.find("\"" + Folder("Linked") + "\" of \"Relinked\" is a link"),
+              std::string::npos);
+    EXPECT_TRUE(fs::is_symlink(install_ + "/Linked"));
+
+    // Another server's folder mounted inside the folder to move.
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        GTEST_SKIP() << "cannot mount a file system here";
+    fs::create_directories(Folder("Outer") + "mnt");
+    ASSERT_EQ(::mount(Folder("Inner").c_str(), (Folder("Outer") + "mnt").c_str(), nullptr, MS_BIND, nullptr), 0);
+    EXPECT_EQ(SaveAfter([&] { Rename(1, "Moved"); }), CServerConfiguration::SaveResult::Refused);
+    EXPECT_NE(prompt_.records.back().text.find("holds another file system at \"" + Folder("Outer") + "mnt\""),
+              std::string::npos)
+        << prompt_.records.back().text;
+    ::umount((Folder("Outer") + "mnt").c_str());
+    EXPECT_EQ(tqtest::ReadFileText(Folder("Inner") + "userlist.fdb"), "inner");
+}
+
+TEST_F(ServerConfigurationTest, RecoveryNeverLeavesTheConsoleUnableToSave)
+{
+    StoreWithFolder("A", 35001);
+    tqtest::WriteFileText(Folder("A") + "userlist.fdb", "users");
+    // A save that renamed A to B and was killed before it stored the list.
+    const auto killedSave = [this] {
+        std::vector<CFolderMove> moves;
+        moves.emplace_back("A", "B", Folder("A"), Folder("B"));
+        CSaveJournal journal(std::move(moves));
+        const CFolderMove* failed = nullptr;
+        ASSERT_EQ(journal.Begin(failed), S_OK);
+        ASSERT_EQ(journal.Apply("", failed), S_OK);
+    };
+    killedSave();
+
+    // The moved folder is in use: the journal stays, and so does the folder.
+    CFolderLock running;
+    ASSERT_TRUE(running.TryLock(Folder("B").c_str(), CFolderLock::Mode::Shared));
+    const std::string blocked = config_.Load();
+    EXPECT_EQ(blocked.rfind("A save that did not end cannot be put right yet:\n\nThe folder \"" + Install("B") +
+                                "\" is in use",
+                            0),
+              0u)
+        << blocked;
+    config_.SetModified();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Refused);
+    EXPECT_NE(Leftovers(), "");
+    running.Unlock();
+
+    // Its old name taken meanwhile: the stored record follows the data.
+    fs::create_directories(Folder("A"));
+    EXPECT_EQ(config_.Load(), "A save that did not end was put right, but:\n\nThe folder of \"A\" cannot go back to \"" +
+                                  Install("A") + "\": Cannot create a file when that file already exists. Its data "
+                                                 "stays in \"" +
+                                  Install("B") + "\", and the configuration now names that folder.");
+    EXPECT_EQ(StoredText("A", "StorageFolder"), Folder("B"));
+    EXPECT_EQ(Leftovers(), "");
+    config_.Delete(1);
+    prompt_.records.clear();
+    EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
+    EXPECT_TRUE(prompt_.records.empty());
+    EXPECT_EQ(tqtest::ReadFileText(Folder("B") + "userlist.fdb"), "users");
+}
+
+TEST_F(ServerConfigurationTest, AnOldFolderThatCannotBeRemovedIsNamed)
+{
+    tqtest::TempFolder elsewhere("/dev/shm");
+    const std::string old = elsewhere.Path() + "/A";
+    fs::create_directories(old);
+    tqtest::WriteFileText(old + "/userlist.fdb", "users");
+    StoreServer("A", 35001, old + "/");
+    // A file even root cannot remove.
+    const int fd = ::open((old + "/userlist.fdb").c_str(), O_RDONLY);
+    int flags = FS_IMMUTABLE_FL;
+    const bool immutable = fd >= 0 && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (!immutable) {
+        ::close(fd);
+        GTEST_SKIP() << "cannot make a file immutable here";
+    }
+    config_.Load();
+    Rename(1, "B");
+    const auto result = Save();
+    flags = 0;
+    ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    ::close(fd);
+    EXPECT_EQ(result, CServerConfiguration::SaveResult::Saved);
+    ASSERT_EQ(prompt_.records.size(), 1u);
+    EXPECT_EQ(prompt_.records[0].text, "The old folder \"" + old + "\" of \"B\" could not be removed: Access is denied. "
+                                       "It still holds a copy of the server's users and administrative password; "
+                                       "remove it by hand.");
+    EXPECT_EQ(prompt_.records[0].icon, PromptIcon::Warning);
+    EXPECT_EQ(tqtest::ReadFileText(Folder("B") + "userlist.fdb"), "users");
+    EXPECT_EQ(StoredText("B", "StorageFolder"), Folder("B"));
+    EXPECT_EQ(Leftovers(), "");
 }
