@@ -171,13 +171,6 @@ CFolderMove::Taken CFolderMove::Take(const std::string& path, const std::optiona
     return Taken::NotOurs;
 }
 
-CFolderMove::Taken CFolderMove::TakeOriginal()
-{
-    // The original, or the copy that went back in its place.
-    const Taken original = Take(from_, fromId_, fromLock_);
-    return original == Taken::NotOurs ? Take(from_, backId_, backLock_) : original;
-}
-
 HRESULT CFolderMove::Plan()
 {
     if (!from_.empty()) {
@@ -289,18 +282,15 @@ CFolderMove::Outcome CFolderMove::Undo()
     case Taken::Ours:
         break;
     }
-    // Our copy, or the new folder, is in place.
-    if (!from_.empty()) {
-        const Taken original = TakeOriginal();
-        if (original == Taken::InUse)
-            return InUse(from_);
-        if (original == Taken::NotOurs) {
-            // The copy is all there is of the server's data: it goes back whole.
-            if (NameTaken(from_))
-                return stranded(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
-            if (HRESULT hr = CopyBack(); FAILED(hr))
-                return stranded(hr);
-        }
+    // Our copy, or the new folder, is in place. The original is left as it
+    // is (a server may serve it again already); only when it is gone is the
+    // copy all there is of the server's data, and it goes back whole first.
+    const auto original = OwnIdentity(from_);
+    if (!from_.empty() && !(original && (original == fromId_ || original == backId_))) {
+        if (original)
+            return stranded(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
+        if (HRESULT hr = CopyBack(); FAILED(hr))
+            return stranded(hr);
     }
     if (!RemoveFolderTree(to_.c_str())) {
         const std::string why = SystemText(LastErrorResult());
@@ -318,7 +308,7 @@ CFolderMove::Outcome CFolderMove::Finish()
     // Only the original of a copy goes, and only while the complete copy is
     // in place where the stored list names it.
     if (!from_.empty() && scratchId_ && OwnIdentity(to_) == scratchId_) {
-        switch (TakeOriginal()) {
+        switch (Take(from_, fromId_, fromLock_)) {
         case Taken::InUse:
             return InUse(from_);
         case Taken::Ours:

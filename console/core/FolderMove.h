@@ -75,7 +75,6 @@ public:
 private:
     enum class Taken { Ours, NotOurs, InUse };
     Taken Take(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock);
-    Taken TakeOriginal();
     // Removes a scratch folder of ours left at its own name (a partial copy,
     // an empty one); false when another process holds it.
     bool ClearScratch(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock);

@@ -180,6 +180,13 @@ TEST_F(FolderMoveTest, OnlyTheOriginalOfACompleteCopyIsEverRemoved)
     EXPECT_EQ(held.Finish(), CFolderMove::Outcome::Done);
     EXPECT_FALSE(fs::exists(elsewhere.Path() + "/E"));
     EXPECT_EQ(tqtest::ReadFileText(Root() + "/F/userlist.fdb"), "users");
+    // An undo leaves an original alone, served or not, and removes the copy.
+    CFolderMove served = applied(seeded(elsewhere.Path() + "/I"), Root() + "/J/");
+    ASSERT_TRUE(running.TryLock((elsewhere.Path() + "/I").c_str(), CFolderLock::Mode::Shared));
+    EXPECT_EQ(served.Undo(), CFolderMove::Outcome::Done) << served.Problem();
+    EXPECT_FALSE(fs::exists(Root() + "/J"));
+    EXPECT_TRUE(fs::exists(elsewhere.Path() + "/I/userlist.fdb"));
+    running.Unlock();
 
     // The original of a copy gone before the undo: the copy goes back whole;
     // its old name taken by something else: the copy stays, and says where.
