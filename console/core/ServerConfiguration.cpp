@@ -248,7 +248,7 @@ CServerConfiguration::SaveResult CServerConfiguration::SaveConfiguration(CServic
 HRESULT CServerConfiguration::WhileStillStored(const CSaveJournal& journal, Stored& stored,
                                                const std::function<HRESULT()>& then) const
 {
-    stored = Stored::ListChanged;
+    stored = Stored::Same; // also when it cannot be read: the failure says the rest
     CRegistryLock lock;
     if (lock.Error() != ERROR_SUCCESS)
         return FromRegistry(lock.Error());
@@ -256,13 +256,10 @@ HRESULT CServerConfiguration::WhileStillStored(const CSaveJournal& journal, Stor
     if (LONG rc = now.Read(); rc != ERROR_SUCCESS)
         return FromRegistry(rc);
     if (!(now == stored_))
-        return S_OK;
-    if (!journal.IsStored()) {
+        stored = Stored::ListChanged;
+    else if (!journal.IsStored())
         stored = Stored::JournalChanged;
-        return S_OK;
-    }
-    stored = Stored::Same;
-    return then ? then() : S_OK;
+    return stored == Stored::Same && then ? then() : S_OK;
 }
 
 CServerConfiguration::SaveResult CServerConfiguration::OfferReload(IPrompt& prompt)

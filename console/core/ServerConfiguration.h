@@ -114,9 +114,10 @@ private:
     // The journal and the folders, then the registry; errors for the boxes.
     Written Write(CSavePlan& plan, std::vector<SaveError>& errors);
     // Holding the registry's lock: whether the registry still holds the list
-    // this console loaded or saved, and of unfinished saves journal's alone
-    // (or none), and if so, then (in the same hold). S_OK, or why the lock or
-    // the registry could not be had, or what then answers.
+    // this console loaded or saved, and no record of an unfinished save but
+    // journal's (none when it has not begun), and if so, then (in the same
+    // hold). S_OK, or why the lock or the registry could not be had (stored
+    // is then Same), or what then answers.
     HRESULT WhileStillStored(const CSaveJournal& journal, Stored& stored,
                              const std::function<HRESULT()>& then = {}) const;
     SaveResult OfferReload(IPrompt& prompt);
