@@ -44,12 +44,6 @@ std::optional<std::string> StoredId()
     return id;
 }
 
-void Append(std::string& text, const std::string& more)
-{
-    if (!more.empty())
-        text += (text.empty() ? "" : "\n\n") + more;
-}
-
 } // namespace
 
 CSaveJournal::CSaveJournal(std::vector<CFolderMove> moves) : moves_(std::move(moves)) {}
@@ -143,7 +137,7 @@ CSaveJournal::Recovery CSaveJournal::Settle(bool finishing)
             recovery.blocked = true;
             [[fallthrough]];
         case CFolderMove::Outcome::Left:
-            Append(recovery.problem, move.Problem());
+            AppendParagraph(recovery.problem, move.Problem());
             break;
         }
     }
@@ -165,12 +159,12 @@ CSaveJournal::Recovery CSaveJournal::Settle(bool finishing)
             } else {
                 text += Format(kNamedByNone, move->To().c_str(), move->From().c_str());
             }
-            Append(recovery.problem, text);
+            AppendParagraph(recovery.problem, text);
         }
         if (IsStored())
             registry.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
         if (!registry.Empty() && registry.Commit() != ERROR_SUCCESS) {
-            Append(recovery.problem, kNotRemoved);
+            AppendParagraph(recovery.problem, kNotRemoved);
             recovery.blocked = true;
         }
     }

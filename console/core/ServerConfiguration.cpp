@@ -54,12 +54,6 @@ std::string Unreadable(HRESULT hr)
     return text;
 }
 
-void Append(std::string& text, const std::string& more)
-{
-    if (!more.empty())
-        text += (text.empty() ? "" : "\n\n") + more;
-}
-
 } // namespace
 
 void CServerConfiguration::Clear()
@@ -85,7 +79,7 @@ std::string CServerConfiguration::Load()
         read = stored_.Read();
     }
     if (read != ERROR_SUCCESS)
-        Append(problem, Unreadable(FromRegistry(read)) + kNothingSaved);
+        AppendParagraph(problem, Unreadable(FromRegistry(read)) + kNothingSaved);
     records_.push_back(std::make_unique<CVirtualServer>(CVirtualServer::kDefaultName, stored_.DefaultFolder(),
                                                         CVirtualServer::kDefaultDescription,
                                                         CVirtualServer::kDefaultPort, true));

@@ -13,3 +13,10 @@ std::string Format(const char* format, Args... args)
     std::snprintf(text.data(), text.size() + 1, format, args...);
     return text;
 }
+
+// Adds a paragraph to a message, a blank line after what it said before.
+inline void AppendParagraph(std::string& text, const std::string& more)
+{
+    if (!more.empty())
+        text += (text.empty() ? "" : "\n\n") + more;
+}
