@@ -16,7 +16,7 @@ namespace {
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // No automount is triggered: what is not mounted yet is nothing of ours.
 constexpr int kStatFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
-constexpr unsigned kStatMask = STATX_TYPE | STATX_MODE | STATX_INO | STATX_SIZE | STATX_MNT_ID;
+constexpr unsigned kStatMask = STATX_TYPE | STATX_MODE | STATX_UID | STATX_GID | STATX_INO | STATX_SIZE | STATX_MNT_ID;
 
 using Folder = std::unique_ptr<DIR, int (*)(DIR*)>;
 
@@ -163,9 +163,30 @@ bool WriteAll(int fd, const char* data, size_t size)
     return true;
 }
 
-// Copies the open file in to a new file name in the folder into, with mode's
-// permission bits whatever the umask, and syncs it.
-bool CopyFileContent(int in, int into, const char* name, mode_t mode)
+// Gives what at and name lead to the owner and group of st, as far as the
+// process may: without the right to give it away, at least the group (where
+// it is one of the caller's own); else it stays the caller's, silently. An id
+// the file system or the namespace cannot hold is borne the same way.
+bool KeepOwner(int at, const char* name, int flags, const struct statx& st)
+{
+    if (::fchownat(at, name, st.stx_uid, st.stx_gid, flags) == 0)
+        return true;
+    if (errno == EPERM && ::fchownat(at, name, static_cast<uid_t>(-1), st.stx_gid, flags) == 0)
+        return true;
+    return errno == EPERM || errno == EINVAL ? true : Failed();
+}
+
+// Owner first: a change of owner clears the set-id bits the mode then gives.
+bool KeepOwnerAndMode(int fd, const struct statx& st)
+{
+    if (!KeepOwner(fd, "", AT_EMPTY_PATH, st))
+        return false;
+    return ::fchmod(fd, st.stx_mode & 07777) == 0 ? true : Failed();
+}
+
+// Copies the open file in to a new file name in the folder into, with the
+// owner and the permission bits of st whatever the umask, and syncs it.
+bool CopyFileContent(int in, int into, const char* name, const struct statx& st)
 {
     const int out = ::openat(into, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (out < 0)
@@ -183,7 +204,9 @@ bool CopyFileContent(int in, int into, const char* name, mode_t mode)
             break;
         }
     }
-    if (copied && (::fchmod(out, mode & 07777) != 0 || ::fsync(out) != 0))
+    if (copied)
+        copied = KeepOwnerAndMode(out, st);
+    if (copied && ::fsync(out) != 0)
         copied = Failed();
     if (::close(out) != 0 && copied)
         copied = Failed();
@@ -201,7 +224,7 @@ bool CopyFile(int from, int into, const char* name, const struct statx& root)
     if (copied && OnAnotherMount(st, root))
         copied = Failed(ERROR_NOT_SAME_DEVICE);
     else if (copied && S_ISREG(st.stx_mode))
-        copied = CopyFileContent(in, into, name, st.stx_mode);
+        copied = CopyFileContent(in, into, name, st);
     ::close(in);
     return copied;
 }
@@ -220,7 +243,9 @@ bool CopyLink(int from, int into, const char* name, const struct statx& st)
         // The link changed since the look: a longer target.
         target.resize(target.size() * 2);
     }
-    return ::symlinkat(target.data(), into, name) == 0 ? true : Failed();
+    if (::symlinkat(target.data(), into, name) != 0)
+        return Failed();
+    return KeepOwner(into, name, AT_SYMLINK_NOFOLLOW, st);
 }
 
 bool CopyEntries(DIR* from, int into, const struct statx& root)
@@ -247,8 +272,11 @@ bool CopyEntries(DIR* from, int into, const struct statx& root)
             if (made < 0)
                 return Failed();
             bool copied = CopyEntries(source.get(), made, root);
-            // Synced once its entries are all there, before its parent is.
-            if (copied && (::fchmod(made, st.stx_mode & 07777) != 0 || ::fsync(made) != 0))
+            // Its own bits only once filled, since they may deny us writing;
+            // synced before its parent is.
+            if (copied)
+                copied = KeepOwnerAndMode(made, st);
+            if (copied && ::fsync(made) != 0)
                 copied = Failed();
             ::close(made);
             if (!copied)
@@ -382,9 +410,16 @@ bool CopyFolderTree(const char* from, const char* into)
     Folder destination = OpenRoot(Trimmed(into), &target);
     if (!destination)
         return false;
-    if (!CopyEntries(source.get(), ::dirfd(destination.get()), root))
+    const int top = ::dirfd(destination.get());
+    if (!CopyEntries(source.get(), top, root))
         return false;
-    return ::fsync(::dirfd(destination.get())) == 0 ? true : Failed();
+    if (::fsync(top) != 0)
+        return Failed();
+    // The caller keeps into private while it is incomplete: it opens up only
+    // once all of it is on disk.
+    if (!KeepOwnerAndMode(top, root))
+        return false;
+    return ::fsync(top) == 0 ? true : Failed();
 }
 
 bool RemoveFolderTree(const char* path)

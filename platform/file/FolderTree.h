@@ -7,10 +7,16 @@
 #include <string>
 
 // Copies what the folder from holds into the existing folder into: files
-// (their permission bits kept, each synced), folders and links (as links),
-// then syncs every folder it made. Stops at the first failure, what was
-// copied staying; a mount inside from fails it with ERROR_NOT_SAME_DEVICE
-// before anything of that mount is read. ERROR_DISK_FULL when space runs out.
+// (each synced), folders and links (as links), then syncs every folder it
+// made. Every file and folder keeps its permission bits exactly, whatever the
+// umask; a folder gets them once it is filled, so a read-only one is copied
+// too. Files, folders and links keep their owner and group as far as the
+// process may (all of it as root; else at least a group of its own, the rest
+// staying the caller's without failing). Once all of it is copied and synced,
+// into itself takes from's owner, group and permission bits, so a caller can
+// keep it private until then. Stops at the first failure, what was copied
+// staying; a mount inside from fails it with ERROR_NOT_SAME_DEVICE before
+// anything of that mount is read. ERROR_DISK_FULL when space runs out.
 bool CopyFolderTree(const char* from, const char* into);
 
 // Removes the folder path (not followed when it is a link: ERROR_DIRECTORY)
