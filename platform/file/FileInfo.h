@@ -17,9 +17,11 @@ struct FileInfo {
 };
 
 // Which file or folder a name leads to: two names of one file give the same,
-// and a rename keeps it.
+// and a rename keeps it. The birth time sets apart a later file that was
+// given a freed inode number again.
 struct PathIdentity {
     ULONGLONG device = 0;
     ULONGLONG inode = 0;
+    ULONGLONG birth = 0; // nanoseconds since the epoch; 0 where the file system keeps none
     friend bool operator==(const PathIdentity&, const PathIdentity&) = default;
 };

@@ -1,5 +1,6 @@
 #include "platform/file/FileSystem.h"
 
+#include "platform/file/IdentityAt.h"
 #include "platform/win/LastError.h"
 
 #include <cerrno>
@@ -84,12 +85,12 @@ bool MovePath(const char* from, const char* to)
 
 bool GetPathIdentity(const char* path, PathIdentity* identity)
 {
-    struct stat st {};
-    if (::stat(path, &st) != 0)
-        return Failed();
-    identity->device = st.st_dev;
-    identity->inode = st.st_ino;
-    return true;
+    return IdentityAt(AT_FDCWD, path, 0, identity) ? true : Failed();
+}
+
+bool GetOwnPathIdentity(const char* path, PathIdentity* identity)
+{
+    return IdentityAt(AT_FDCWD, path, AT_SYMLINK_NOFOLLOW, identity) ? true : Failed();
 }
 
 bool LinkPath(const char* existing, const char* link)

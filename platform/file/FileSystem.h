@@ -23,6 +23,8 @@ bool MovePath(const char* from, const char* to);
 // names of one file or folder, and kept across a rename. False (last error
 // set) when it does not exist.
 bool GetPathIdentity(const char* path, PathIdentity* identity);
+// The same for the name itself: a link's own identity, not what it leads to.
+bool GetOwnPathIdentity(const char* path, PathIdentity* identity);
 // A second name for the same file.
 bool LinkPath(const char* existing, const char* link);
 // The names in the folder, "." and ".." among them; a folder that does not

@@ -1,5 +1,6 @@
 #include "platform/file/FolderLock.h"
 
+#include "platform/file/IdentityAt.h"
 #include "platform/win/LastError.h"
 #include "platform/win/NamedFileLock.h"
 
@@ -60,8 +61,13 @@ bool CFolderLock::TryLock(const char* path, Mode mode)
         mode == Mode::Shared ? LOCK_SH : LOCK_EX, ERROR_SHARING_VIOLATION, &locked);
     if (fd < 0)
         return false;
+    if (!IdentityAt(fd, "", AT_EMPTY_PATH, &identity_)) {
+        SetLastErrorFromErrno();
+        identity_ = {};
+        ::close(fd);
+        return false;
+    }
     fd_ = fd;
-    identity_ = PathIdentity{locked.st_dev, locked.st_ino};
     return true;
 }
 
@@ -75,6 +81,6 @@ void CFolderLock::Unlock()
 
 bool CFolderLock::At(const char* path) const
 {
-    struct stat st {};
-    return Held() && ::stat(path, &st) == 0 && PathIdentity{st.st_dev, st.st_ino} == identity_;
+    PathIdentity identity;
+    return Held() && IdentityAt(AT_FDCWD, path, 0, &identity) && identity == identity_;
 }

@@ -1,9 +1,11 @@
 #include "platform/file/File.h"
 #include "platform/file/FileSystem.h"
+#include "platform/file/FolderLock.h"
 #include "platform/win/LastError.h"
 #include "tests/support/TestSupport.h"
 
 #include <algorithm>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -183,4 +185,46 @@ TEST(FileSystem, IdentityIsKeptByARenameAndSharedThroughALink)
     EXPECT_FALSE(other == before);
     EXPECT_FALSE(GetPathIdentity((folder / "a").c_str(), &other));
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// A folder made after another is gone may be given its inode number again: a
+// record kept of the first must not take the second for it.
+TEST(FileSystem, AFolderGivenAFreedInodeNumberIsAnother)
+{
+    TempFolder folder;
+    const std::string a = folder / "a", b = folder / "b", link = folder / "link";
+    ASSERT_EQ(::mkdir(a.c_str(), 0755), 0);
+    PathIdentity first, renamed, linked, own;
+    ASSERT_TRUE(GetPathIdentity(a.c_str(), &first));
+    {
+        CFolderLock lock;
+        ASSERT_TRUE(lock.TryLock(a.c_str(), CFolderLock::Mode::Shared));
+        EXPECT_EQ(lock.Identity(), first);
+    }
+    ASSERT_TRUE(RenamePath(a.c_str(), b.c_str()));
+    ASSERT_EQ(::symlink("b", link.c_str()), 0);
+    ASSERT_TRUE(GetOwnPathIdentity(b.c_str(), &renamed) && GetPathIdentity(link.c_str(), &linked) &&
+                GetOwnPathIdentity(link.c_str(), &own));
+    EXPECT_EQ(renamed, first);
+    EXPECT_EQ(linked, first);
+    EXPECT_FALSE(own == first);
+
+    struct statx st {};
+    if (::statx(AT_FDCWD, b.c_str(), 0, STATX_BTIME, &st) != 0 || (st.stx_mask & STATX_BTIME) == 0)
+        GTEST_SKIP() << "the file system keeps no birth time";
+    ASSERT_EQ(::rmdir(b.c_str()), 0);
+    PathIdentity later;
+    for (int tries = 0;; ++tries) {
+        ASSERT_EQ(::mkdir(a.c_str(), 0755), 0);
+        ASSERT_TRUE(GetPathIdentity(a.c_str(), &later));
+        if (later.inode == first.inode)
+            break;
+        if (tries == 1000)
+            GTEST_SKIP() << "the file system gave the inode number to no new folder";
+        ASSERT_EQ(::rmdir(a.c_str()), 0);
+    }
+    EXPECT_FALSE(later == first);
+    CFolderLock lock;
+    ASSERT_TRUE(lock.TryLock(a.c_str(), CFolderLock::Mode::Exclusive));
+    EXPECT_EQ(lock.Identity(), later);
 }
