@@ -2,6 +2,7 @@
 
 #include "console/core/RegistryValue.h"
 #include "console/core/ServiceCommands.h"
+#include "console/core/StoredConfiguration.h"
 #include "console/core/StorageFolder.h"
 #include "console/core/TextFormat.h"
 #include "console/core/VirtualServer.h"
@@ -43,6 +44,11 @@ constexpr const char* kCopyLeft = "The copy \"%s\" of the folder of %s could not
 constexpr const char* kOldKept = "The old folder \"%s\" of %s could not be removed: %s It still holds a copy of the "
                                  "server's users and administrative password; remove it by hand.";
 constexpr const char* kScratchLeft = "The unfinished copy \"%s\" could not be removed: %s Remove it by hand.";
+constexpr const char* kNotOurs = "\"%s\" is not the folder the save noted there, so it was left as it is: check it by hand.";
+constexpr const char* kMissing = "The stored record of \"%s\" names \"%s\", which is missing.";
+constexpr const char* kLastSeen = " The save last saw that server's data in \"%s\".";
+constexpr const char* kUnnamed = "\"%s\" holds data that no stored server names (the save moved it for %s): check "
+                                 "it, and remove it by hand if nothing in it is needed.";
 
 HRESULT LastErrorResult()
 {
@@ -57,23 +63,41 @@ std::string SystemText(HRESULT hr)
 // The identity of the name itself: a link is never taken for what it leads to.
 std::optional<PathIdentity> OwnIdentity(const std::string& path)
 {
-    struct stat st{};
-    if (path.empty() || ::lstat(path.c_str(), &st) != 0)
+    PathIdentity id;
+    if (path.empty() || !GetOwnPathIdentity(path.c_str(), &id))
         return std::nullopt;
-    return PathIdentity{static_cast<ULONGLONG>(st.st_dev), static_cast<ULONGLONG>(st.st_ino)};
+    return id;
 }
 
 std::string IdentityText(const std::optional<PathIdentity>& id)
 {
-    return id ? std::to_string(id->device) + ":" + std::to_string(id->inode) : std::string();
+    return id ? std::to_string(id->device) + ":" + std::to_string(id->inode) + ":" + std::to_string(id->birth)
+              : std::string();
 }
 
-std::optional<PathIdentity> ParseIdentity(const std::string& text)
+// An identity read back from the journal: false when the text is of no known
+// form. One without a birth time (a file system that keeps none) could be a
+// later folder's too, so it is read as none: nothing is taken as ours by it.
+bool ParseIdentity(const std::string& text, std::optional<PathIdentity>& id)
 {
-    unsigned long long device = 0, inode = 0;
-    if (std::sscanf(text.c_str(), "%llu:%llu", &device, &inode) != 2)
-        return std::nullopt;
-    return PathIdentity{device, inode};
+    id.reset();
+    if (text.empty())
+        return true;
+    unsigned long long device = 0, inode = 0, birth = 0;
+    int used = 0;
+    if (std::sscanf(text.c_str(), "%llu:%llu:%llu%n", &device, &inode, &birth, &used) != 3 ||
+        static_cast<size_t>(used) != text.size())
+        return false;
+    if (birth != 0)
+        id = PathIdentity{device, inode, birth};
+    return true;
+}
+
+// Whether a folder holds anything at all.
+bool HoldsData(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(path, ec)) && !fs::is_empty(path, ec) && !ec;
 }
 
 // A name of our own beside path that nothing has, so that whatever bears it
@@ -97,11 +121,11 @@ void MakeParents(const std::string& path)
         fs::create_directories(parent, ignored);
 }
 
-// A new folder, taken at once.
+// A new folder, taken at once; private until what is built in it is complete.
 HRESULT MakeLockedFolder(const std::string& path, CFolderLock& lock, std::optional<PathIdentity>& id)
 {
     MakeParents(path);
-    if (::mkdir(path.c_str(), 0755) != 0)
+    if (::mkdir(path.c_str(), 0700) != 0)
         return HRESULT_FROM_WIN32(Win32ErrorFromErrno(errno));
     if (!lock.TryLock(path.c_str(), CFolderLock::Mode::Exclusive))
         return LastErrorResult();
@@ -197,7 +221,10 @@ HRESULT CFolderMove::Apply(const std::string& settingsFolder)
         if (!settingsFolder.empty() && PathExists(settings) &&
             !CopyOneFile(settings, JoinFolder(scratch_, CVirtualServer::kAdminSettingsFile)))
             return LastErrorResult();
-        if (!MovePath(scratch_.c_str(), to_.c_str()))
+        // Complete: it opens as far as the Default server's folder does.
+        struct stat model{};
+        const mode_t mode = ::stat(settingsFolder.c_str(), &model) == 0 ? (model.st_mode & 07777) : 0755;
+        if (::chmod(scratch_.c_str(), mode) != 0 || !MovePath(scratch_.c_str(), to_.c_str()))
             return LastErrorResult();
     } else if (MovePath(from_.c_str(), to_.c_str())) {
         FlushFolder(ParentFolder(from_).c_str());
@@ -211,9 +238,16 @@ HRESULT CFolderMove::Apply(const std::string& settingsFolder)
     return S_OK;
 }
 
-bool CFolderMove::ClearScratch(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock)
+void CFolderMove::NotOurs(const std::string& path)
 {
-    if (path.empty())
+    if (HoldsData(path))
+        Say(Outcome::Left, Format(kNotOurs, path.c_str()));
+}
+
+bool CFolderMove::ClearScratch(const CStoredConfiguration& stored, const std::string& path,
+                               const std::optional<PathIdentity>& id, CFolderLock& lock)
+{
+    if (path.empty() || stored.Protects(path))
         return true;
     if (!id) {
         ::rmdir(path.c_str()); // made, perhaps, but never noted: only an empty one may go
@@ -224,6 +258,20 @@ bool CFolderMove::ClearScratch(const std::string& path, const std::optional<Path
         return false;
     if (taken == Taken::Ours && !RemoveFolderTree(path.c_str()))
         Say(Outcome::Left, Format(kScratchLeft, path.c_str(), SystemText(LastErrorResult()).c_str()));
+    return true;
+}
+
+bool CFolderMove::ClearScratches(const CStoredConfiguration& stored)
+{
+    // What a killed copy left half made goes first.
+    if (!ClearScratch(stored, scratch_, scratchId_, scratchLock_)) {
+        InUse(scratch_);
+        return false;
+    }
+    if (!ClearScratch(stored, back_, backId_, backLock_)) {
+        InUse(back_);
+        return false;
+    }
     return true;
 }
 
@@ -248,18 +296,32 @@ HRESULT CFolderMove::CopyBack()
     return S_OK;
 }
 
-CFolderMove::Outcome CFolderMove::Undo()
+CFolderMove::Outcome CFolderMove::Settle(const CStoredConfiguration& stored, bool unsaved)
 {
     problem_.clear();
-    // What a killed copy left half made goes first.
-    if (!ClearScratch(scratch_, scratchId_, scratchLock_))
-        return InUse(scratch_);
-    if (!ClearScratch(back_, backId_, backLock_))
-        return InUse(back_);
+    const bool old = !from_.empty() && stored.Names(from_);
+    const bool now = stored.Names(to_);
+    if (old && !now)
+        return Undo(stored);
+    if (now && !old)
+        return Finish(stored);
+    if (from_.empty() && !now && unsaved)
+        return Undo(stored);
+    if (!ClearScratches(stored))
+        return Outcome::InUse;
+    return problem_.empty() ? Outcome::Done : Outcome::Left;
+}
+
+CFolderMove::Outcome CFolderMove::Undo(const CStoredConfiguration& stored)
+{
+    if (!ClearScratches(stored))
+        return Outcome::InUse;
     const Outcome cleared = problem_.empty() ? Outcome::Done : Outcome::Left;
     const auto stranded = [this](HRESULT hr) {
         return Say(Outcome::Stranded, Format(kCannotGoBack, Named(true).c_str(), from_.c_str(), SystemText(hr).c_str()));
     };
+    if (stored.Protects(to_))
+        return cleared;
 
     switch (Take(to_, fromId_, fromLock_)) {
     case Taken::InUse:
@@ -278,7 +340,8 @@ CFolderMove::Outcome CFolderMove::Undo()
     case Taken::InUse:
         return InUse(to_);
     case Taken::NotOurs:
-        return cleared; // nothing of ours at the target
+        NotOurs(to_);
+        return problem_.empty() ? Outcome::Done : Outcome::Left;
     case Taken::Ours:
         break;
     }
@@ -302,29 +365,67 @@ CFolderMove::Outcome CFolderMove::Undo()
     return cleared;
 }
 
-CFolderMove::Outcome CFolderMove::Finish()
+CFolderMove::Outcome CFolderMove::Finish(const CStoredConfiguration& stored)
 {
-    problem_.clear();
-    // Only the original of a copy goes, and only while the complete copy is
-    // in place where the stored list names it.
-    if (!from_.empty() && scratchId_ && OwnIdentity(to_) == scratchId_) {
-        switch (Take(from_, fromId_, fromLock_)) {
-        case Taken::InUse:
-            return InUse(from_);
-        case Taken::Ours:
-            if (RemoveFolderTree(from_.c_str()))
-                FlushFolder(ParentFolder(from_).c_str());
-            else
-                Say(Outcome::Left, Format(kOldKept, from_.c_str(), Named(false).c_str(),
-                                                    SystemText(LastErrorResult()).c_str()));
-            break;
-        case Taken::NotOurs:
-            break;
+    // Only the original of a copy goes, only while the complete copy is in
+    // place where the stored list names it, and never while a record names it.
+    if (!from_.empty() && scratchId_ && !stored.Protects(from_)) {
+        if (OwnIdentity(to_) != scratchId_) {
+            if (OwnIdentity(to_) != fromId_)
+                NotOurs(to_);
+        } else {
+            switch (Take(from_, fromId_, fromLock_)) {
+            case Taken::InUse:
+                return InUse(from_);
+            case Taken::Ours:
+                if (RemoveFolderTree(from_.c_str()))
+                    FlushFolder(ParentFolder(from_).c_str());
+                else
+                    Say(Outcome::Left, Format(kOldKept, from_.c_str(), Named(false).c_str(),
+                                              SystemText(LastErrorResult()).c_str()));
+                break;
+            case Taken::NotOurs:
+                NotOurs(from_);
+                break;
+            }
         }
     }
-    if (!ClearScratch(scratch_, scratchId_, scratchLock_))
-        return InUse(scratch_);
+    if (!ClearScratches(stored))
+        return Outcome::InUse;
     return problem_.empty() ? Outcome::Done : Outcome::Left;
+}
+
+std::string CFolderMove::Leftovers(const CStoredConfiguration& stored) const
+{
+    std::string text;
+    // Where the data of this server was last seen: the target, else the original.
+    std::string seen;
+    for (const std::string& folder : {to_, from_, back_})
+        if (!folder.empty() && HoldsData(folder)) {
+            seen = folder;
+            break;
+        }
+    std::vector<std::string> servers{newName_};
+    if (storedName_ != newName_)
+        servers.push_back(storedName_);
+    for (const std::string& server : servers) {
+        const auto named = stored.FolderOf(server);
+        if (!named || PathExists(*named))
+            continue;
+        const std::string folder = WithoutTrailingSlash(*named);
+        if (folder != from_ && folder != to_)
+            continue;
+        std::string line = Format(kMissing, server.c_str(), named->c_str());
+        if (!seen.empty() && !SameFolder(seen, folder))
+            line += Format(kLastSeen, seen.c_str());
+        AppendParagraph(text, line);
+    }
+    // A folder the settling named already is not named twice.
+    for (const std::string& folder : {from_, to_})
+        if (!folder.empty() && HoldsData(folder) && !stored.Protects(folder) &&
+            problem_.find("\"" + folder + "\"") == std::string::npos)
+            AppendParagraph(text, Format(kUnnamed, folder.c_str(), Named(false).c_str()));
+    return text;
 }
 
 bool CFolderMove::Note(const char* name, const std::string& text) const
@@ -351,6 +452,10 @@ void CFolderMove::Write(CRegistryTransaction& journal, const std::string& keyPat
     set(kFromIdValue, IdentityText(fromId_));
     set(kToValue, to_);
     set(kScratchValue, scratch_);
+    // Noted later; there from the start, so that a missing one is damage.
+    set(kScratchIdValue, "");
+    set(kBackValue, "");
+    set(kBackIdValue, "");
 }
 
 void CFolderMove::WriteScratchIdentity(CRegistryTransaction& journal) const
@@ -360,20 +465,37 @@ void CFolderMove::WriteScratchIdentity(CRegistryTransaction& journal) const
 
 CFolderMove CFolderMove::Read(const std::string& keyPath)
 {
-    const auto text = [&keyPath](const char* name) {
-        return ReadRegistryString(HKEY_LOCAL_MACHINE, keyPath.c_str(), name).value_or("");
+    bool whole = true;
+    const auto text = [&keyPath, &whole](const char* name) {
+        auto value = ReadRegistryString(HKEY_LOCAL_MACHINE, keyPath.c_str(), name);
+        whole = whole && value.has_value();
+        return value.value_or("");
     };
     // Only a folder of our own naming is ever removed as a scratch folder.
-    const auto scratchName = [](std::string path) {
+    const auto scratchName = [&whole](const std::string& path) {
         const std::string leaf = path.substr(path.find_last_of('/') + 1);
-        return leaf.rfind(kScratchPrefix, 0) == 0 ? path : std::string();
+        if (leaf.rfind(kScratchPrefix, 0) == 0)
+            return path;
+        whole = whole && path.empty();
+        return std::string();
+    };
+    const auto identity = [&whole](const std::string& value, std::optional<PathIdentity>& id) {
+        whole = ParseIdentity(value, id) && whole;
     };
     CFolderMove move(text(kStoredNameValue), text(kNewNameValue), text(kFromValue), text(kToValue));
     move.keyPath_ = keyPath;
-    move.fromId_ = ParseIdentity(text(kFromIdValue));
+    identity(text(kFromIdValue), move.fromId_);
     move.scratch_ = scratchName(text(kScratchValue));
-    move.scratchId_ = move.scratch_.empty() ? std::nullopt : ParseIdentity(text(kScratchIdValue));
+    identity(text(kScratchIdValue), move.scratchId_);
     move.back_ = scratchName(text(kBackValue));
-    move.backId_ = move.back_.empty() ? std::nullopt : ParseIdentity(text(kBackIdValue));
+    identity(text(kBackIdValue), move.backId_);
+    // Every move has a target and a scratch folder, and an original exactly when it has a name.
+    whole = whole && !move.to_.empty() && !move.scratch_.empty() && !move.newName_.empty() &&
+            move.from_.empty() == move.storedName_.empty();
+    if (move.scratch_.empty())
+        move.scratchId_.reset();
+    if (move.back_.empty())
+        move.backId_.reset();
+    move.whole_ = whole;
     return move;
 }

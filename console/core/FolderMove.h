@@ -8,11 +8,18 @@
 //
 // What is the save's own on disk is known by identity, never by name: the
 // original folder's, noted once the save holds its lock, and the scratch
-// folder's, beside the target, noted once it is made and locked. A copy
-// (across file systems) and a new folder are built in the scratch folder and
-// renamed into place whole, so a target that bears the scratch identity is
-// complete. After a plain rename the empty scratch folder stays until the
-// journal ends, so that its identity is given to nothing else meanwhile.
+// folder's, beside the target, noted once it is made and locked. An identity
+// holds the folder's birth time beside its device and inode, so a folder made
+// later under a reused inode number is never taken for the save's own. A copy
+// (across file systems) and a new folder are built in the scratch folder,
+// private until complete, and renamed into place whole, so a target that
+// bears the scratch identity is complete. After a plain rename the empty
+// scratch folder stays until the journal ends.
+//
+// Which way a step is settled is read from the stored list, never from the
+// journal alone: a record naming the old folder undoes it, one naming the new
+// folder finishes it, and otherwise both stay. No folder that a stored record
+// names, or that holds one, is ever removed or moved.
 
 #include "platform/file/FileSystem.h"
 #include "platform/file/FolderLock.h"
@@ -22,6 +29,7 @@
 #include <string>
 
 class CRegistryTransaction;
+class CStoredConfiguration;
 
 class CFolderMove {
 public:
@@ -49,19 +57,26 @@ public:
     // Finish. A new folder comes from the scratch folder, with a copy of the
     // administrative settings file of settingsFolder ("" for none).
     HRESULT Apply(const std::string& settingsFolder);
-    // While the stored list still names the original: puts it back. A copy
-    // whose original is gone is copied back.
-    Outcome Undo();
-    // Once the stored list names the target: removes the original of a copy,
-    // only while its complete copy is in place, and the scratch folder.
-    Outcome Finish();
+    // Settles the step by what the stored list names now. Where a record
+    // names the original, puts it back (a copy whose original is gone is
+    // copied back first); where one names the target, removes the original of
+    // a copy, only while its complete copy is there. Where neither is named,
+    // or both, only the scratch folders go, but that a new folder that no
+    // record names goes too when unsaved says no list naming it was stored.
+    Outcome Settle(const CStoredConfiguration& stored, bool unsaved);
     // Why, after an outcome other than Done.
     const std::string& Problem() const { return problem_; }
+    // After settling: each record of this server that names one of its
+    // folders when that is missing, with where its data was last seen, and
+    // each of its folders that holds data no record names. "" when none.
+    std::string Leftovers(const CStoredConfiguration& stored) const;
 
     // The journal's record of it, in the key at keyPath; and back.
     void Write(CRegistryTransaction& journal, const std::string& keyPath);
     void WriteScratchIdentity(CRegistryTransaction& journal) const;
     static CFolderMove Read(const std::string& keyPath);
+    // Whether the entry read back holds every value, each of a known form.
+    bool Whole() const { return whole_; }
 
     // The server as a message names it: by the name the stored list has
     // before the save (stored) or after it.
@@ -74,10 +89,16 @@ public:
 
 private:
     enum class Taken { Ours, NotOurs, InUse };
+    Outcome Undo(const CStoredConfiguration& stored);
+    Outcome Finish(const CStoredConfiguration& stored);
     Taken Take(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock);
     // Removes a scratch folder of ours left at its own name (a partial copy,
     // an empty one); false when another process holds it.
-    bool ClearScratch(const std::string& path, const std::optional<PathIdentity>& id, CFolderLock& lock);
+    bool ClearScratch(const CStoredConfiguration& stored, const std::string& path,
+                      const std::optional<PathIdentity>& id, CFolderLock& lock);
+    bool ClearScratches(const CStoredConfiguration& stored);
+    // Says that the folder at path is not the one the journal noted there.
+    void NotOurs(const std::string& path);
     HRESULT CopyBack();
     // One value of its journal entry, written at once.
     bool Note(const char* name, const std::string& text) const;
@@ -99,4 +120,5 @@ private:
     CFolderLock backLock_;
     std::string keyPath_;
     std::string problem_;
+    bool whole_ = true;
 };

@@ -2,7 +2,9 @@
 
 #include "common/Names.h"
 #include "console/core/RegistryValue.h"
+#include "console/core/ServiceCommands.h"
 #include "console/core/StorageFolder.h"
+#include "console/core/StoredConfiguration.h"
 #include "console/core/TextFormat.h"
 #include "console/core/VirtualServer.h"
 #include "platform/registry/RegistryLock.h"
@@ -17,6 +19,7 @@ namespace {
 
 constexpr const char* kStateValue = "State";
 constexpr const char* kIdValue = "Id";
+constexpr const char* kCountValue = "Count";
 // Folders are being moved; the registry still holds the old list.
 constexpr const char* kMoving = "moving";
 // The registry holds the new list; what the moves left behind is to be removed.
@@ -24,9 +27,13 @@ constexpr const char* kFinishing = "finishing";
 
 constexpr const char* kNotRemoved = "The record of an unfinished save cannot be removed from the registry.";
 constexpr const char* kFollowed = " Its data stays in \"%s\", and the configuration now names that folder.";
-constexpr const char* kNamedByNone =
-    " Its data is in \"%s\", which no stored server names: move it to \"%s\" by hand while neither program runs, "
-    "or point a server at it.";
+constexpr const char* kListUnreadable =
+    "The stored list of servers cannot be read, and a save that did not end is settled only by what it names: ";
+constexpr const char* kDamaged =
+    "The record of the save that did not end is damaged (%s), so nothing was taken from it but the folders it "
+    "names, each settled by what the stored list names.";
+constexpr const char* kEntryDamaged = "Entry %s of the record of the save that did not end cannot be read whole, so "
+                                      "its folders were left as they are: check \"%s\" and \"%s\" by hand.";
 constexpr const char* kBlocked = "A save that did not end cannot be put right yet:\n\n";
 constexpr const char* kBlockedEnd =
     "\n\nNo configuration can be saved until it is; that is tried again whenever the configuration is opened or "
@@ -74,6 +81,7 @@ HRESULT CSaveJournal::Begin(const CFolderMove*& failed)
     journal.CreateKey(HKEY_LOCAL_MACHINE, kKey);
     journal.SetText(HKEY_LOCAL_MACHINE, kKey, kStateValue, kMoving);
     journal.SetText(HKEY_LOCAL_MACHINE, kKey, kIdValue, id);
+    journal.SetText(HKEY_LOCAL_MACHINE, kKey, kCountValue, std::to_string(moves_.size()));
     for (size_t i = 0; i < moves_.size(); ++i)
         moves_[i].Write(journal, EntryKey(i));
     if (const LONG rc = journal.Commit(); rc != ERROR_SUCCESS)
@@ -112,62 +120,69 @@ void CSaveJournal::Commit(CRegistryTransaction& registry) const
 
 std::string CSaveJournal::Finish()
 {
-    return moves_.empty() ? std::string() : Settle(true).problem;
+    return moves_.empty() ? std::string() : Settle(false).problem;
 }
 
 std::string CSaveJournal::Undo()
 {
-    return moves_.empty() ? std::string() : Settle(false).problem;
+    return moves_.empty() ? std::string() : Settle(true).problem;
 }
 
-CSaveJournal::Recovery CSaveJournal::Settle(bool finishing)
+CSaveJournal::Recovery CSaveJournal::Settle(bool unsaved)
 {
     Recovery recovery;
+    // The stored list is read, and the folders settled by it, with no other
+    // change of the registry in between.
+    CRegistryLock lock;
+    CStoredConfiguration stored;
+    if (LONG rc = lock.Error() != ERROR_SUCCESS ? lock.Error() : stored.Read(); rc != ERROR_SUCCESS) {
+        recovery.problem = kListUnreadable + CServiceCommands::ErrorText(HRESULT_FROM_WIN32(static_cast<DWORD>(rc)));
+        recovery.blocked = true;
+        return recovery;
+    }
     std::vector<CFolderMove*> stranded;
-    for (size_t n = 0; n < moves_.size(); ++n) {
-        // Put back last first.
-        CFolderMove& move = finishing ? moves_[n] : moves_[moves_.size() - 1 - n];
-        switch (finishing ? move.Finish() : move.Undo()) {
+    // Put back last first.
+    for (auto move = moves_.rbegin(); move != moves_.rend(); ++move) {
+        switch (move->Settle(stored, unsaved)) {
         case CFolderMove::Outcome::Done:
             break;
         case CFolderMove::Outcome::Stranded:
-            stranded.push_back(&move);
+            stranded.push_back(&*move);
             break;
         case CFolderMove::Outcome::InUse:
             recovery.blocked = true;
             [[fallthrough]];
         case CFolderMove::Outcome::Left:
-            AppendParagraph(recovery.problem, move.Problem());
+            AppendParagraph(recovery.problem, move->Problem());
             break;
         }
     }
     // While anything is in use the journal stays as it is, to be run again.
     if (recovery.blocked)
         return recovery;
-    {
-        // One registry change: where a folder cannot go back, its stored record
-        // follows its data (when it still names the old folder); and the journal goes.
-        CRegistryLock lock;
-        CRegistryTransaction registry;
-        for (const CFolderMove* move : stranded) {
-            const std::string key = CVirtualServer::KeyPath(move->StoredName());
-            const auto named = ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), tq::kStorageFolderValue);
-            std::string text = move->Problem();
-            if (!move->StoredName().empty() && named && WithoutTrailingSlash(*named) == move->From()) {
-                registry.SetText(HKEY_LOCAL_MACHINE, key, tq::kStorageFolderValue, WithTrailingSlash(move->To()));
-                text += Format(kFollowed, move->To().c_str());
-            } else {
-                text += Format(kNamedByNone, move->To().c_str(), move->From().c_str());
-            }
-            AppendParagraph(recovery.problem, text);
+    // One registry change: where a folder cannot go back, its stored record
+    // follows its data (when it still names the old folder); and the journal goes.
+    CRegistryTransaction registry;
+    for (const CFolderMove* move : stranded) {
+        std::string text = move->Problem();
+        const auto named = stored.FolderOf(move->StoredName());
+        if (!move->StoredName().empty() && named && WithoutTrailingSlash(*named) == move->From()) {
+            const std::string folder = WithTrailingSlash(move->To());
+            registry.SetText(HKEY_LOCAL_MACHINE, CVirtualServer::KeyPath(move->StoredName()), tq::kStorageFolderValue,
+                             folder);
+            stored.Follow(move->StoredName(), folder);
+            text += Format(kFollowed, move->To().c_str());
         }
-        if (IsStored())
-            registry.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
-        if (!registry.Empty() && registry.Commit() != ERROR_SUCCESS) {
-            AppendParagraph(recovery.problem, kNotRemoved);
-            recovery.blocked = true;
-        }
+        AppendParagraph(recovery.problem, text);
     }
+    if (IsStored())
+        registry.DeleteTree(HKEY_LOCAL_MACHINE, kKey);
+    if (!registry.Empty() && registry.Commit() != ERROR_SUCCESS) {
+        AppendParagraph(recovery.problem, kNotRemoved);
+        recovery.blocked = true;
+    }
+    for (const CFolderMove& move : moves_)
+        AppendParagraph(recovery.problem, move.Leftovers(stored));
     moves_.clear(); // and with them the folders' locks
     return recovery;
 }
@@ -177,23 +192,50 @@ CSaveJournal::Recovery CSaveJournal::Recover()
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return {};
-    const bool finishing = ReadRegistryString(key, kStateValue).value_or("") == kFinishing;
+    const auto state = ReadRegistryString(key, kStateValue);
+    const auto id = ReadRegistryString(key, kIdValue);
+    const auto count = ReadRegistryString(key, kCountValue);
     CSaveJournal journal;
-    journal.id_ = ReadRegistryString(key, kIdValue).value_or("");
-    std::vector<unsigned long> entries;
+    journal.id_ = id.value_or("");
+    std::vector<std::string> names;
     char name[256];
     for (DWORD index = 0;; ++index) {
         DWORD size = sizeof name;
         if (RegEnumKeyExA(key, index, name, &size) != ERROR_SUCCESS)
             break;
-        entries.push_back(std::strtoul(name, nullptr, 10));
+        names.emplace_back(name, size);
     }
     RegCloseKey(key);
+
+    // What is wrong with the journal as a whole; nothing is taken from its state then.
+    std::string damage;
+    if (!state || (*state != kMoving && *state != kFinishing))
+        damage = state ? "its state \"" + *state + "\" is unknown" : "its state is missing";
+    else if (!id || id->empty())
+        damage = "its id is missing";
+    else if (!count || count->empty() || count->find_first_not_of("0123456789") != std::string::npos ||
+             std::strtoul(count->c_str(), nullptr, 10) != names.size())
+        damage = Format("it lists %zu entries where it noted %s", names.size(), count ? count->c_str() : "none");
     // In the order they were made.
+    std::vector<std::pair<unsigned long, std::string>> entries;
+    for (const std::string& entry : names) {
+        const bool numbered = !entry.empty() && entry.find_first_not_of("0123456789") == std::string::npos;
+        entries.emplace_back(numbered ? std::strtoul(entry.c_str(), nullptr, 10) : 0, entry);
+    }
     std::sort(entries.begin(), entries.end());
-    for (unsigned long entry : entries)
-        journal.moves_.push_back(CFolderMove::Read(std::string(kKey) + "\\" + std::to_string(entry)));
-    Recovery recovery = journal.Settle(finishing);
+    std::string unread;
+    for (const auto& [number, entry] : entries) {
+        CFolderMove move = CFolderMove::Read(std::string(kKey) + "\\" + entry);
+        if (number == 0 || !move.Whole()) {
+            AppendParagraph(unread, Format(kEntryDamaged, entry.c_str(), move.From().c_str(), move.To().c_str()));
+            continue;
+        }
+        journal.moves_.push_back(std::move(move));
+    }
+    Recovery recovery = journal.Settle(damage.empty() && unread.empty() && *state == kMoving);
+    if (!damage.empty())
+        AppendParagraph(recovery.problem, Format(kDamaged, damage.c_str()));
+    AppendParagraph(recovery.problem, unread);
     if (recovery.blocked)
         recovery.problem = kBlocked + recovery.problem + kBlockedEnd;
     else if (!recovery.problem.empty())

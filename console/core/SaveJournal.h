@@ -1,20 +1,31 @@
 #pragma once
 // The journal of a configuration save, kept in the registry beside the list
-// it guards. Every step of a save, and of the recovery of a save that did not
-// end, follows one rule:
+// it guards. The stored list says where each server's data is; the journal
+// only proves which folders the save made or moved. Every step of a save, and
+// of the recovery of a save that did not end, follows one rule:
 //
-//   A folder is moved or removed only when the journal proves it is the
-//   save's own (its identity was written down before), when nothing else
-//   uses it (the save holds its lock: no running server, no other console),
-//   and when what the step leaves behind is complete (a server's data whole,
+//   The stored records are read under the registry's lock before anything
+//   is done, and each journaled move is settled by what its server's record
+//   names then: the old folder undoes it, the new folder finishes it, and
+//   neither (or both) leaves both folders where they are. A folder is moved
+//   or removed only when the journal proves it is the save's own (its full
+//   identity, birth time included, was written down before), when nothing
+//   else uses it (the save holds its lock: no running server, no other
+//   console), when no stored record names it or a folder inside it, and
+//   when what the step leaves behind is complete (a server's data whole,
 //   where its stored record names it).
 //
-// Anything else is left where it is, and said. The folder moves are written
-// down, under a fresh id, before the first one is made; the registry change
-// that stores the new list marks the journal finishing, and it is removed
-// once the moves are finished. A journal found later belongs to a save that
-// did not end: its moves are put back, or finished when the new list was
-// stored, and the folders match the stored list again.
+// Anything else is left where it is, and said: a record naming a missing
+// folder, with where the journal last saw that data, and each folder left
+// holding data that no record names. The moves are written down, under a
+// fresh id and with their count, before the first one is made; the registry
+// change that stores the new list marks the journal finishing, and it is
+// removed once the moves are settled. A journal found later belongs to a save
+// that did not end, or was restored with an old registry: it is settled by
+// the same rule, whatever its state says. A journal that is not whole (its
+// state or an entry's values missing or of no known form, fewer entries than
+// it noted) is never acted on as it stands: its whole entries are settled by
+// the records, the rest named.
 
 #include "console/core/FolderMove.h"
 
@@ -65,9 +76,10 @@ public:
 
 private:
     static std::string EntryKey(size_t index);
-    // Undoes (before the new list was stored) or finishes every move, then
-    // removes the journal, when no folder was in use.
-    Recovery Settle(bool finishing);
+    // Settles every move by the stored list, then removes the journal, when
+    // no folder was in use. unsaved: the journal is whole and says the new
+    // list was never stored, so a new folder that no record names goes too.
+    Recovery Settle(bool unsaved);
 
     // The id of the journal this object stands for; nothing before Begin.
     std::optional<std::string> id_;

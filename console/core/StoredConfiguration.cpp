@@ -2,6 +2,7 @@
 
 #include "common/Names.h"
 #include "console/core/RegistryValue.h"
+#include "console/core/StorageFolder.h"
 
 #include <algorithm>
 #include <tuple>
@@ -44,12 +45,44 @@ LONG CStoredConfiguration::Read()
     servers_.clear();
     std::vector<std::string> names;
     readError_ = ReadStoredNames(names);
+    folders_.assign(1, {CVirtualServer::kDefaultName, defaultFolder_});
     for (const std::string& name : names) {
         CVirtualServer server;
         if (server.Load(name) == S_OK)
             servers_.push_back(std::move(server));
+        const std::string key = CVirtualServer::KeyPath(name);
+        if (auto folder = ReadRegistryString(HKEY_LOCAL_MACHINE, key.c_str(), tq::kStorageFolderValue))
+            folders_.push_back({name, *folder});
     }
     return readError_;
+}
+
+bool CStoredConfiguration::Names(const std::string& folder) const
+{
+    return std::any_of(folders_.begin(), folders_.end(),
+                       [&folder](const NamedFolder& named) { return SameFolder(named.folder, folder); });
+}
+
+bool CStoredConfiguration::Protects(const std::string& folder) const
+{
+    return std::any_of(folders_.begin(), folders_.end(), [&folder](const NamedFolder& named) {
+        return SameFolder(named.folder, folder) || FolderInside(named.folder, folder);
+    });
+}
+
+std::optional<std::string> CStoredConfiguration::FolderOf(const std::string& server) const
+{
+    for (const NamedFolder& named : folders_)
+        if (named.server == server)
+            return named.folder;
+    return std::nullopt;
+}
+
+void CStoredConfiguration::Follow(const std::string& server, const std::string& folder)
+{
+    for (NamedFolder& named : folders_)
+        if (named.server == server)
+            named.folder = folder;
 }
 
 const CVirtualServer* CStoredConfiguration::Find(const std::string& name) const

@@ -1,6 +1,8 @@
 #include "console/core/FolderMove.h"
 
 #include "console/core/ServiceCommands.h"
+#include "console/core/StoredConfiguration.h"
+#include "tests/console/core/ConsoleRegistry.h"
 
 #include "platform/file/FolderLock.h"
 #include "platform/registry/RegistryTransaction.h"
@@ -36,6 +38,18 @@ CFolderMove ThroughTheJournal(CFolderMove move)
 }
 
 using Outcome = CFolderMove::Outcome;
+
+// Settles the move as a console finds the registry with one stored record,
+// "S", naming folder ("" for none).
+Outcome SettleNaming(CFolderMove& move, const std::string& folder, bool unsaved = false)
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, tq::kVirtualServersKey);
+    if (!folder.empty())
+        consoletest::StoreServer("S", 40000, folder);
+    CStoredConfiguration stored;
+    EXPECT_EQ(stored.Read(), ERROR_SUCCESS);
+    return move.Settle(stored, unsaved);
+}
 
 class FolderMoveTest : public tqtest::StateRootTest {};
 
@@ -75,12 +89,9 @@ TEST_F(FolderMoveTest, MovesAndNewFoldersAreUndoneOrFinishedFromWhatIsOnDisk)
             EXPECT_EQ(fs::read_symlink(to + "/link"), "sub/userlist.fdb");
         }
         CFolderMove found = ThroughTheJournal(std::move(move));
-        if (c.finish) {
-            EXPECT_EQ(found.Finish(), Outcome::Done);
-        } else {
-            EXPECT_EQ(found.Undo(), Outcome::Done) << found.Problem();
-            EXPECT_EQ(found.Undo(), Outcome::Done); // a second run finds nothing left to do
-        }
+        const std::string named = c.finish ? to + "/" : c.from;
+        EXPECT_EQ(SettleNaming(found, named, !c.finish), Outcome::Done) << found.Problem();
+        EXPECT_EQ(SettleNaming(found, named, !c.finish), Outcome::Done); // a second run finds nothing left to do
         // One copy remains, where the registry names it, and no scratch folder.
         EXPECT_FALSE(fs::exists(scratch));
         EXPECT_EQ(fs::exists(to), c.finish);
@@ -102,7 +113,9 @@ TEST_F(FolderMoveTest, UndoLeavesAloneWhatIsNotOurs)
     fs::create_directories(Root() + "/B");
     tqtest::WriteFileText(Root() + "/B/theirs", "x");
     const std::string scratch = move.Scratch();
-    EXPECT_EQ(ThroughTheJournal(std::move(move)).Undo(), Outcome::Done);
+    CFolderMove found = ThroughTheJournal(std::move(move));
+    EXPECT_EQ(SettleNaming(found, Root() + "/A/"), Outcome::Left);
+    EXPECT_NE(found.Problem().find("\"" + Root() + "/B\" is not the folder the save noted"), std::string::npos);
     EXPECT_TRUE(fs::exists(Root() + "/B/theirs"));
     EXPECT_TRUE(fs::exists(Root() + "/A"));
     EXPECT_FALSE(fs::exists(scratch));
@@ -113,7 +126,7 @@ TEST_F(FolderMoveTest, UndoLeavesAloneWhatIsNotOurs)
     ASSERT_EQ(again.MakeScratch(), S_OK);
     ASSERT_EQ(again.Apply(""), S_OK);
     fs::create_directories(Root() + "/A");
-    EXPECT_EQ(again.Undo(), Outcome::Stranded);
+    EXPECT_EQ(SettleNaming(again, Root() + "/A/"), Outcome::Stranded);
     EXPECT_NE(again.Problem().find("cannot go back to \"" + Root() + "/A\""), std::string::npos) << again.Problem();
     EXPECT_TRUE(fs::exists(Root() + "/B"));
 }
@@ -133,7 +146,7 @@ TEST_F(FolderMoveTest, AFullDiskSaysSoAndLeavesTheOriginal)
     ASSERT_EQ(move.MakeScratch(), S_OK);
     const HRESULT hr = move.Apply("");
     EXPECT_EQ(CServiceCommands::ErrorText(hr), "There is not enough space on the disk.");
-    EXPECT_EQ(move.Undo(), Outcome::Done);
+    EXPECT_EQ(SettleNaming(move, Root() + "/A/"), Outcome::Done);
     EXPECT_TRUE(fs::is_empty(small));
     EXPECT_EQ(fs::file_size(Root() + "/A/userlist.fdb"), 256u * 1024);
     ::umount(small.c_str());
@@ -159,31 +172,31 @@ TEST_F(FolderMoveTest, OnlyTheOriginalOfACompleteCopyIsEverRemoved)
     // Renamed, and put back under its old name by hand before the finish.
     CFolderMove renamed = applied(seeded(Root() + "/A"), Root() + "/B/");
     fs::rename(Root() + "/B", Root() + "/A");
-    EXPECT_EQ(renamed.Finish(), CFolderMove::Outcome::Done);
+    EXPECT_EQ(SettleNaming(renamed, Root() + "/B/"), CFolderMove::Outcome::Done);
     EXPECT_EQ(tqtest::ReadFileText(Root() + "/A/userlist.fdb"), "users");
 
     // Copied, and the copy gone from where the list names it: the original stays.
     CFolderMove copied = applied(seeded(elsewhere.Path() + "/C"), Root() + "/D/");
     fs::rename(Root() + "/D", Root() + "/D.moved-away");
     fs::create_directories(Root() + "/D");
-    EXPECT_EQ(copied.Finish(), CFolderMove::Outcome::Done);
+    EXPECT_EQ(SettleNaming(copied, Root() + "/D/"), CFolderMove::Outcome::Done);
     EXPECT_EQ(tqtest::ReadFileText(elsewhere.Path() + "/C/userlist.fdb"), "users");
 
     // A running server holds the original: nothing is removed until it lets go.
     CFolderMove held = applied(seeded(elsewhere.Path() + "/E"), Root() + "/F/");
     CFolderLock running;
     ASSERT_TRUE(running.TryLock((elsewhere.Path() + "/E").c_str(), CFolderLock::Mode::Shared));
-    EXPECT_EQ(held.Finish(), CFolderMove::Outcome::InUse);
+    EXPECT_EQ(SettleNaming(held, Root() + "/F/"), CFolderMove::Outcome::InUse);
     EXPECT_NE(held.Problem().find("is in use by a running server"), std::string::npos);
     EXPECT_TRUE(fs::exists(elsewhere.Path() + "/E/userlist.fdb"));
     running.Unlock();
-    EXPECT_EQ(held.Finish(), CFolderMove::Outcome::Done);
+    EXPECT_EQ(SettleNaming(held, Root() + "/F/"), CFolderMove::Outcome::Done);
     EXPECT_FALSE(fs::exists(elsewhere.Path() + "/E"));
     EXPECT_EQ(tqtest::ReadFileText(Root() + "/F/userlist.fdb"), "users");
     // An undo leaves an original alone, served or not, and removes the copy.
     CFolderMove served = applied(seeded(elsewhere.Path() + "/I"), Root() + "/J/");
     ASSERT_TRUE(running.TryLock((elsewhere.Path() + "/I").c_str(), CFolderLock::Mode::Shared));
-    EXPECT_EQ(served.Undo(), CFolderMove::Outcome::Done) << served.Problem();
+    EXPECT_EQ(SettleNaming(served, elsewhere.Path() + "/I/"), CFolderMove::Outcome::Done) << served.Problem();
     EXPECT_FALSE(fs::exists(Root() + "/J"));
     EXPECT_TRUE(fs::exists(elsewhere.Path() + "/I/userlist.fdb"));
     running.Unlock();
@@ -195,7 +208,8 @@ TEST_F(FolderMoveTest, OnlyTheOriginalOfACompleteCopyIsEverRemoved)
         fs::remove_all(elsewhere.Path());
         if (taken)
             fs::create_directories(elsewhere.Path() + "/G");
-        EXPECT_EQ(orphaned.Undo(), taken ? CFolderMove::Outcome::Stranded : CFolderMove::Outcome::Done)
+        EXPECT_EQ(SettleNaming(orphaned, elsewhere.Path() + "/G/"),
+                  taken ? CFolderMove::Outcome::Stranded : CFolderMove::Outcome::Done)
             << orphaned.Problem();
         EXPECT_EQ(tqtest::ReadFileText((taken ? Root() + "/H" : elsewhere.Path() + "/G") + "/userlist.fdb"), "users");
         EXPECT_EQ(fs::exists(Root() + "/H"), taken);
