@@ -3,6 +3,7 @@
 #include "platform/registry/Registry.h"
 #include "platform/win/DebugOutput.h"
 #include "platform/win/LastError.h"
+#include "platform/win/NamedFileLock.h"
 #include "platform/win/StateRoot.h"
 
 #include <cerrno>
@@ -55,6 +56,84 @@ bool ReadAll(int fd, std::string& text)
     }
 }
 
+// The rename of a file into it is durable only once the folder is synced.
+void SyncFolder(const std::string& path)
+{
+    int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+}
+
+// The writer's own name for the file that replaces the registry file.
+std::string TempPath(const std::string& path)
+{
+    return path + ".tmp." + std::to_string(::getpid());
+}
+
+int CreateTemp(const std::string& temp, mode_t mode)
+{
+    // Left by a writer of this pid that died; no other writer uses the name.
+    if (::unlink(temp.c_str()) != 0 && errno != ENOENT)
+        return -1;
+    return ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+}
+
+int LockTemp(const std::string& temp)
+{
+    // An open file apart from fd_, which outlives the hold (in a forked child too).
+    const int lock = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) == 0)
+        return lock;
+    const int err = errno;
+    ::close(lock);
+    errno = err;
+    return -1;
+}
+
+bool CreateFirstFile(const std::string& path)
+{
+    // An empty registry, whole before it has the name: readers never see a
+    // part of it, and a file another writer made meanwhile is left alone.
+    const std::string temp = TempPath(path);
+    const int fd = CreateTemp(temp, 0644);
+    if (fd < 0)
+        return false;
+    RegistryHives empty;
+    bool made = WriteAll(fd, FormatRegistryText(empty)) && ::fsync(fd) == 0 &&
+                (::link(temp.c_str(), path.c_str()) == 0 || errno == EEXIST);
+    const int err = errno;
+    ::close(fd);
+    ::unlink(temp.c_str());
+    if (made)
+        SyncFolder(path);
+    errno = err;
+    return made;
+}
+
+void Unlock(int& fd)
+{
+    // Unlocked, not only closed: a child forked meanwhile still has the open file.
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+    fd = -1;
+}
+
+// The registry file, made first when missing; -1 with the last error set.
+int OpenOrCreate(const std::string& path)
+{
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0)
+            return fd;
+        if (errno != ENOENT || !CreateFirstFile(path)) {
+            SetLastErrorFromErrno();
+            return -1;
+        }
+    }
+}
+
 } // namespace
 
 CRegistryStore::~CRegistryStore()
@@ -62,6 +141,8 @@ CRegistryStore::~CRegistryStore()
     Forget();
     if (lockFd_ >= 0)
         ::close(lockFd_);
+    if (fileLockFd_ >= 0)
+        ::close(fileLockFd_);
 }
 
 void CRegistryStore::Forget()
@@ -193,7 +274,20 @@ LONG CRegistryStore::Hold()
             return e;
         }
     }
+    // The lock file alone does not keep writers apart: once removed, the next
+    // writer locks a new one. The registry file, followed through each
+    // replacement, does.
+    struct stat locked {};
+    const int fileFd = LockNamedFile(
+        path.c_str(), [&path] { return OpenOrCreate(path); }, LOCK_EX, ERROR_SHARING_VIOLATION, &locked,
+        NamedLockWait::Yes);
+    if (fileFd < 0) {
+        LONG e = static_cast<LONG>(GetLastError());
+        ::close(fd);
+        return e;
+    }
     lockFd_ = fd;
+    fileLockFd_ = fileFd;
     holds_ = 1;
     holder_ = ::getpid();
     return ERROR_SUCCESS;
@@ -203,8 +297,8 @@ void CRegistryStore::Release()
 {
     ForgetInheritedHold();
     if (holds_ > 0 && --holds_ == 0) {
-        ::close(lockFd_); // releases the lock
-        lockFd_ = -1;
+        Unlock(fileLockFd_);
+        Unlock(lockFd_);
     }
 }
 
@@ -212,10 +306,12 @@ void CRegistryStore::ForgetInheritedHold()
 {
     if (holds_ == 0 || holder_ == ::getpid())
         return;
-    // A forked child shares its parent's open lock file: closing its copy
+    // A forked child shares its parent's open lock files: closing its copies
     // leaves the parent's hold alone, where unlocking would end it.
     ::close(lockFd_);
+    ::close(fileLockFd_);
     lockFd_ = -1;
+    fileLockFd_ = -1;
     holds_ = 0;
 }
 
@@ -233,24 +329,31 @@ bool CRegistryStore::KeepOwnerAndMode(int fd) const
 
 LONG CRegistryStore::Save(const std::string& path)
 {
-    std::string temp = path + ".tmp";
+    const std::string temp = TempPath(path);
     mode_t mode = fd_ >= 0 ? (identity_.st_mode & 07777) : 0644;
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    int fd = CreateTemp(temp, mode);
     if (fd < 0)
         return static_cast<LONG>(Win32ErrorFromErrno(errno));
-    struct stat st {};
+    // The new file is locked before it has the name, so that the hold goes on
+    // with it and a writer the name leads there waits.
+    int lock = -1;
     if (!KeepOwnerAndMode(fd) || !WriteAll(fd, FormatRegistryText(hives_)) || ::fsync(fd) != 0 ||
-        ::rename(temp.c_str(), path.c_str()) != 0 || ::fstat(fd, &st) != 0) {
+        (lock = LockTemp(temp)) < 0 || ::rename(temp.c_str(), path.c_str()) != 0) {
         LONG e = static_cast<LONG>(Win32ErrorFromErrno(errno));
+        if (lock >= 0)
+            ::close(lock);
         ::close(fd);
         ::unlink(temp.c_str());
         return e;
     }
-    // The rename is durable only once the folder is synced.
-    int dir = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    Unlock(fileLockFd_);
+    fileLockFd_ = lock;
+    SyncFolder(path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        LONG e = static_cast<LONG>(Win32ErrorFromErrno(errno));
+        ::close(fd);
+        return e;
     }
     if (fd_ >= 0)
         ::close(fd_);

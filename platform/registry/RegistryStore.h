@@ -1,10 +1,17 @@
 #pragma once
 // The registry file behind the registry calls. Reads use the tree parsed from
-// the file, parsed again whenever the file is no longer the one parsed last;
-// changes are made to the latest content while holding an exclusive flock on
-// "<file>.lock" (taken for the change, or across several by Hold), and the
-// whole file is then replaced by rename from "<file>.tmp", so readers in any
-// process see either the old or the new file.
+// the file, parsed again whenever the file is no longer the one parsed last,
+// and take no lock. Changes are made to the latest content under a hold
+// (taken for the change, or across several by Hold), and the whole file is
+// then replaced by rename from the writer's own "<file>.tmp.<pid>", so
+// readers in any process see either the old or the new file.
+//
+// A hold is an exclusive flock on "<file>.lock" (which scripts take too),
+// then one on the file itself, waiting for whichever file the name leads to
+// once locked. A writer locks its new file before renaming it into place and
+// only then lets go of the old one, so the next writer is sent on to the new
+// file and waits there: writers never overlap, even when the lock file is
+// removed under them. The first writer makes an empty registry to lock.
 //
 // The file that was parsed is kept open: its inode cannot be reused, so a
 // different inode (or size or time stamps) always means a different file.
@@ -34,9 +41,9 @@ public:
     // report every change it makes.
     LONG Change(const std::function<LONG(RegistryHives&, bool& changed)>& change);
 
-    // Holds the file lock until as many Release calls, nesting; changes made
+    // Holds the file locks until as many Release calls, nesting; changes made
     // meanwhile take no lock of their own. Per process: a forked child does
-    // not inherit it.
+    // not inherit it. Makes an empty registry file when there is none.
     LONG Hold();
     void Release();
 
@@ -60,7 +67,8 @@ private:
     LONG loadResult_ = 0;
     std::string lastError_;
     RegistryHives hives_;
-    int lockFd_ = -1; // "<file>.lock", flocked while held
+    int lockFd_ = -1;     // "<file>.lock", flocked while held
+    int fileLockFd_ = -1; // the registry file, flocked while held
     int holds_ = 0;
     pid_t holder_ = 0; // the process that took the hold
 };

@@ -15,14 +15,15 @@ constexpr int kAttempts = 8;
 } // namespace
 
 int LockNamedFile(const char* path, const std::function<int()>& open, int operation, DWORD busy,
-                  struct stat* locked)
+                  struct stat* locked, NamedLockWait wait)
 {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    const int blocking = wait == NamedLockWait::Yes ? 0 : LOCK_NB;
+    for (int misses = 0;;) {
         const int fd = open();
         if (fd < 0)
             return -1;
         int rc;
-        while ((rc = ::flock(fd, operation | LOCK_NB)) != 0 && errno == EINTR) {
+        while ((rc = ::flock(fd, operation | blocking)) != 0 && errno == EINTR) {
         }
         if (rc != 0) {
             SetLastError(errno == EWOULDBLOCK ? busy : Win32ErrorFromErrno(errno));
@@ -38,7 +39,9 @@ int LockNamedFile(const char* path, const std::function<int()>& open, int operat
         if (::stat(path, &named) == 0 && named.st_dev == locked->st_dev && named.st_ino == locked->st_ino)
             return fd;
         ::close(fd);
+        if (wait == NamedLockWait::No && ++misses == kAttempts) {
+            SetLastError(busy);
+            return -1;
+        }
     }
-    SetLastError(busy);
-    return -1;
 }

@@ -424,8 +424,9 @@ TEST_F(ServerConfigurationTest, AFailureAfterTheFirstMovesPutsTheFoldersBack)
     fs::remove(Folder("Virtual Server 35002"));
     prompt_.records.clear();
     const std::string before = tqtest::ReadFileText(RegistryFilePath());
-    // The file cannot be replaced: its temporary name is taken by a folder.
-    fs::create_directories(RegistryFilePath() + ".tmp");
+    // The file cannot be replaced: this writer's temporary name is taken by a folder.
+    const std::string temp = RegistryFilePath() + ".tmp." + std::to_string(::getpid());
+    fs::create_directories(temp);
 
     EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Failed);
     ASSERT_EQ(prompt_.records.size(), 1u);
@@ -437,7 +438,7 @@ TEST_F(ServerConfigurationTest, AFailureAfterTheFirstMovesPutsTheFoldersBack)
     EXPECT_TRUE(config_.IsModified());
 
     // Once the registry can be written, the same save goes through.
-    fs::remove(RegistryFilePath() + ".tmp");
+    fs::remove(temp);
     prompt_.records.clear();
     EXPECT_EQ(Save(), CServerConfiguration::SaveResult::Saved);
     EXPECT_TRUE(prompt_.records.empty());

@@ -7,7 +7,13 @@
 #include "platform/registry/RegistryText.h"
 #include "platform/registry/RegistryTransaction.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -148,6 +154,95 @@ TEST_F(RegistryTest, AHoldKeepsOtherProcessesChangesOutUntilItEnds)
     ::close(tried[0]);
     ::close(tried[1]);
     RegCloseKey(key);
+}
+
+// What the processes of the test below share.
+struct Race {
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds[2]{};
+    std::atomic<int> reads{0};
+    std::atomic<int> failedReads{0};
+};
+
+constexpr int kRounds = 150;
+
+// Under one hold per round: adds one to "Count" as read, and a value of its
+// own, each a change of its own.
+int CountUnderHold(int writer, Race& race, std::chrono::steady_clock::time_point until)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Counted", KEY_ALL_ACCESS, &key) != 0)
+        return 1;
+    for (int n = 0; n < kRounds && std::chrono::steady_clock::now() < until; ++n) {
+        CRegistryLock hold;
+        if (hold.Error() != 0)
+            return 2;
+        DWORD count = 0;
+        DWORD size = sizeof count;
+        LONG e = RegQueryValueExA(key, "Count", nullptr, nullptr, reinterpret_cast<BYTE*>(&count), &size);
+        if (e != 0 && e != static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+            return 3;
+        ++count;
+        const std::string name = "w" + std::to_string(writer) + "-" + std::to_string(n);
+        if (RegSetValueExA(key, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), 4) != 0 ||
+            RegSetValueExA(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), 4) != 0)
+            return 4;
+        race.rounds[writer] = n + 1;
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
+TEST_F(RegistryTest, WritersStayApartWhileTheLockFileIsRemovedUnderThem)
+{
+    void* shared = ::mmap(nullptr, sizeof(Race), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    Race& race = *new (shared) Race;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+    auto spawn = [](const std::function<int()>& body) {
+        pid_t pid = ::fork();
+        if (pid == 0) {
+            ::alarm(30); // a writer that never gets the lock ends the test
+            ::_exit(body());
+        }
+        return pid;
+    };
+    const std::string lockFile = RegistryFilePath() + ".lock";
+    pid_t cleaner = spawn([&] {
+        while (!race.stop)
+            ::unlink(lockFile.c_str());
+        return 0;
+    });
+    pid_t reader = spawn([&] {
+        for (; !race.stop; ++race.reads)
+            if (RegQueryInfoKeyA(HKEY_LOCAL_MACHINE, nullptr, nullptr) != 0)
+                ++race.failedReads;
+        return 0;
+    });
+    pid_t writers[2] = {spawn([&] { return CountUnderHold(0, race, until); }),
+                        spawn([&] { return CountUnderHold(1, race, until); })};
+    for (pid_t writer : writers) {
+        int status = 0;
+        ::waitpid(writer, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    race.stop = true;
+    for (pid_t other : {cleaner, reader})
+        ::waitpid(other, nullptr, 0);
+
+    EXPECT_GT(race.reads, 0);
+    EXPECT_EQ(race.failedReads, 0);
+    EXPECT_GT(race.rounds[0], 0);
+    EXPECT_GT(race.rounds[1], 0);
+    const int total = race.rounds[0] + race.rounds[1];
+    HKEY key = Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Counted");
+    DWORD count = 0;
+    const std::vector<BYTE> bytes = GetBytes(key, "Count");
+    std::memcpy(&count, bytes.data(), std::min(bytes.size(), sizeof count));
+    EXPECT_EQ(count, static_cast<DWORD>(total));
+    EXPECT_EQ(ValueNames(key).size(), static_cast<size_t>(total) + 1); // each round's own value, and "Count"
+    RegCloseKey(key);
+    ::munmap(shared, sizeof(Race));
 }
 
 } // namespace
