@@ -70,4 +70,13 @@ inline DWORD StoredServerCount()
     return subKeys;
 }
 
+inline bool KeyExists(const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
 } // namespace consoletest

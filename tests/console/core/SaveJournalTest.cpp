@@ -176,14 +176,6 @@ protected:
         RegDeleteValueA(key, name);
         RegCloseKey(key);
     }
-    static bool JournalStored()
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CSaveJournal::kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
 
     tqtest::TempFolder elsewhere_{"/dev/shm"};
     std::string copyTo_ = elsewhere_.Path() + "/A2";
@@ -194,15 +186,14 @@ protected:
 
 TEST_F(SaveJournalTest, RecoveryNeverActsAgainstWhatTheStoredListNames)
 {
-    const std::map<Act, const char*> acts = {
-        {Act::None, "none"}, {Act::PointNew, "record to new"}, {Act::PointOld, "record to old"},
-        {Act::DeleteRecord, "record deleted"}, {Act::MoveBack, "moved back"}, {Act::RemoveFolder, "folder removed"},
-        {Act::OtherRecord, "other record"}, {Act::StateRemoved, "state removed"}, {Act::StateChanged, "state changed"},
-        {Act::EntryRemoved, "entry removed"}, {Act::Restored, "restored from a copy"}};
+    const char* const acts[] = {"none", "record to new", "record to old", "record deleted", "moved back",
+                                "folder removed", "other record", "state removed", "state changed", "entry removed",
+                                "restored from a copy"};
     std::string reusedAll;
     for (const State state : {State::Moving, State::Finishing})
-        for (const auto& [act, name] : acts) {
-            SCOPED_TRACE(std::string(state == State::Moving ? "moving, " : "finishing, ") + name);
+        for (int i = 0; i < static_cast<int>(std::size(acts)); ++i) {
+            const Act act = static_cast<Act>(i);
+            SCOPED_TRACE(std::string(state == State::Moving ? "moving, " : "finishing, ") + acts[i]);
             CrashedSave(state);
             Do(act, state);
 
@@ -234,7 +225,7 @@ TEST_F(SaveJournalTest, RecoveryNeverActsAgainstWhatTheStoredListNames)
                     EXPECT_NE(box.find("\"" + folder + "\""), std::string::npos) << folder << "\n" << box;
                 }
             }
-            EXPECT_FALSE(JournalStored()) << box;
+            EXPECT_FALSE(KeyExists(CSaveJournal::kKey)) << box;
 
             // A later ordinary save works: the stray records go, a server is added.
             FakeServiceController service;

@@ -105,15 +105,6 @@ bool SameDevice(const std::string& a, const std::string& b)
     return ::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0 || sa.st_dev == sb.st_dev;
 }
 
-bool JournalStored()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, CSaveJournal::kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 class RunningServerSaveTest : public InstalledServiceTest {
 protected:
     // As "make run" starts it: seeded, in its own process, no service.
@@ -249,7 +240,7 @@ TEST_F(RunningServerSaveTest, RecoveryAfterACrashKeepsEveryWriteToTheFolderAReco
     EXPECT_EQ(CServerConfiguration().Load(), "");
     EXPECT_TRUE(fs::exists(branch));
     EXPECT_FALSE(fs::exists(moved));
-    EXPECT_FALSE(JournalStored());
+    EXPECT_FALSE(consoletest::KeyExists(CSaveJournal::kKey));
 
     // Far is copied to another file system and Near renamed beside it, the
     // records untouched; by hand, both name the new folders.
@@ -268,7 +259,7 @@ TEST_F(RunningServerSaveTest, RecoveryAfterACrashKeepsEveryWriteToTheFolderAReco
     // A console opened meanwhile finishes the save: only the original of the
     // copy goes, as no record names it and no server holds it.
     EXPECT_EQ(CServerConfiguration().Load(), "");
-    EXPECT_FALSE(JournalStored());
+    EXPECT_FALSE(consoletest::KeyExists(CSaveJournal::kKey));
     EXPECT_FALSE(fs::exists(far));
     const size_t afterOpen = toFar.Attempts();
     ASSERT_TRUE(Eventually([&] { return toFar.Attempts() >= afterOpen + 20; }));
