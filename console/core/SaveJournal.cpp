@@ -40,6 +40,14 @@ constexpr const char* kBlockedEnd =
     "saved.";
 constexpr const char* kPutRight = "A save that did not end was put right, but:\n\n";
 
+// A count or an entry's number as the journal writes it: 0 for anything else.
+unsigned long Number(const std::string& text)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    return std::strtoul(text.c_str(), nullptr, 10);
+}
+
 // The journal's id as the registry holds it: nothing when there is none.
 std::optional<std::string> StoredId()
 {
@@ -213,15 +221,12 @@ CSaveJournal::Recovery CSaveJournal::Recover()
         damage = state ? "its state \"" + *state + "\" is unknown" : "its state is missing";
     else if (!id || id->empty())
         damage = "its id is missing";
-    else if (!count || count->empty() || count->find_first_not_of("0123456789") != std::string::npos ||
-             std::strtoul(count->c_str(), nullptr, 10) != names.size())
+    else if (!count || (*count != "0" && Number(*count) == 0) || Number(*count) != names.size())
         damage = Format("it lists %zu entries where it noted %s", names.size(), count ? count->c_str() : "none");
     // In the order they were made.
     std::vector<std::pair<unsigned long, std::string>> entries;
-    for (const std::string& entry : names) {
-        const bool numbered = !entry.empty() && entry.find_first_not_of("0123456789") == std::string::npos;
-        entries.emplace_back(numbered ? std::strtoul(entry.c_str(), nullptr, 10) : 0, entry);
-    }
+    for (const std::string& entry : names)
+        entries.emplace_back(Number(entry), entry);
     std::sort(entries.begin(), entries.end());
     std::string unread;
     for (const auto& [number, entry] : entries) {
