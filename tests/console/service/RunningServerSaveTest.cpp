@@ -111,6 +111,8 @@ protected:
     void Start(tqtest::TqwlProcess& tqwl, const std::vector<DWORD>& ports = {kPort})
     {
         ASSERT_EQ(tqtest::RunProgram({TQWL_SETUP, "seed", Root() + "/storage"}), 0);
+        for (const DWORD port : ports)
+            tqtest::WaitUntilPortFree(static_cast<int>(port));
         tqwl.Start();
         ASSERT_TRUE(tqwl.WaitForPort(tq::kDefaultPort)) << tqwl.Output();
         for (const DWORD port : ports)
