@@ -39,7 +39,8 @@ skip=()
 [[ $kind == thread ]] && skip=(-E 'on_xvfb$')
 
 status=0
-(cd "$build" && ctest --output-on-failure -j "$jobs" --timeout 900 "${skip[@]}" "$@") || status=$?
+# In the same network namespace as the plain run, so that the fixed ports stay reserved.
+CTEST_TIMEOUT=900 JOBS=$jobs "$top/scripts/run-unit.sh" "$build" "${skip[@]}" "$@" || status=$?
 shopt -s nullglob
 reports=("$logs"/*)
 if (( ${#reports[@]} > 0 )); then

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Runs the ctest suite of a build folder: run-unit.sh <build> [ctest args...]
+# (CTEST_TIMEOUT sets each case's limit in seconds, 300 unless set.)
 #
 # As root it runs in a network namespace of its own (loopback only) in which
 # the server's fixed ports, and the first ports virtual servers are given,
@@ -11,11 +12,12 @@ set -euo pipefail
 build=$(realpath "$1")
 shift
 jobs=${JOBS:-$(nproc)}
+timeout=${CTEST_TIMEOUT:-300}
 cd "$build"
 if [[ $(id -u) -eq 0 ]] && command -v ip >/dev/null && unshare -n true 2>/dev/null; then
   exec unshare -n bash -c '
     ip link set lo up
     echo 34347-34348,35001-35010 > /proc/sys/net/ipv4/ip_local_reserved_ports
-    exec "$@"' bash ctest --output-on-failure -j "$jobs" --timeout 300 "$@"
+    exec "$@"' bash ctest --output-on-failure -j "$jobs" --timeout "$timeout" "$@"
 fi
-exec ctest --output-on-failure -j "$jobs" --timeout 300 "$@"
+exec ctest --output-on-failure -j "$jobs" --timeout "$timeout" "$@"
